@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Set-up, a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer), and every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+build=build/asan
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARY_SANITIZE=ON >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
