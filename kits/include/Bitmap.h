@@ -19,6 +19,12 @@
 #include <vector>
 
 class BView;
+
+// Flags of bitmaps_support_space (declared in GraphicsDefs.h).
+enum {
+	B_VIEWS_SUPPORT_DRAW_BITMAP = 0x1,
+	B_BITMAPS_SUPPORT_ATTACHED_VIEWS = 0x2
+};
 struct BitmapPrivate;
 
 class BBitmap {

@@ -26,12 +26,12 @@ public:
 class BShape {
 public:
 	// Op words of the stored form.
-	static const uint32 kOpMoveTo = 0x80000000;
-	static const uint32 kOpLineTo = 0x10000000;
-	static const uint32 kOpBezierTo = 0x20000000;
-	static const uint32 kOpClose = 0x40000000;
-	static const uint32 kOpCommandMask = 0xff000000;
-	static const uint32 kOpCountMask = 0x00ffffff;
+	static constexpr uint32 kOpMoveTo = 0x80000000;
+	static constexpr uint32 kOpLineTo = 0x10000000;
+	static constexpr uint32 kOpBezierTo = 0x20000000;
+	static constexpr uint32 kOpClose = 0x40000000;
+	static constexpr uint32 kOpCommandMask = 0xff000000;
+	static constexpr uint32 kOpCountMask = 0x00ffffff;
 
 	BShape();
 	BShape(const BShape& other);

@@ -38,6 +38,7 @@ class BRegion;
 class BShape;
 class BWindow;
 class PictureOps;
+struct PicturePixels;
 struct ViewStateStack;
 
 class BView {
@@ -243,19 +244,27 @@ private:
 	friend class BBitmap;
 	friend class BWindow;
 	friend class ViewPicturePlayer;
+	friend struct ViewPainter;
 
-	// Stand-in internals (View.cpp): the single path every drawing call and state change
-	// takes, either into the recorder or into the bitmap.
+	// Stand-in internals (View.cpp, ViewPicture.cpp). Every drawing call and state change
+	// takes one path: into the recorder while a picture is recorded, else into the bitmap.
 	void _SetTarget(BBitmap* bitmap);
-	void _Invalidate(BRect rect);
-	void _UpdateTree();
 	void _StateChanged();
-	bool _Recording() const { return fRecorder != NULL; }
+	void _Recombine();
 	void _SetStipple(const ::pattern& p);
 	void _DrawStringAtPen(const char* string, int32 length, const escapement_delta* delta);
 	void _DrawPixels(const BBitmap* bitmap, BRect sourceRect, BRect destRect);
+	void _DrawPixels(const PicturePixels& pixels);
 	void _StrokePolygon(const BPoint* points, int32 count, bool closed, const ::pattern& p);
 	void _FillPolygon(const BPoint* points, int32 count, const ::pattern& p);
+	void _RoundRect(bool fill, BRect rect, float xRadius, float yRadius, const ::pattern& p);
+	void _Arc(bool fill, BRect rect, double startAngle, double arcAngle, bool whole,
+		const ::pattern& p);
+	void _PointPath(bool fill, const BPoint* points, int32 count, bool closed, bool bezier,
+		const ::pattern& p);
+	void _Shape(bool fill, int32 opCount, const uint32* ops, int32 pointCount,
+		const BPoint* points, const ::pattern& p);
+	void _EndRecording();
 
 	std::string fName;
 	BRect fFrame;
