@@ -80,6 +80,17 @@ inline uint32 word_to_565(uint32 value)
 	return ((value >> 8) & 0xf800) | ((value >> 5) & 0x07e0) | ((value >> 3) & 0x001f);
 }
 
+const uint32* expanded_565()
+{
+	static const uint32* table = [] {
+		uint32* entries = new uint32[65536];
+		for (uint32 pixel = 0; pixel < 65536; pixel++)
+			entries[pixel] = word_from_565(pixel);
+		return entries;
+	}();
+	return table;
+}
+
 } // namespace
 
 bool drawable_space(color_space space)
@@ -123,9 +134,13 @@ void load_row(color_space space, const uint8* source, uint32* words, int32 count
 				words[x] = word_from_565(source[0] | (uint32(source[1]) << 8));
 			break;
 		case B_RGB16_BIG:
+		{
+			// The hot path of band drawing: a table lookup per pixel.
+			const uint32* table = expanded_565();
 			for (int32 x = 0; x < count; x++, source += 2)
-				words[x] = word_from_565((uint32(source[0]) << 8) | source[1]);
+				words[x] = table[(uint32(source[0]) << 8) | source[1]];
 			break;
+		}
 		case B_CMAP8:
 		{
 			const rgb_color* colors = system_colors();
@@ -184,8 +199,8 @@ void store_row(color_space space, const uint32* words, uint8* destination, int32
 		case B_RGB16_BIG:
 			for (int32 x = 0; x < count; x++, destination += 2) {
 				uint32 pixel = word_to_565(words[x]);
-				destination[0] = pixel >> 8;
-				destination[1] = pixel & 0xff;
+				destination[0] = static_cast<uint8>(pixel >> 8);
+				destination[1] = static_cast<uint8>(pixel);
 			}
 			break;
 		case B_CMAP8:

@@ -1732,6 +1732,15 @@ void BView::_DrawStringAtPen(const char* string, int32 length, const escapement_
 					cursor++;
 			}
 		}
+		// Only the glyphs' ink is worked on, with a pixel to spare for the rasteriser.
+		cairo_text_extents_t ink;
+		cairo_scaled_font_glyph_extents(font, glyphs, glyphCount, &ink);
+		Box inkBox;
+		inkBox.Add(glyphs[0].x + ink.x_bearing, glyphs[0].y + ink.y_bearing);
+		inkBox.Add(glyphs[0].x + ink.x_bearing + ink.width,
+			glyphs[0].y + ink.y_bearing + ink.height);
+		if (ink.width > 0 && std::isfinite(inkBox.left) && std::isfinite(inkBox.right))
+			area = area.Intersect(inkBox.Outset(2));
 		const ViewState& drawState = state;
 		c.target->Render(area, c.clip, [&](cairo_t* cr) {
 			if (!ViewPainter::SetSource(cr, drawState, B_SOLID_HIGH))
