@@ -1,5 +1,6 @@
 #include "storage/StoragePrivate.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace storage_private {
 
@@ -100,9 +102,10 @@ status_t path_of_fd(int fd, std::string* result)
 
 namespace {
 
-// The last path each handed-out node_ref was seen under. Bounded: it only helps to reach
-// nodes that no open descriptor points at any more.
-const size_t kMaxRememberedPaths = 4096;
+// The last few paths each handed-out node_ref was seen under, most recent first.
+// Bounded: they only help to reach nodes that no open descriptor points at any more.
+const size_t kMaxRememberedNodes = 4096;
+const size_t kPathsPerNode = 4;
 
 std::mutex& paths_lock()
 {
@@ -110,9 +113,9 @@ std::mutex& paths_lock()
 	return *lock;
 }
 
-std::map<node_ref, std::string>& remembered_paths()
+std::map<node_ref, std::vector<std::string>>& remembered_paths()
 {
-	static auto* paths = new std::map<node_ref, std::string>;
+	static auto* paths = new std::map<node_ref, std::vector<std::string>>;
 	return *paths;
 }
 
@@ -127,10 +130,14 @@ bool same_node(const std::string& path, const node_ref& ref)
 void remember_node_path(const node_ref& ref, const std::string& path)
 {
 	std::lock_guard<std::mutex> guard(paths_lock());
-	auto& paths = remembered_paths();
-	if (paths.size() >= kMaxRememberedPaths && paths.find(ref) == paths.end())
-		paths.clear();
-	paths[ref] = path;
+	auto& nodes = remembered_paths();
+	if (nodes.size() >= kMaxRememberedNodes && nodes.find(ref) == nodes.end())
+		nodes.clear();
+	std::vector<std::string>& paths = nodes[ref];
+	paths.erase(std::remove(paths.begin(), paths.end(), path), paths.end());
+	paths.insert(paths.begin(), path);
+	if (paths.size() > kPathsPerNode)
+		paths.resize(kPathsPerNode);
 }
 
 status_t path_of_node_ref(const node_ref& ref, std::string* result)
@@ -159,10 +166,15 @@ status_t path_of_node_ref(const node_ref& ref, std::string* result)
 
 	std::lock_guard<std::mutex> guard(paths_lock());
 	auto found = remembered_paths().find(ref);
-	if (found == remembered_paths().end() || !same_node(found->second, ref))
+	if (found == remembered_paths().end())
 		return B_ENTRY_NOT_FOUND;
-	*result = found->second;
-	return B_OK;
+	for (const std::string& path : found->second) {
+		if (same_node(path, ref)) {
+			*result = path;
+			return B_OK;
+		}
+	}
+	return B_ENTRY_NOT_FOUND;
 }
 
 }  // namespace storage_private
