@@ -25,9 +25,10 @@ enum image_type {
 image_id load_add_on(const char* path);
 status_t unload_add_on(image_id image);
 
-// Finds a symbol defined by the image itself (not by a library it links). TEXT accepts
-// only functions, DATA only data objects, ANY both; a symbol of the other kind is
-// B_MISSING_SYMBOL, like an absent one. `*location` is NULL on failure.
+// Finds a symbol defined by the image itself (not by a library it links). TEXT refuses
+// a data object and DATA refuses a function, as B_MISSING_SYMBOL like an absent symbol;
+// ANY takes both, and a symbol whose ELF entry names no kind is taken by all three.
+// `*location` is NULL on failure.
 status_t get_image_symbol(image_id image, const char* name, int32 symbolType,
 	void** location);
 

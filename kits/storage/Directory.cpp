@@ -180,11 +180,11 @@ status_t BDirectory::_NextName(std::string* name)
 	if (fCStatus != B_OK)
 		return fCStatus;
 	if (fListing == nullptr) {
-		int fd = fcntl(fFd, F_DUPFD_CLOEXEC, 0);
+		// A descriptor of its own: a duplicate would share its reading position with
+		// every copy of this BDirectory, and their listings would disturb each other.
+		int fd = openat(fFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 		if (fd < 0)
 			return status_from_errno(errno);
-		// The duplicate shares the file offset, so start the listing from the top.
-		lseek(fd, 0, SEEK_SET);
 		fListing = fdopendir(fd);
 		if (fListing == nullptr) {
 			close(fd);

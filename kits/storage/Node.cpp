@@ -382,7 +382,8 @@ ssize_t BNode::WriteAttr(const char* name, type_code type, off_t offset, const v
 	std::vector<uint8> value(kTypeSize);
 	if (offset > 0) {
 		status = read_xattr(fFd, xname, &value);
-		if (status == B_ENTRY_NOT_FOUND || status == B_BAD_DATA)
+		// A value written by something else (B_BAD_DATA) is not ours to patch.
+		if (status == B_ENTRY_NOT_FOUND)
 			value.assign(kTypeSize, 0);
 		else if (status != B_OK)
 			return status;

@@ -149,6 +149,8 @@ TEST(StorageAttr, BadNamesAndForeignValuesAreReportedNotGuessed)
 	EXPECT_EQ(node.ReadAttr("foreign", B_STRING_TYPE, 0, buffer, sizeof(buffer)), B_BAD_DATA);
 	attr_info info;
 	EXPECT_EQ(node.GetAttrInfo("foreign", &info), B_BAD_DATA);
+	EXPECT_EQ(node.WriteAttr("foreign", B_RAW_TYPE, 1, "x", 1), B_BAD_DATA);
+	EXPECT_EQ(getxattr(path.c_str(), "user.foreign", buffer, sizeof(buffer)), 2);
 
 	BNode unset;
 	EXPECT_EQ(unset.ReadAttr("a", B_RAW_TYPE, 0, buffer, sizeof(buffer)), B_NO_INIT);

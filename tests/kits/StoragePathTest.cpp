@@ -273,6 +273,14 @@ TEST(StorageDirectory, CreatesListsAndContains)
 	ASSERT_EQ(dir.Rewind(), B_OK);
 	EXPECT_EQ(dir.GetNextEntry(&entry), B_OK);
 
+	// A copy lists on its own, without moving the original's place.
+	BDirectory copy(dir);
+	EXPECT_EQ(copy.CountEntries(), 2);
+	EXPECT_EQ(copy.GetNextEntry(&entry), B_OK);
+	EXPECT_EQ(copy.GetNextEntry(&entry), B_OK);
+	EXPECT_EQ(dir.GetNextEntry(&entry), B_OK);
+	EXPECT_EQ(dir.GetNextEntry(&entry), B_ENTRY_NOT_FOUND);
+
 	EXPECT_TRUE(dir.Contains("spool"));
 	EXPECT_TRUE(dir.Contains("spool", B_FILE_NODE));
 	EXPECT_FALSE(dir.Contains("spool", B_DIRECTORY_NODE));
