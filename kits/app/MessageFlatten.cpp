@@ -373,7 +373,7 @@ MessageReader::_NormalizeNested(BMessage::Field& field)
 		BMessage nested;
 		status_t status = reader.Read(&nested);
 		if (status != B_OK)
-			return status;
+			return status == B_NOT_A_MESSAGE ? B_BAD_DATA : status;
 		ssize_t size = nested.FlattenedSize();
 		if (size < 0)
 			return status_t(size);
