@@ -233,71 +233,93 @@ swap_items(uint8* data, size_t size, size_t unit)
 
 }  // namespace
 
+namespace {
+
+// Takes host-order or swapped numbers out of bytes that have already been read.
+class Unpacker {
+public:
+	Unpacker(const uint8* bytes, bool swap) : fBytes(bytes), fSwap(swap) {}
+
+	uint8 Byte() { return *fBytes++; }
+	uint32 UInt32()
+	{
+		uint32 value;
+		memcpy(&value, fBytes, 4);
+		fBytes += 4;
+		return fSwap ? swap32(value) : value;
+	}
+
+private:
+	const uint8* fBytes;
+	bool fSwap;
+};
+
+}  // namespace
+
+// Reads go in as few calls as the layout allows, without ever asking for a byte past the
+// terminator: the fixed part of a field in one read, then its name, its data and the flags
+// byte of whatever follows (another field or the terminator) in another.
 status_t
 MessageReader::_ReadR5(BMessage* message, bool swap)
 {
-	// Header: checksum (ignored, as later readers do), size, what, flags, optional sections.
-	// The recorded size is not trusted either: the fields end at their terminator byte.
-	uint32 checksum, size, what;
-	uint8 headerFlags;
-	status_t status;
-	if ((status = fSource.ReadUInt32(&checksum, swap)) != B_OK
-		|| (status = fSource.ReadUInt32(&size, swap)) != B_OK
-		|| (status = fSource.ReadUInt32(&what, swap)) != B_OK
-		|| (status = fSource.ReadUInt8(&headerFlags)) != B_OK)
+	// Header: checksum (ignored, as later readers do), size, what, flags. The recorded size
+	// is not trusted either: the fields end at their terminator byte.
+	uint8 header[13];
+	status_t status = fSource.Read(header, sizeof(header));
+	if (status != B_OK)
 		return status;
-	if ((headerFlags & kR5HeaderTarget) != 0 && (status = fSource.Skip(4)) != B_OK)
+	Unpacker headerData(header, swap);
+	headerData.UInt32();  // checksum
+	headerData.UInt32();  // size
+	message->what = headerData.UInt32();
+	uint8 headerFlags = headerData.Byte();
+	size_t sections = ((headerFlags & kR5HeaderTarget) != 0 ? 4 : 0)
+		+ ((headerFlags & kR5HeaderReply) != 0 ? 12 + 4 : 0);
+	if ((status = fSource.Skip(sections)) != B_OK)
 		return status;
-	if ((headerFlags & kR5HeaderReply) != 0 && (status = fSource.Skip(12 + 4)) != B_OK)
-		return status;
-	message->what = what;
 
-	while (true) {
-		uint8 flags;
-		if ((status = fSource.ReadUInt8(&flags)) != B_OK)
-			return status;
-		if ((flags & kR5FieldValid) == 0)
-			break;
+	uint8 flags;
+	if ((status = fSource.ReadUInt8(&flags)) != B_OK)
+		return status;
+	std::vector<uint8> scratch;
+	while ((flags & kR5FieldValid) != 0) {
 		bool mini = (flags & kR5FieldMini) != 0;
+		bool single = (flags & kR5FieldSingle) != 0;
+		size_t numberSize = mini ? 1 : 4;
 
+		// Type, count, data length, name length.
+		uint8 fixedPart[4 + 4 + 4 + 1];
+		size_t fixedSize = 4 + (single ? 0 : numberSize) + numberSize + 1;
+		if ((status = fSource.Read(fixedPart, fixedSize)) != B_OK)
+			return status;
+		Unpacker unpack(fixedPart, swap);
 		BMessage::Field field;
 		field.fixedSize = (flags & kR5FieldFixed) != 0;
-		if ((status = fSource.ReadUInt32(&field.type, swap)) != B_OK)
-			return status;
-
-		uint32 count = 1;
-		uint32 length;
-		if (mini) {
-			uint8 small;
-			if ((flags & kR5FieldSingle) == 0) {
-				if ((status = fSource.ReadUInt8(&small)) != B_OK)
-					return status;
-				count = small;
-			}
-			if ((status = fSource.ReadUInt8(&small)) != B_OK)
-				return status;
-			length = small;
-		} else {
-			if ((flags & kR5FieldSingle) == 0
-				&& (status = fSource.ReadUInt32(&count, swap)) != B_OK)
-				return status;
-			if ((status = fSource.ReadUInt32(&length, swap)) != B_OK)
-				return status;
-		}
+		field.type = unpack.UInt32();
+		uint32 count = single ? 1 : (mini ? unpack.Byte() : unpack.UInt32());
+		uint32 length = mini ? unpack.Byte() : unpack.UInt32();
+		uint8 nameLength = unpack.Byte();
 		if (count == 0 || count > uint32(INT32_MAX) || length > uint32(INT32_MAX))
 			return B_BAD_DATA;
 
-		uint8 nameLength;
-		char name[256];
-		if ((status = fSource.ReadUInt8(&nameLength)) != B_OK
-			|| (status = fSource.Read(name, nameLength)) != B_OK)
-			return status;
-		if (memchr(name, '\0', nameLength) != nullptr)
+		// Name, data and the next flags byte; large data is read on its own, in chunks.
+		if (length <= kReadChunk) {
+			scratch.resize(nameLength + size_t(length) + 1);
+			if ((status = fSource.Read(scratch.data(), scratch.size())) != B_OK)
+				return status;
+			field.name.assign(reinterpret_cast<const char*>(scratch.data()), nameLength);
+			field.data.assign(scratch.data() + nameLength, scratch.data() + nameLength + length);
+			flags = scratch.back();
+		} else {
+			char name[256];
+			if ((status = fSource.Read(name, nameLength)) != B_OK
+				|| (status = fSource.ReadAppend(field.data, length)) != B_OK
+				|| (status = fSource.ReadUInt8(&flags)) != B_OK)
+				return status;
+			field.name.assign(name, nameLength);
+		}
+		if (field.name.find('\0') != std::string::npos)
 			return B_BAD_DATA;
-		field.name.assign(name, nameLength);
-
-		if ((status = fSource.ReadAppend(field.data, length)) != B_OK)
-			return status;
 		field.count = int32(count);
 
 		if (field.fixedSize) {
@@ -313,8 +335,6 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 		if ((status = _AddField(message, std::move(field))) != B_OK)
 			return status;
 	}
-	(void)checksum;
-	(void)size;
 	return B_OK;
 }
 
@@ -636,14 +656,20 @@ BMessage::Flatten(BDataIO* stream, ssize_t* size) const
 	ssize_t needed = FlattenedSize();
 	if (needed < 0)
 		return status_t(needed);
-	std::vector<uint8> buffer;
-	try {
-		buffer.resize(size_t(needed));
-	} catch (const std::bad_alloc&) {
-		return B_NO_MEMORY;
+	// Settings-sized messages need no heap buffer.
+	uint8 stackBuffer[1024];
+	std::vector<uint8> heapBuffer;
+	uint8* buffer = stackBuffer;
+	if (size_t(needed) > sizeof(stackBuffer)) {
+		try {
+			heapBuffer.resize(size_t(needed));
+		} catch (const std::bad_alloc&) {
+			return B_NO_MEMORY;
+		}
+		buffer = heapBuffer.data();
 	}
-	MessageWriter::Write(*this, buffer.data(), buffer.size());
-	status_t status = stream->WriteExactly(buffer.data(), buffer.size());
+	MessageWriter::Write(*this, buffer, size_t(needed));
+	status_t status = stream->WriteExactly(buffer, size_t(needed));
 	if (status == B_OK && size != nullptr)
 		*size = needed;
 	return status;
