@@ -61,18 +61,20 @@ public:
 	// Reads exactly size bytes or fails.
 	virtual status_t Read(void* buffer, size_t size) = 0;
 
-	// Appends size bytes to out, growing it no faster than bytes arrive.
-	virtual status_t ReadAppend(std::vector<uint8>& out, size_t size)
+	// Makes the next size bytes available at *block, either in place (a buffer) or copied
+	// into storage, which then grows no faster than bytes arrive.
+	virtual status_t ReadBlock(size_t size, std::vector<uint8>& storage, const uint8** block)
 	{
-		while (size > 0) {
-			size_t chunk = min_c(size, kReadChunk);
-			size_t start = out.size();
-			out.resize(start + chunk);
-			status_t status = Read(out.data() + start, chunk);
+		storage.clear();
+		while (storage.size() < size) {
+			size_t chunk = min_c(size - storage.size(), kReadChunk);
+			size_t start = storage.size();
+			storage.resize(start + chunk);
+			status_t status = Read(storage.data() + start, chunk);
 			if (status != B_OK)
 				return status;
-			size -= chunk;
 		}
+		*block = storage.data();
 		return B_OK;
 	}
 
@@ -116,12 +118,13 @@ public:
 		return B_OK;
 	}
 
-	// The buffer's length is known, so the check comes before the allocation.
-	status_t ReadAppend(std::vector<uint8>& out, size_t size) override
+	// Nested messages are read from their parent's bytes in place, so that deep nesting
+	// does not hold one copy of the inner bytes per level.
+	status_t ReadBlock(size_t size, std::vector<uint8>&, const uint8** block) override
 	{
 		if (size > fSize - fPosition)
 			return B_BAD_DATA;
-		out.insert(out.end(), fData + fPosition, fData + fPosition + size);
+		*block = fData + fPosition;
 		fPosition += size;
 		return B_OK;
 	}
@@ -185,8 +188,10 @@ private:
 	status_t _ReadR5(BMessage* message, bool swap);
 	status_t _ReadNative(BMessage* message);
 	status_t _AddField(BMessage* message, BMessage::Field&& field);
-	status_t _SplitVariable(BMessage::Field& field, bool swap, bool sizePadded);
-	status_t _NormalizeNested(BMessage::Field& field);
+	status_t _StoreItems(BMessage::Field& field, const uint8* raw, size_t size, bool swap,
+		bool sizePadded);
+	status_t _StoreNested(BMessage::Field& field, const uint8* const* items,
+		const uint32* sizes);
 
 	ByteSource& fSource;
 	int32 fDepth;
@@ -282,6 +287,7 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 	if ((status = fSource.ReadUInt8(&flags)) != B_OK)
 		return status;
 	std::vector<uint8> scratch;
+	std::vector<uint8> block;
 	while ((flags & kR5FieldValid) != 0) {
 		bool mini = (flags & kR5FieldMini) != 0;
 		bool single = (flags & kR5FieldSingle) != 0;
@@ -303,18 +309,18 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 			return B_BAD_DATA;
 
 		// Name, data and the next flags byte; large data is read on its own, in chunks.
+		const uint8* raw;
 		if (length <= kReadChunk) {
 			scratch.resize(nameLength + size_t(length) + 1);
 			if ((status = fSource.Read(scratch.data(), scratch.size())) != B_OK)
 				return status;
 			field.name.assign(reinterpret_cast<const char*>(scratch.data()), nameLength);
-			field.data.assign(scratch.data() + nameLength, scratch.data() + nameLength + length);
+			raw = scratch.data() + nameLength;
 			flags = scratch.back();
 		} else {
 			char name[256];
 			if ((status = fSource.Read(name, nameLength)) != B_OK
-				|| (status = fSource.ReadAppend(field.data, length)) != B_OK
-				|| (status = fSource.ReadUInt8(&flags)) != B_OK)
+				|| (status = fSource.ReadBlock(length, block, &raw)) != B_OK)
 				return status;
 			field.name.assign(name, nameLength);
 		}
@@ -326,10 +332,13 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 			if (length % count != 0 || length == 0)
 				return B_BAD_DATA;
 			field.itemSize = length / count;
+			field.data.assign(raw, raw + length);
 			size_t unit = swap ? swap_unit(field.type, field.itemSize) : 0;
 			if (unit != 0 && field.itemSize % unit == 0)
 				swap_items(field.data.data(), field.data.size(), unit);
-		} else if ((status = _SplitVariable(field, swap, true)) != B_OK)
+		} else if ((status = _StoreItems(field, raw, length, swap, true)) != B_OK)
+			return status;
+		if (length > kReadChunk && (status = fSource.ReadUInt8(&flags)) != B_OK)
 			return status;
 
 		if ((status = _AddField(message, std::move(field))) != B_OK)
@@ -338,75 +347,73 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 	return B_OK;
 }
 
-// Turns the prefixed items of a variable-size field into data plus offsets. R5 pads each
+// Stores the prefixed items of a variable-size field as data plus offsets. R5 pads each
 // prefix-and-item to eight bytes; the native format does not pad.
 status_t
-MessageReader::_SplitVariable(BMessage::Field& field, bool swap, bool sizePadded)
+MessageReader::_StoreItems(BMessage::Field& field, const uint8* raw, size_t size, bool swap,
+	bool sizePadded)
 {
-	const std::vector<uint8>& raw = field.data;
-	std::vector<uint8> data;
-	std::vector<uint32> offsets;
 	// Every item takes at least its four-byte prefix, which bounds the count by the bytes.
-	if (size_t(field.count) > raw.size() / 4)
+	if (size_t(field.count) > size / 4)
 		return B_BAD_DATA;
-	data.reserve(raw.size());
-	offsets.reserve(size_t(field.count));
+	std::vector<const uint8*> items;
+	std::vector<uint32> sizes;
+	items.reserve(size_t(field.count));
+	sizes.reserve(size_t(field.count));
 
 	size_t position = 0;
 	for (int32 i = 0; i < field.count; i++) {
-		if (raw.size() - position < 4)
+		if (size - position < 4)
 			return B_BAD_DATA;
 		uint32 itemSize;
-		memcpy(&itemSize, raw.data() + position, 4);
+		memcpy(&itemSize, raw + position, 4);
 		if (swap)
 			itemSize = swap32(itemSize);
-		if (itemSize > raw.size() - position - 4)
+		if (itemSize > size - position - 4)
 			return B_BAD_DATA;
-		offsets.push_back(uint32(data.size()));
-		const uint8* item = raw.data() + position + 4;
-		data.insert(data.end(), item, item + itemSize);
+		items.push_back(raw + position + 4);
+		sizes.push_back(itemSize);
 		size_t step = sizePadded ? r5_padded_item_size(itemSize) : 4 + size_t(itemSize);
 		// Accept a last item whose padding was cut off.
-		position += min_c(step, raw.size() - position);
+		position += min_c(step, size - position);
 	}
-	if (position != raw.size())
+	if (position != size)
 		return B_BAD_DATA;
-	field.data.swap(data);
-	field.offsets.swap(offsets);
+
 	field.itemSize = 0;
 	if (field.type == B_MESSAGE_TYPE)
-		return _NormalizeNested(field);
+		return _StoreNested(field, items.data(), sizes.data());
+	field.data.reserve(size);
+	for (int32 i = 0; i < field.count; i++) {
+		field.offsets.push_back(uint32(field.data.size()));
+		field.data.insert(field.data.end(), items[size_t(i)], items[size_t(i)] + sizes[size_t(i)]);
+	}
 	return B_OK;
 }
 
 // Nested messages are checked now, so that a message that unflattens is whole, and they are
 // stored in the form Flatten() writes, whatever form they arrived in.
 status_t
-MessageReader::_NormalizeNested(BMessage::Field& field)
+MessageReader::_StoreNested(BMessage::Field& field, const uint8* const* items,
+	const uint32* sizes)
 {
-	BMessage::Field normalized = field;
-	normalized.data.clear();
-	normalized.offsets.clear();
 	for (int32 i = 0; i < field.count; i++) {
-		BufferSource source(field.Item(i), field.ItemSize(i));
+		BufferSource source(items[i], sizes[i]);
 		MessageReader reader(source, fDepth + 1);
 		BMessage nested;
 		status_t status = reader.Read(&nested);
 		if (status != B_OK)
 			return status == B_NOT_A_MESSAGE ? B_BAD_DATA : status;
 		ssize_t size = nested.FlattenedSize();
-		if (size < 0)
-			return status_t(size);
-		normalized.offsets.push_back(uint32(normalized.data.size()));
-		size_t start = normalized.data.size();
-		normalized.data.resize(start + size_t(size));
-		status = nested.Flatten(reinterpret_cast<char*>(normalized.data.data() + start), size);
+		if (size < 0 || size_t(size) > size_t(INT32_MAX) / 2 - field.data.size())
+			return B_BAD_DATA;
+		field.offsets.push_back(uint32(field.data.size()));
+		size_t start = field.data.size();
+		field.data.resize(start + size_t(size));
+		status = nested.Flatten(reinterpret_cast<char*>(field.data.data() + start), size);
 		if (status != B_OK)
 			return status;
 	}
-	if (normalized.data.size() > size_t(INT32_MAX) / 2)
-		return B_BAD_DATA;
-	field = std::move(normalized);
 	return B_OK;
 }
 
@@ -481,17 +488,18 @@ MessageReader::_ReadNative(BMessage* message)
 		fields.push_back(field);
 	}
 
-	std::vector<uint8> data;
-	if ((status = fSource.ReadAppend(data, dataSize)) != B_OK)
+	std::vector<uint8> storage;
+	const uint8* data;
+	if ((status = fSource.ReadBlock(dataSize, storage, &data)) != B_OK)
 		return status;
 
 	for (const NativeFieldHeader& fieldHeader : fields) {
 		if ((fieldHeader.flags & kNativeFieldValid) == 0 || fieldHeader.nameLength == 0
 			|| fieldHeader.count == 0 || fieldHeader.count > uint32(INT32_MAX)
 			|| fieldHeader.dataSize > uint32(INT32_MAX)
-			|| uint64(fieldHeader.offset) + fieldHeader.nameLength + fieldHeader.dataSize > data.size())
+			|| uint64(fieldHeader.offset) + fieldHeader.nameLength + fieldHeader.dataSize > dataSize)
 			return B_BAD_DATA;
-		const char* name = reinterpret_cast<const char*>(data.data() + fieldHeader.offset);
+		const char* name = reinterpret_cast<const char*>(data + fieldHeader.offset);
 		size_t nameLength = strnlen(name, fieldHeader.nameLength);
 		// The name must end inside its recorded length, and must fit the R5 form we write.
 		if (nameLength == fieldHeader.nameLength || nameLength > BMessage::kMaxNameLength)
@@ -502,13 +510,14 @@ MessageReader::_ReadNative(BMessage* message)
 		field.type = fieldHeader.type;
 		field.fixedSize = (fieldHeader.flags & kNativeFieldFixed) != 0;
 		field.count = int32(fieldHeader.count);
-		const uint8* payload = data.data() + fieldHeader.offset + fieldHeader.nameLength;
-		field.data.assign(payload, payload + fieldHeader.dataSize);
+		const uint8* payload = data + fieldHeader.offset + fieldHeader.nameLength;
 		if (field.fixedSize) {
 			if (fieldHeader.dataSize == 0 || fieldHeader.dataSize % fieldHeader.count != 0)
 				return B_BAD_DATA;
 			field.itemSize = fieldHeader.dataSize / fieldHeader.count;
-		} else if ((status = _SplitVariable(field, false, false)) != B_OK)
+			field.data.assign(payload, payload + fieldHeader.dataSize);
+		} else if ((status = _StoreItems(field, payload, fieldHeader.dataSize, false, false))
+			!= B_OK)
 			return status;
 		if ((status = _AddField(message, std::move(field))) != B_OK)
 			return status;

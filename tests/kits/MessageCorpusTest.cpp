@@ -12,43 +12,62 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <malloc.h>
 #include <memory>
 #include <new>
 #include <set>
 #include <string>
 #include <vector>
 
-// Tracks the largest single allocation while a test asks for it. Replacing the global
-// operator new is the one way to see the allocations libkits makes on the test's behalf.
+// Tracks the largest single allocation and the peak of live heap bytes while a test asks
+// for it. Replacing the global operator new is the one way to see the allocations libkits
+// makes on the test's behalf.
 namespace {
 std::atomic<bool> sTracking{false};
 std::atomic<size_t> sLargestAllocation{0};
+std::atomic<int64_t> sLiveBytes{0};
+std::atomic<int64_t> sPeakLiveBytes{0};
+
+void
+start_tracking()
+{
+	sLargestAllocation = 0;
+	sLiveBytes = 0;
+	sPeakLiveBytes = 0;
+	sTracking = true;
+}
 }  // namespace
 
 void*
 operator new(size_t size)
 {
+	void* memory = malloc(size == 0 ? 1 : size);
+	if (memory == nullptr)
+		throw std::bad_alloc();
 	if (sTracking.load(std::memory_order_relaxed)) {
 		size_t largest = sLargestAllocation.load(std::memory_order_relaxed);
 		while (size > largest && !sLargestAllocation.compare_exchange_weak(largest, size)) {
 		}
+		int64_t live = sLiveBytes += int64_t(malloc_usable_size(memory));
+		int64_t peak = sPeakLiveBytes.load(std::memory_order_relaxed);
+		while (live > peak && !sPeakLiveBytes.compare_exchange_weak(peak, live)) {
+		}
 	}
-	void* memory = malloc(size == 0 ? 1 : size);
-	if (memory == nullptr)
-		throw std::bad_alloc();
 	return memory;
 }
 
 void
 operator delete(void* memory) noexcept
 {
+	if (memory != nullptr && sTracking.load(std::memory_order_relaxed))
+		sLiveBytes -= int64_t(malloc_usable_size(memory));
 	free(memory);
 }
 
 void
 operator delete(void* memory, size_t) noexcept
 {
-	free(memory);
+	operator delete(memory);
 }
 
 namespace {
@@ -133,8 +152,7 @@ TEST(MessageCorpus, EveryBrokenMessageFailsThroughBothForms)
 		std::unique_ptr<uint8[]> exact(new uint8[bytes.size() + (bytes.empty() ? 1 : 0)]);
 		std::copy(bytes.begin(), bytes.end(), exact.get());
 
-		sLargestAllocation = 0;
-		sTracking = true;
+		start_tracking();
 		BMessage fromBuffer = stale_message();
 		status_t bufferStatus = fromBuffer.Unflatten(exact.get(), bytes.size());
 		BMessage fromStream = stale_message();
@@ -151,6 +169,39 @@ TEST(MessageCorpus, EveryBrokenMessageFailsThroughBothForms)
 		EXPECT_LE(stream.Position(), bytes.size());
 		// Reads of unknown length go in 64 KiB chunks; nothing here comes near a megabyte.
 		EXPECT_LT(sLargestAllocation.load(), size_t(1) << 20);
+	}
+}
+
+// Each level of nesting is read from its parent's bytes in place: the memory a deep message
+// takes to read grows with its size, not with size times depth.
+TEST(MessageCorpus, DeepNestingHoldsNoCopyPerLevel)
+{
+	const size_t kPayload = 1 << 20;
+	BMessage message('leaf');
+	{
+		std::vector<char> payload(kPayload, 'p');
+		message.AddData("payload", B_RAW_TYPE, payload.data(), ssize_t(payload.size()), false);
+	}
+	for (int32 level = 0; level < BMessage::kMaxNestingDepth; level++) {
+		BMessage outer('node');
+		outer.AddMessage("child", &message);
+		message = outer;
+	}
+	ssize_t size = message.FlattenedSize();
+	Bytes bytes(static_cast<size_t>(size));
+	ASSERT_EQ(message.Flatten(reinterpret_cast<char*>(bytes.data()), size), B_OK);
+	message.MakeEmpty();
+
+	for (bool fromStream : {false, true}) {
+		BMessage copy;
+		BMemoryIO stream(bytes.data(), bytes.size());
+		start_tracking();
+		status_t status = fromStream ? copy.Unflatten(&stream)
+			: copy.Unflatten(bytes.data(), bytes.size());
+		sTracking = false;
+		ASSERT_EQ(status, B_OK);
+		// The message keeps one copy; reading needs a few more, never one per level.
+		EXPECT_LT(sPeakLiveBytes.load(), int64_t(6 * kPayload)) << fromStream;
 	}
 }
 
