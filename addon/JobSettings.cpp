@@ -30,8 +30,7 @@ const char* const kPrinterFileField = "printer_file";
 
 namespace {
 
-status_t
-store_bytes(BMessage* message, const char* name, type_code type, const void* data,
+status_t store_bytes(BMessage* message, const char* name, type_code type, const void* data,
 	ssize_t size, bool fixedSize)
 {
 	if (message == nullptr || name == nullptr)
@@ -50,38 +49,32 @@ store_bytes(BMessage* message, const char* name, type_code type, const void* dat
 
 }  // namespace
 
-status_t
-store_field(BMessage* message, const char* name, int8 value)
+status_t store_field(BMessage* message, const char* name, int8 value)
 {
 	return store_bytes(message, name, B_INT8_TYPE, &value, sizeof(value), true);
 }
 
-status_t
-store_field(BMessage* message, const char* name, int16 value)
+status_t store_field(BMessage* message, const char* name, int16 value)
 {
 	return store_bytes(message, name, B_INT16_TYPE, &value, sizeof(value), true);
 }
 
-status_t
-store_field(BMessage* message, const char* name, int32 value)
+status_t store_field(BMessage* message, const char* name, int32 value)
 {
 	return store_bytes(message, name, B_INT32_TYPE, &value, sizeof(value), true);
 }
 
-status_t
-store_field(BMessage* message, const char* name, float value)
+status_t store_field(BMessage* message, const char* name, float value)
 {
 	return store_bytes(message, name, B_FLOAT_TYPE, &value, sizeof(value), true);
 }
 
-status_t
-store_field(BMessage* message, const char* name, BRect value)
+status_t store_field(BMessage* message, const char* name, BRect value)
 {
 	return store_bytes(message, name, B_RECT_TYPE, &value, sizeof(value), true);
 }
 
-status_t
-store_field(BMessage* message, const char* name, const char* value)
+status_t store_field(BMessage* message, const char* name, const char* value)
 {
 	if (value == nullptr)
 		return B_BAD_VALUE;

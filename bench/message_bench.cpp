@@ -9,8 +9,7 @@
 
 namespace {
 
-BMessage
-settings_message()
+BMessage settings_message()
 {
 	BMessage settings('okok');
 	settings.AddInt32("status", 0);
@@ -36,8 +35,7 @@ settings_message()
 	return settings;
 }
 
-void
-BM_SettingsRoundTripBuffer(benchmark::State& state)
+void BM_SettingsRoundTripBuffer(benchmark::State& state)
 {
 	BMessage settings = settings_message();
 	std::vector<char> buffer(size_t(settings.FlattenedSize()));
@@ -52,8 +50,7 @@ BM_SettingsRoundTripBuffer(benchmark::State& state)
 BENCHMARK(BM_SettingsRoundTripBuffer);
 
 // The spool path: flatten to a stream, read it back from the stream.
-void
-BM_SettingsRoundTripStream(benchmark::State& state)
+void BM_SettingsRoundTripStream(benchmark::State& state)
 {
 	BMessage settings = settings_message();
 	BMessage copy;

@@ -11,8 +11,7 @@
 
 namespace {
 
-bool
-is_valid_name(const char* name)
+bool is_valid_name(const char* name)
 {
 	return name != nullptr && strlen(name) <= BMessage::kMaxNameLength;
 }
@@ -24,8 +23,7 @@ BMessage::BMessage(uint32 _what) : what(_what) {}
 BMessage::BMessage(const BMessage& other) = default;
 BMessage::~BMessage() = default;
 
-BMessage&
-BMessage::operator=(const BMessage& other)
+BMessage& BMessage::operator=(const BMessage& other)
 {
 	if (this != &other) {
 		// Copy first, so a failed allocation leaves this message as it was.
@@ -38,8 +36,7 @@ BMessage::operator=(const BMessage& other)
 
 // --- Inspection --------------------------------------------------------------
 
-BMessage::Field*
-BMessage::_FindField(const char* name)
+BMessage::Field* BMessage::_FindField(const char* name)
 {
 	for (Field& field : fFields) {
 		if (field.name == name)
@@ -48,14 +45,12 @@ BMessage::_FindField(const char* name)
 	return nullptr;
 }
 
-const BMessage::Field*
-BMessage::_FindField(const char* name) const
+const BMessage::Field* BMessage::_FindField(const char* name) const
 {
 	return const_cast<BMessage*>(this)->_FindField(name);
 }
 
-status_t
-BMessage::GetInfo(type_code typeRequested, int32 index, const char** nameFound,
+status_t BMessage::GetInfo(type_code typeRequested, int32 index, const char** nameFound,
 	type_code* typeFound, int32* countFound) const
 {
 	if (index < 0)
@@ -77,9 +72,8 @@ BMessage::GetInfo(type_code typeRequested, int32 index, const char** nameFound,
 	return matches == 0 ? B_BAD_TYPE : B_BAD_INDEX;
 }
 
-status_t
-BMessage::GetInfo(type_code typeRequested, int32 index, char** nameFound, type_code* typeFound,
-	int32* countFound) const
+status_t BMessage::GetInfo(type_code typeRequested, int32 index, char** nameFound,
+	type_code* typeFound, int32* countFound) const
 {
 	const char* name = nullptr;
 	status_t status = GetInfo(typeRequested, index, &name, typeFound, countFound);
@@ -89,8 +83,8 @@ BMessage::GetInfo(type_code typeRequested, int32 index, char** nameFound, type_c
 	return status;
 }
 
-status_t
-BMessage::GetInfo(const char* name, type_code* typeFound, int32* countFound, bool* fixedSize) const
+status_t BMessage::GetInfo(
+	const char* name, type_code* typeFound, int32* countFound, bool* fixedSize) const
 {
 	if (name == nullptr)
 		return B_BAD_VALUE;
@@ -106,20 +100,17 @@ BMessage::GetInfo(const char* name, type_code* typeFound, int32* countFound, boo
 	return B_OK;
 }
 
-status_t
-BMessage::GetInfo(const char* name, type_code* typeFound, int32* countFound) const
+status_t BMessage::GetInfo(const char* name, type_code* typeFound, int32* countFound) const
 {
 	return GetInfo(name, typeFound, countFound, nullptr);
 }
 
-status_t
-BMessage::GetInfo(const char* name, type_code* typeFound, bool* fixedSize) const
+status_t BMessage::GetInfo(const char* name, type_code* typeFound, bool* fixedSize) const
 {
 	return GetInfo(name, typeFound, nullptr, fixedSize);
 }
 
-int32
-BMessage::CountNames(type_code type) const
+int32 BMessage::CountNames(type_code type) const
 {
 	int32 count = 0;
 	for (const Field& field : fFields) {
@@ -129,16 +120,14 @@ BMessage::CountNames(type_code type) const
 	return count;
 }
 
-bool
-BMessage::IsEmpty() const
+bool BMessage::IsEmpty() const
 {
 	return fFields.empty();
 }
 
 // --- Removing ----------------------------------------------------------------
 
-status_t
-BMessage::RemoveName(const char* name)
+status_t BMessage::RemoveName(const char* name)
 {
 	if (name == nullptr)
 		return B_BAD_VALUE;
@@ -151,8 +140,7 @@ BMessage::RemoveName(const char* name)
 	return B_NAME_NOT_FOUND;
 }
 
-status_t
-BMessage::RemoveData(const char* name, int32 index)
+status_t BMessage::RemoveData(const char* name, int32 index)
 {
 	if (name == nullptr)
 		return B_BAD_VALUE;
@@ -176,8 +164,7 @@ BMessage::RemoveData(const char* name, int32 index)
 	return B_OK;
 }
 
-status_t
-BMessage::MakeEmpty()
+status_t BMessage::MakeEmpty()
 {
 	fFields.clear();
 	return B_OK;
@@ -185,8 +172,7 @@ BMessage::MakeEmpty()
 
 // --- Adding ------------------------------------------------------------------
 
-status_t
-BMessage::AddData(const char* name, type_code type, const void* data, ssize_t numBytes,
+status_t BMessage::AddData(const char* name, type_code type, const void* data, ssize_t numBytes,
 	bool isFixedSize, int32 count)
 {
 	if (!is_valid_name(name) || numBytes < 0 || (data == nullptr && numBytes > 0)
@@ -236,43 +222,37 @@ BMessage::AddData(const char* name, type_code type, const void* data, ssize_t nu
 	return B_OK;
 }
 
-status_t
-BMessage::_AddFixed(const char* name, type_code type, const void* value, size_t size)
+status_t BMessage::_AddFixed(const char* name, type_code type, const void* value, size_t size)
 {
 	return AddData(name, type, value, ssize_t(size), true);
 }
 
-status_t
-BMessage::AddString(const char* name, const char* string)
+status_t BMessage::AddString(const char* name, const char* string)
 {
 	if (string == nullptr)
 		return B_BAD_VALUE;
 	return AddData(name, B_STRING_TYPE, string, ssize_t(strlen(string) + 1), false);
 }
 
-status_t
-BMessage::AddBool(const char* name, bool value)
+status_t BMessage::AddBool(const char* name, bool value)
 {
 	uint8 byte = value ? 1 : 0;
 	return _AddFixed(name, B_BOOL_TYPE, &byte, 1);
 }
 
-status_t
-BMessage::AddPointer(const char* name, const void* pointer)
+status_t BMessage::AddPointer(const char* name, const void* pointer)
 {
 	return _AddFixed(name, B_POINTER_TYPE, &pointer, sizeof(pointer));
 }
 
-status_t
-BMessage::AddMessage(const char* name, const BMessage* message)
+status_t BMessage::AddMessage(const char* name, const BMessage* message)
 {
 	if (message == nullptr)
 		return B_BAD_VALUE;
 	return _AddFlattened(name, message);
 }
 
-status_t
-BMessage::_AddFlattened(const char* name, const BMessage* message)
+status_t BMessage::_AddFlattened(const char* name, const BMessage* message)
 {
 	ssize_t size = message->FlattenedSize();
 	if (size < 0)
@@ -291,8 +271,7 @@ BMessage::_AddFlattened(const char* name, const BMessage* message)
 
 // --- Finding -----------------------------------------------------------------
 
-status_t
-BMessage::_FindItem(const char* name, type_code type, int32 index, const void** data,
+status_t BMessage::_FindItem(const char* name, type_code type, int32 index, const void** data,
 	size_t* size) const
 {
 	if (name == nullptr)
@@ -309,8 +288,7 @@ BMessage::_FindItem(const char* name, type_code type, int32 index, const void** 
 	return B_OK;
 }
 
-status_t
-BMessage::FindData(const char* name, type_code type, int32 index, const void** data,
+status_t BMessage::FindData(const char* name, type_code type, int32 index, const void** data,
 	ssize_t* numBytes) const
 {
 	if (data == nullptr)
@@ -326,14 +304,13 @@ BMessage::FindData(const char* name, type_code type, int32 index, const void** d
 	return B_OK;
 }
 
-status_t
-BMessage::FindData(const char* name, type_code type, const void** data, ssize_t* numBytes) const
+status_t BMessage::FindData(
+	const char* name, type_code type, const void** data, ssize_t* numBytes) const
 {
 	return FindData(name, type, 0, data, numBytes);
 }
 
-status_t
-BMessage::_FindFixed(const char* name, type_code type, int32 index, void* value,
+status_t BMessage::_FindFixed(const char* name, type_code type, int32 index, void* value,
 	size_t size) const
 {
 	if (value == nullptr)
@@ -350,8 +327,7 @@ BMessage::_FindFixed(const char* name, type_code type, int32 index, void* value,
 	return B_OK;
 }
 
-status_t
-BMessage::FindBool(const char* name, int32 index, bool* value) const
+status_t BMessage::FindBool(const char* name, int32 index, bool* value) const
 {
 	uint8 byte;
 	if (value == nullptr)
@@ -362,14 +338,12 @@ BMessage::FindBool(const char* name, int32 index, bool* value) const
 	return status;
 }
 
-status_t
-BMessage::FindBool(const char* name, bool* value) const
+status_t BMessage::FindBool(const char* name, bool* value) const
 {
 	return FindBool(name, 0, value);
 }
 
-status_t
-BMessage::FindString(const char* name, int32 index, const char** string) const
+status_t BMessage::FindString(const char* name, int32 index, const char** string) const
 {
 	if (string == nullptr)
 		return B_BAD_VALUE;
@@ -384,26 +358,22 @@ BMessage::FindString(const char* name, int32 index, const char** string) const
 	return B_OK;
 }
 
-status_t
-BMessage::FindString(const char* name, const char** string) const
+status_t BMessage::FindString(const char* name, const char** string) const
 {
 	return FindString(name, 0, string);
 }
 
-status_t
-BMessage::FindPointer(const char* name, int32 index, void** pointer) const
+status_t BMessage::FindPointer(const char* name, int32 index, void** pointer) const
 {
 	return _FindFixed(name, B_POINTER_TYPE, index, pointer, sizeof(void*));
 }
 
-status_t
-BMessage::FindPointer(const char* name, void** pointer) const
+status_t BMessage::FindPointer(const char* name, void** pointer) const
 {
 	return FindPointer(name, 0, pointer);
 }
 
-status_t
-BMessage::FindMessage(const char* name, int32 index, BMessage* message) const
+status_t BMessage::FindMessage(const char* name, int32 index, BMessage* message) const
 {
 	if (message == nullptr)
 		return B_BAD_VALUE;
@@ -420,16 +390,14 @@ BMessage::FindMessage(const char* name, int32 index, BMessage* message) const
 	return B_OK;
 }
 
-status_t
-BMessage::FindMessage(const char* name, BMessage* message) const
+status_t BMessage::FindMessage(const char* name, BMessage* message) const
 {
 	return FindMessage(name, 0, message);
 }
 
 // --- Replacing ---------------------------------------------------------------
 
-status_t
-BMessage::ReplaceData(const char* name, type_code type, int32 index, const void* data,
+status_t BMessage::ReplaceData(const char* name, type_code type, int32 index, const void* data,
 	ssize_t numBytes)
 {
 	if (name == nullptr || numBytes < 0 || (data == nullptr && numBytes > 0))
@@ -471,60 +439,51 @@ BMessage::ReplaceData(const char* name, type_code type, int32 index, const void*
 	return B_OK;
 }
 
-status_t
-BMessage::ReplaceData(const char* name, type_code type, const void* data, ssize_t numBytes)
+status_t BMessage::ReplaceData(const char* name, type_code type, const void* data, ssize_t numBytes)
 {
 	return ReplaceData(name, type, 0, data, numBytes);
 }
 
-status_t
-BMessage::_ReplaceFixed(const char* name, type_code type, int32 index, const void* value,
+status_t BMessage::_ReplaceFixed(const char* name, type_code type, int32 index, const void* value,
 	size_t size)
 {
 	return ReplaceData(name, type, index, value, ssize_t(size));
 }
 
-status_t
-BMessage::ReplaceBool(const char* name, int32 index, bool value)
+status_t BMessage::ReplaceBool(const char* name, int32 index, bool value)
 {
 	uint8 byte = value ? 1 : 0;
 	return _ReplaceFixed(name, B_BOOL_TYPE, index, &byte, 1);
 }
 
-status_t
-BMessage::ReplaceBool(const char* name, bool value)
+status_t BMessage::ReplaceBool(const char* name, bool value)
 {
 	return ReplaceBool(name, 0, value);
 }
 
-status_t
-BMessage::ReplaceString(const char* name, int32 index, const char* string)
+status_t BMessage::ReplaceString(const char* name, int32 index, const char* string)
 {
 	if (string == nullptr)
 		return B_BAD_VALUE;
 	return ReplaceData(name, B_STRING_TYPE, index, string, ssize_t(strlen(string) + 1));
 }
 
-status_t
-BMessage::ReplaceString(const char* name, const char* string)
+status_t BMessage::ReplaceString(const char* name, const char* string)
 {
 	return ReplaceString(name, 0, string);
 }
 
-status_t
-BMessage::ReplacePointer(const char* name, int32 index, const void* pointer)
+status_t BMessage::ReplacePointer(const char* name, int32 index, const void* pointer)
 {
 	return _ReplaceFixed(name, B_POINTER_TYPE, index, &pointer, sizeof(pointer));
 }
 
-status_t
-BMessage::ReplacePointer(const char* name, const void* pointer)
+status_t BMessage::ReplacePointer(const char* name, const void* pointer)
 {
 	return ReplacePointer(name, 0, pointer);
 }
 
-status_t
-BMessage::ReplaceMessage(const char* name, int32 index, const BMessage* message)
+status_t BMessage::ReplaceMessage(const char* name, int32 index, const BMessage* message)
 {
 	if (message == nullptr)
 		return B_BAD_VALUE;
@@ -543,16 +502,14 @@ BMessage::ReplaceMessage(const char* name, int32 index, const BMessage* message)
 	return ReplaceData(name, B_MESSAGE_TYPE, index, buffer.data(), size);
 }
 
-status_t
-BMessage::ReplaceMessage(const char* name, const BMessage* message)
+status_t BMessage::ReplaceMessage(const char* name, const BMessage* message)
 {
 	return ReplaceMessage(name, 0, message);
 }
 
 // --- Presence ----------------------------------------------------------------
 
-bool
-BMessage::HasData(const char* name, type_code type, int32 index) const
+bool BMessage::HasData(const char* name, type_code type, int32 index) const
 {
 	const void* item;
 	size_t size;
@@ -576,28 +533,24 @@ bool BMessage::HasBool(const char* name, int32 index) const
 	return HasData(name, B_BOOL_TYPE, index);
 }
 
-bool
-BMessage::GetBool(const char* name, int32 index, bool defaultValue) const
+bool BMessage::GetBool(const char* name, int32 index, bool defaultValue) const
 {
 	bool value;
 	return FindBool(name, index, &value) == B_OK ? value : defaultValue;
 }
 
-bool
-BMessage::GetBool(const char* name, bool defaultValue) const
+bool BMessage::GetBool(const char* name, bool defaultValue) const
 {
 	return GetBool(name, 0, defaultValue);
 }
 
-const char*
-BMessage::GetString(const char* name, int32 index, const char* defaultValue) const
+const char* BMessage::GetString(const char* name, int32 index, const char* defaultValue) const
 {
 	const char* value;
 	return FindString(name, index, &value) == B_OK ? value : defaultValue;
 }
 
-const char*
-BMessage::GetString(const char* name, const char* defaultValue) const
+const char* BMessage::GetString(const char* name, const char* defaultValue) const
 {
 	return GetString(name, 0, defaultValue);
 }
@@ -669,15 +622,13 @@ GETTER(Double, double)
 
 #undef GETTER
 
-BRect
-BMessage::GetRect(const char* name, int32 index, const BRect& defaultValue) const
+BRect BMessage::GetRect(const char* name, int32 index, const BRect& defaultValue) const
 {
 	BRect value;
 	return FindRect(name, index, &value) == B_OK ? value : defaultValue;
 }
 
-BRect
-BMessage::GetRect(const char* name, const BRect& defaultValue) const
+BRect BMessage::GetRect(const char* name, const BRect& defaultValue) const
 {
 	return GetRect(name, 0, defaultValue);
 }
@@ -686,11 +637,9 @@ BMessage::GetRect(const char* name, const BRect& defaultValue) const
 
 namespace {
 
-void
-append(std::vector<char>& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void append(std::vector<char>& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-void
-append(std::vector<char>& out, const char* format, ...)
+void append(std::vector<char>& out, const char* format, ...)
 {
 	char text[256];
 	va_list args;
@@ -701,15 +650,13 @@ append(std::vector<char>& out, const char* format, ...)
 		out.insert(out.end(), text, text + min_c(length, int(sizeof(text)) - 1));
 }
 
-void
-append_indent(std::vector<char>& out, int depth)
+void append_indent(std::vector<char>& out, int depth)
 {
 	out.insert(out.end(), size_t(depth), '\t');
 }
 
 // A four-character code as 'ABCD' when all four bytes print, else in hexadecimal.
-void
-append_code(std::vector<char>& out, uint32 code)
+void append_code(std::vector<char>& out, uint32 code)
 {
 	char letters[4] = {char(code >> 24), char(code >> 16), char(code >> 8), char(code)};
 	for (char c : letters) {
@@ -722,16 +669,14 @@ append_code(std::vector<char>& out, uint32 code)
 }
 
 template <typename T>
-T
-load(const uint8* bytes)
+T load(const uint8* bytes)
 {
 	T value;
 	memcpy(&value, bytes, sizeof(T));
 	return value;
 }
 
-void
-append_bytes(std::vector<char>& out, const uint8* bytes, size_t size)
+void append_bytes(std::vector<char>& out, const uint8* bytes, size_t size)
 {
 	append(out, "%zu bytes:", size);
 	const size_t kShown = 32;
@@ -743,8 +688,7 @@ append_bytes(std::vector<char>& out, const uint8* bytes, size_t size)
 
 }  // namespace
 
-void
-BMessage::_Print(std::vector<char>& out, int depth) const
+void BMessage::_Print(std::vector<char>& out, int depth) const
 {
 	append(out, "BMessage(");
 	append_code(out, what);
@@ -883,8 +827,7 @@ BMessage::_Print(std::vector<char>& out, int depth) const
 	append(out, "}\n");
 }
 
-void
-BMessage::PrintToStream() const
+void BMessage::PrintToStream() const
 {
 	std::vector<char> out;
 	_Print(out, 0);

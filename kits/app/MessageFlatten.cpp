@@ -46,8 +46,7 @@ const size_t kNativeFieldHeaderSize = 24;
 
 const size_t kReadChunk = 64 * 1024;
 
-inline uint32
-swap32(uint32 value)
+inline uint32 swap32(uint32 value)
 {
 	return __builtin_bswap32(value);
 }
@@ -201,8 +200,7 @@ namespace {
 
 // Width of the numbers inside a fixed-size item of the given type, for byte swapping;
 // 0 when the item is a byte string.
-size_t
-swap_unit(type_code type, size_t itemSize)
+size_t swap_unit(type_code type, size_t itemSize)
 {
 	switch (type) {
 		case B_INT16_TYPE:
@@ -229,8 +227,7 @@ swap_unit(type_code type, size_t itemSize)
 	}
 }
 
-void
-swap_items(uint8* data, size_t size, size_t unit)
+void swap_items(uint8* data, size_t size, size_t unit)
 {
 	for (size_t i = 0; i + unit <= size; i += unit)
 		std::reverse(data + i, data + i + unit);
@@ -264,8 +261,7 @@ private:
 // Reads go in as few calls as the layout allows, without ever asking for a byte past the
 // terminator: the fixed part of a field in one read, then its name, its data and the flags
 // byte of whatever follows (another field or the terminator) in another.
-status_t
-MessageReader::_ReadR5(BMessage* message, bool swap)
+status_t MessageReader::_ReadR5(BMessage* message, bool swap)
 {
 	// Header: checksum (ignored, as later readers do), size, what, flags. The recorded size
 	// is not trusted either: the fields end at their terminator byte.
@@ -349,9 +345,8 @@ MessageReader::_ReadR5(BMessage* message, bool swap)
 
 // Stores the prefixed items of a variable-size field as data plus offsets. R5 pads each
 // prefix-and-item to eight bytes; the native format does not pad.
-status_t
-MessageReader::_StoreItems(BMessage::Field& field, const uint8* raw, size_t size, bool swap,
-	bool sizePadded)
+status_t MessageReader::_StoreItems(
+	BMessage::Field& field, const uint8* raw, size_t size, bool swap, bool sizePadded)
 {
 	// Every item takes at least its four-byte prefix, which bounds the count by the bytes.
 	if (size_t(field.count) > size / 4)
@@ -393,8 +388,7 @@ MessageReader::_StoreItems(BMessage::Field& field, const uint8* raw, size_t size
 
 // Nested messages are checked now, so that a message that unflattens is whole, and they are
 // stored in the form Flatten() writes, whatever form they arrived in.
-status_t
-MessageReader::_StoreNested(BMessage::Field& field, const uint8* const* items,
+status_t MessageReader::_StoreNested(BMessage::Field& field, const uint8* const* items,
 	const uint32* sizes)
 {
 	for (int32 i = 0; i < field.count; i++) {
@@ -418,8 +412,7 @@ MessageReader::_StoreNested(BMessage::Field& field, const uint8* const* items,
 }
 
 // A name read twice adds its items to the first field when both agree in type and layout.
-status_t
-MessageReader::_AddField(BMessage* message, BMessage::Field&& field)
+status_t MessageReader::_AddField(BMessage* message, BMessage::Field&& field)
 {
 	BMessage::Field* existing = message->_FindField(field.name.c_str());
 	if (existing == nullptr) {
@@ -452,8 +445,7 @@ struct NativeFieldHeader {
 
 }  // namespace
 
-status_t
-MessageReader::_ReadNative(BMessage* message)
+status_t MessageReader::_ReadNative(BMessage* message)
 {
 	uint8 header[kNativeHeaderSize - 4];
 	status_t status = fSource.Read(header, sizeof(header));
@@ -497,7 +489,8 @@ MessageReader::_ReadNative(BMessage* message)
 		if ((fieldHeader.flags & kNativeFieldValid) == 0 || fieldHeader.nameLength == 0
 			|| fieldHeader.count == 0 || fieldHeader.count > uint32(INT32_MAX)
 			|| fieldHeader.dataSize > uint32(INT32_MAX)
-			|| uint64(fieldHeader.offset) + fieldHeader.nameLength + fieldHeader.dataSize > dataSize)
+			|| uint64(fieldHeader.offset) + fieldHeader.nameLength + fieldHeader.dataSize
+				> dataSize)
 			return B_BAD_DATA;
 		const char* name = reinterpret_cast<const char*>(data + fieldHeader.offset);
 		size_t nameLength = strnlen(name, fieldHeader.nameLength);
@@ -635,8 +628,7 @@ private:
 
 // --- BMessage entry points -------------------------------------------------------
 
-ssize_t
-BMessage::FlattenedSize() const
+ssize_t BMessage::FlattenedSize() const
 {
 	size_t size = MessageWriter::FlattenedSize(*this);
 	// The format records the total in an int32.
@@ -645,8 +637,7 @@ BMessage::FlattenedSize() const
 	return ssize_t(size);
 }
 
-status_t
-BMessage::Flatten(char* buffer, ssize_t size) const
+status_t BMessage::Flatten(char* buffer, ssize_t size) const
 {
 	ssize_t needed = FlattenedSize();
 	if (needed < 0)
@@ -657,8 +648,7 @@ BMessage::Flatten(char* buffer, ssize_t size) const
 	return B_OK;
 }
 
-status_t
-BMessage::Flatten(BDataIO* stream, ssize_t* size) const
+status_t BMessage::Flatten(BDataIO* stream, ssize_t* size) const
 {
 	if (stream == nullptr)
 		return B_BAD_VALUE;
@@ -686,8 +676,7 @@ BMessage::Flatten(BDataIO* stream, ssize_t* size) const
 
 namespace {
 
-status_t
-read_message(ByteSource& source, BMessage* message)
+status_t read_message(ByteSource& source, BMessage* message)
 {
 	message->MakeEmpty();
 	message->what = 0;
@@ -708,8 +697,7 @@ read_message(ByteSource& source, BMessage* message)
 
 }  // namespace
 
-status_t
-BMessage::Unflatten(const void* data, size_t size)
+status_t BMessage::Unflatten(const void* data, size_t size)
 {
 	if (data == nullptr) {
 		MakeEmpty();
@@ -720,8 +708,7 @@ BMessage::Unflatten(const void* data, size_t size)
 	return read_message(source, this);
 }
 
-status_t
-BMessage::Unflatten(BDataIO* stream)
+status_t BMessage::Unflatten(BDataIO* stream)
 {
 	if (stream == nullptr) {
 		MakeEmpty();
@@ -732,8 +719,7 @@ BMessage::Unflatten(BDataIO* stream)
 	return read_message(source, this);
 }
 
-status_t
-BMessage::Unflatten(const char* flatBuffer)
+status_t BMessage::Unflatten(const char* flatBuffer)
 {
 	if (flatBuffer == nullptr) {
 		MakeEmpty();

@@ -28,8 +28,7 @@ std::atomic<size_t> sLargestAllocation{0};
 std::atomic<int64_t> sLiveBytes{0};
 std::atomic<int64_t> sPeakLiveBytes{0};
 
-void
-start_tracking()
+void start_tracking()
 {
 	sLargestAllocation = 0;
 	sLiveBytes = 0;
@@ -38,8 +37,7 @@ start_tracking()
 }
 }  // namespace
 
-void*
-operator new(size_t size)
+void* operator new(size_t size)
 {
 	void* memory = malloc(size == 0 ? 1 : size);
 	if (memory == nullptr)
@@ -56,16 +54,14 @@ operator new(size_t size)
 	return memory;
 }
 
-void
-operator delete(void* memory) noexcept
+void operator delete(void* memory) noexcept
 {
 	if (memory != nullptr && sTracking.load(std::memory_order_relaxed))
 		sLiveBytes -= int64_t(malloc_usable_size(memory));
 	free(memory);
 }
 
-void
-operator delete(void* memory, size_t) noexcept
+void operator delete(void* memory, size_t) noexcept
 {
 	operator delete(memory);
 }
@@ -76,15 +72,13 @@ using Bytes = std::vector<uint8>;
 
 const std::string kCorpus = std::string(TESSARY_TEST_DATA) + "/messages";
 
-Bytes
-read_file(const std::string& path)
+Bytes read_file(const std::string& path)
 {
 	std::ifstream file(path, std::ios::binary);
 	return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::string>
-corpus_files()
+std::vector<std::string> corpus_files()
 {
 	std::vector<std::string> names;
 	DIR* dir = opendir(kCorpus.c_str());
@@ -120,14 +114,12 @@ private:
 	size_t fPosition;
 };
 
-bool
-is_clean_failure(status_t status)
+bool is_clean_failure(status_t status)
 {
 	return status == B_BAD_DATA || status == B_NOT_A_MESSAGE || status == B_NO_MEMORY;
 }
 
-BMessage
-stale_message()
+BMessage stale_message()
 {
 	BMessage message('old!');
 	message.AddInt32("stale", 1);

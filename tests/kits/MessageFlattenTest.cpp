@@ -12,8 +12,7 @@ namespace {
 
 using Bytes = std::vector<uint8>;
 
-Bytes
-flatten(const BMessage& message)
+Bytes flatten(const BMessage& message)
 {
 	ssize_t size = message.FlattenedSize();
 	EXPECT_GT(size, 0);
@@ -54,8 +53,7 @@ const Bytes kNativeStatus = {
 	's', 't', 'a', 't', 'u', 's', 0x00, 0x00, 0x00, 0x00, 0x00,
 };
 
-void
-expect_status_message(const BMessage& message)
+void expect_status_message(const BMessage& message)
 {
 	EXPECT_EQ(message.what, uint32(0x6F6B6F6B));
 	EXPECT_EQ(message.CountNames(B_ANY_TYPE), 1);
