@@ -2,32 +2,6 @@
 
 #include <cstring>
 
-const char* const kStatusField = "status";
-const char* const kPreviousSettingsField = "prevous_settings";
-const char* const kPageWidthField = "page_width";
-const char* const kPageHeightField = "page_height";
-const char* const kScalingField = "scaling";
-const char* const kLayoutField = "layout";
-const char* const kPaperRectField = "paper_rect";
-const char* const kPrintableRectField = "printable_rect";
-const char* const kCopiesField = "copies";
-const char* const kCountTypeField = "count_type";
-const char* const kFromField = "from";
-const char* const kToField = "to";
-const char* const kFirstPageField = "first_page";
-const char* const kLastPageField = "last_page";
-const char* const kBWModeField = "BWMode";
-const char* const kQualityTypeField = "quality_type";
-const char* const kXResField = "xres";
-const char* const kYResField = "yres";
-const char* const kPrinterField = "printer";
-
-const char* const kCmdCodeField = "cmd_code";
-const char* const kFormatChosenField = "format_chosen";
-const char* const kLayoutChosenField = "layout_chosen";
-
-const char* const kPrinterFileField = "printer_file";
-
 namespace {
 
 status_t store_bytes(BMessage* message, const char* name, type_code type, const void* data,

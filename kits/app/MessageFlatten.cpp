@@ -142,9 +142,8 @@ public:
 	{
 		if (size == 0)
 			return B_OK;
-		status_t status = fStream->ReadExactly(buffer, size);
-		// A stream that ends inside a message is a truncated message.
-		return status == B_OK ? B_OK : (status == B_IO_ERROR ? B_IO_ERROR : B_BAD_DATA);
+		// A stream that ends inside a message gives B_BAD_DATA, a truncated message.
+		return fStream->ReadExactly(buffer, size);
 	}
 
 private:
