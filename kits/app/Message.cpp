@@ -188,10 +188,14 @@ status_t BMessage::AddData(const char* name, type_code type, const void* data, s
 	} else if (isFixedSize && numBytes == 0)
 		return B_BAD_VALUE;
 
-	// The R5 format counts a field's bytes in an int32.
-	size_t used = field != nullptr ? field->data.size() + 4 * field->offsets.size() + 8 : 0;
-	if (size_t(numBytes) > size_t(INT32_MAX) - 8 - used
-		|| (field != nullptr && field->count == INT32_MAX))
+	// The R5 format counts a field's bytes in an int32; a variable item adds at most 11 bytes
+	// of size prefix and padding.
+	bool fixedSize = field != nullptr ? field->fixedSize : isFixedSize;
+	size_t used = 0;
+	if (field != nullptr)
+		used = field->data.size() + (fixedSize ? 0 : 11 * size_t(field->count));
+	size_t added = size_t(numBytes) + (fixedSize ? 0 : 11);
+	if (added > size_t(INT32_MAX) - used || (field != nullptr && field->count == INT32_MAX))
 		return B_NO_MEMORY;
 
 	try {
@@ -201,7 +205,7 @@ status_t BMessage::AddData(const char* name, type_code type, const void* data, s
 			fresh.type = type;
 			fresh.fixedSize = isFixedSize;
 			fresh.itemSize = isFixedSize ? uint32(numBytes) : 0;
-			if (count > 1 && count < 1024)
+			if (count > 1 && size_t(count) * size_t(numBytes) <= 64 * 1024)
 				fresh.data.reserve(size_t(count) * size_t(numBytes));
 			fFields.push_back(std::move(fresh));
 			field = &fFields.back();
@@ -209,7 +213,13 @@ status_t BMessage::AddData(const char* name, type_code type, const void* data, s
 		if (!field->fixedSize)
 			field->offsets.push_back(uint32(field->data.size()));
 		const uint8* bytes = static_cast<const uint8*>(data);
-		field->data.insert(field->data.end(), bytes, bytes + numBytes);
+		const uint8* begin = field->data.data();
+		if (numBytes > 0 && bytes >= begin && bytes < begin + field->data.size()) {
+			// The value is an item of this field (from FindData()); growing would move it.
+			std::vector<uint8> copy(bytes, bytes + numBytes);
+			field->data.insert(field->data.end(), copy.begin(), copy.end());
+		} else
+			field->data.insert(field->data.end(), bytes, bytes + numBytes);
 		field->count++;
 	} catch (const std::bad_alloc&) {
 		if (field != nullptr && field->count == 0)
@@ -415,22 +425,31 @@ status_t BMessage::ReplaceData(const char* name, type_code type, int32 index, co
 		if (size_t(numBytes) != field->itemSize)
 			return B_BAD_VALUE;
 		if (numBytes > 0)
-			memcpy(field->data.data() + field->ItemOffset(index), bytes, size_t(numBytes));
+			memmove(field->data.data() + field->ItemOffset(index), bytes, size_t(numBytes));
 		return B_OK;
 	}
 
 	size_t offset = field->ItemOffset(index);
 	size_t oldSize = field->ItemSize(index);
 	size_t newSize = size_t(numBytes);
-	if (newSize > oldSize && newSize - oldSize > size_t(INT32_MAX) - 8 - field->data.size())
+	if (newSize == oldSize) {
+		// memmove: the new value may come from FindData() on this very item.
+		if (newSize > 0)
+			memmove(field->data.data() + offset, bytes, newSize);
+		return B_OK;
+	}
+	size_t used = field->data.size() + 11 * size_t(field->count);
+	if (newSize > oldSize && newSize - oldSize > size_t(INT32_MAX) - used)
 		return B_NO_MEMORY;
 	try {
-		std::vector<uint8> data2;
-		data2.reserve(field->data.size() - oldSize + newSize);
-		data2.insert(data2.end(), field->data.begin(), field->data.begin() + offset);
-		data2.insert(data2.end(), bytes, bytes + newSize);
-		data2.insert(data2.end(), field->data.begin() + offset + oldSize, field->data.end());
-		field->data.swap(data2);
+		// Built aside, so that a value taken from this field itself stays readable.
+		std::vector<uint8> replaced;
+		replaced.reserve(field->data.size() - oldSize + newSize);
+		replaced.insert(replaced.end(), field->data.begin(), field->data.begin() + offset);
+		replaced.insert(replaced.end(), bytes, bytes + newSize);
+		replaced.insert(
+			replaced.end(), field->data.begin() + offset + oldSize, field->data.end());
+		field->data.swap(replaced);
 	} catch (const std::bad_alloc&) {
 		return B_NO_MEMORY;
 	}

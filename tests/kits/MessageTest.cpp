@@ -222,6 +222,27 @@ TEST(Message, NameHasOneTypeAndErrorsLeaveOutValueAlone)
 	EXPECT_STREQ(string, "untouched");
 }
 
+// Values handed back from FindData() of the same field are safe to add or replace with.
+TEST(Message, AddsAndReplacesWithItsOwnItems)
+{
+	BMessage message;
+	message.AddData("v", B_RAW_TYPE, "first", 5, false);
+	for (int i = 0; i < 20; i++) {
+		const void* data;
+		ssize_t size;
+		ASSERT_EQ(message.FindData("v", B_RAW_TYPE, 0, &data, &size), B_OK);
+		ASSERT_EQ(message.AddData("v", B_RAW_TYPE, data, size, false), B_OK);
+	}
+	const void* data;
+	ssize_t size;
+	ASSERT_EQ(message.FindData("v", B_RAW_TYPE, 20, &data, &size), B_OK);
+	EXPECT_EQ(std::string(static_cast<const char*>(data), size_t(size)), "first");
+	ASSERT_EQ(message.FindData("v", B_RAW_TYPE, 3, &data, &size), B_OK);
+	ASSERT_EQ(message.ReplaceData("v", B_RAW_TYPE, 0, data, size), B_OK);
+	ASSERT_EQ(message.FindData("v", B_RAW_TYPE, 0, &data, &size), B_OK);
+	EXPECT_EQ(std::string(static_cast<const char*>(data), size_t(size)), "first");
+}
+
 TEST(Message, KeepsInsertionOrderAndReportsFieldsByType)
 {
 	BMessage message;
