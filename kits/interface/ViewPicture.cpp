@@ -33,6 +33,10 @@ class ViewPicturePlayer : public PictureOps {
 public:
 	explicit ViewPicturePlayer(BView* view) : fView(view) {}
 
+	// Plays data into view with its origin at where, in a level of its own.
+	static void PlayInto(BView* view, const PictureData& data, BPoint where,
+		PictureOps* sharing);
+
 	// Pops the levels the picture pushed and did not pop.
 	void Unwind()
 	{
@@ -255,14 +259,15 @@ private:
 
 #if VIEW_HAS_PICTURES
 
-namespace {
-
-void play_into(BView* view, const PictureData& data, BPoint where, PictureOps* sharing)
+void ViewPicturePlayer::PlayInto(BView* view, const PictureData& data, BPoint where,
+	PictureOps* sharing)
 {
 	if (!std::isfinite(where.x) || !std::isfinite(where.y))
 		return;
 	view->PushState();
 	view->SetOrigin(where);
+	// A picture's ops start from the solid pattern, whatever the view used last.
+	view->fStates->Top().stipple = B_SOLID_HIGH;
 	ViewPicturePlayer player(view);
 	if (sharing != NULL)
 		(void)data.Play(player, sharing);  // a damaged picture draws what it can
@@ -272,11 +277,9 @@ void play_into(BView* view, const PictureData& data, BPoint where, PictureOps* s
 	view->PopState();
 }
 
-} // namespace
-
 void ViewPicturePlayer::DrawPicture(BPoint where, const PictureData& picture)
 {
-	play_into(fView, picture, where, this);
+	PlayInto(fView, picture, where, this);
 }
 
 void BView::DrawPicture(const BPicture* picture)
@@ -292,7 +295,7 @@ void BView::DrawPicture(const BPicture* picture, BPoint where)
 		fRecorder->DrawPicture(where, *picture->Data());
 		return;
 	}
-	play_into(this, *picture->Data(), where, NULL);
+	ViewPicturePlayer::PlayInto(this, *picture->Data(), where, NULL);
 }
 
 void BView::BeginPicture(BPicture* picture)
@@ -302,6 +305,7 @@ void BView::BeginPicture(BPicture* picture)
 		return;
 	fRecorder = new PictureWriter(true);
 	fRecordedPicture = picture;
+	fStates->Top().stipple = B_SOLID_HIGH;
 }
 
 void BView::AppendToPicture(BPicture* picture)
@@ -313,6 +317,7 @@ void BView::AppendToPicture(BPicture* picture)
 	(void)picture->Data()->Play(*writer);  // its ops were validated when it was made
 	fRecorder = writer;
 	fRecordedPicture = picture;
+	fStates->Top().stipple = B_SOLID_HIGH;
 }
 
 BPicture* BView::EndPicture()
