@@ -1848,10 +1848,13 @@ void BView::_DrawPixels(const PicturePixels& pixels)
 		return;
 	auto source_range = [](double from, double to, double d0, double s0, double s1, double f,
 		int32* first, int32* end) {
+		// Kept inside [s0, s1] before any conversion: a steep f makes a and b huge.
 		double a = s0 + (from + 0.5 - d0) * f;
 		double b = s0 + (to - 0.5 - d0) * f;
-		*first = static_cast<int32>(std::max(std::floor(s0), std::floor(a) - 1));
-		*end = static_cast<int32>(std::min(std::ceil(s1), std::floor(b) + 2));
+		double low = std::floor(s0);
+		double high = std::ceil(s1);
+		*first = static_cast<int32>(std::clamp(std::floor(a) - 1, low, high));
+		*end = static_cast<int32>(std::clamp(std::floor(b) + 2, low, high));
 	};
 	DeviceRect rows;
 	source_range(area.left, area.right, dx0, sx0, sx1, fx, &rows.left, &rows.right);

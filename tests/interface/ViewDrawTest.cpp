@@ -527,6 +527,12 @@ TEST(ViewRobustness, AbsurdCoordinatesNeitherCrashNorDrawGarbage)
 	}
 	EXPECT_EQ(canvas.CountOther(kBlack), 0);
 
+	// Extreme scalings of an image, both ways.
+	std::unique_ptr<BBitmap> large(new BBitmap(BRect(0, 0, 3999, 3999), B_RGB32));
+	view->DrawBitmap(large.get(), BRect(0, 0, 0.001f, 0.001f));
+	view->DrawBitmap(large.get(), BRect(0, 0, 3999, 3999), BRect(0, 0, 1e-20f, 49));
+	view->DrawBitmap(image.get(), BRect(0, 0, 0, 0), BRect(-3e6f, -3e6f, 3e6f, 3e6f));
+
 	// Rectangles to infinity are clamped: they fill to the bitmap's edges.
 	Canvas whole(20, 20);
 	whole.view->SetHighColor(0, 0, 0);
