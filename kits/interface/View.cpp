@@ -385,7 +385,14 @@ void ViewPainter::Paint(const DrawContext& context, const Box& box, const patter
 	double miter = std::clamp(static_cast<double>(state.miterLimit), 1.0, 10.0);
 	if (kind == kFillInclusive)
 		miter = 2.0;
-	DeviceRect area = box.Outset(width * miter / 2 + 2).Intersect(context.frame);
+	// How far the ink may reach beyond the path: half the pen, times the miter of a sharp
+	// join or the diagonal of a square cap.
+	double reach = 0;
+	if (kind == kFillInclusive)
+		reach = width;
+	else if (kind == kStroke)
+		reach = width / 2 * std::max(state.join == B_MITER_JOIN ? miter : 1.0, 1.5);
+	DeviceRect area = box.Outset(reach + 2).Intersect(context.frame);
 	if (area.IsEmpty())
 		return;
 	context.target->Render(area, context.clip, [&](cairo_t* cr) {

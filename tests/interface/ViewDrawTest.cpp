@@ -625,3 +625,67 @@ TEST(ViewTree, InvalidatedAreasAreRedrawnWhenAsked)
 	view->UpdateIfNeeded();
 	EXPECT_EQ(view->draws, before + 1);
 }
+
+TEST(ViewModes, AlphaOverAndInvertCombineWithWhatIsThere)
+{
+	Canvas canvas(8, 4, B_RGB32);
+	BView* view = canvas.view;
+
+	// B_OP_ALPHA: half-transparent black over white is mid grey (within rounding).
+	view->SetDrawingMode(B_OP_ALPHA);
+	view->SetHighColor(0, 0, 0, 128);
+	view->FillRect(BRect(0, 0, 0, 0));
+	uint32 grey = canvas.Rgb(0, 0);
+	EXPECT_NEAR(int(grey & 0xff), 127, 2);
+	EXPECT_EQ(grey >> 16, grey & 0xff);
+
+	// B_OP_COPY ignores the alpha.
+	view->SetDrawingMode(B_OP_COPY);
+	view->FillRect(BRect(1, 0, 1, 0));
+	EXPECT_EQ(canvas.Rgb(1, 0), 0u);
+
+	// InvertRect inverts and restores the mode.
+	view->InvertRect(BRect(1, 0, 2, 0));
+	EXPECT_EQ(canvas.Rgb(1, 0), 0xffffffu);
+	EXPECT_EQ(canvas.Rgb(2, 0), 0u);
+	EXPECT_EQ(view->DrawingMode(), B_OP_COPY);
+
+	// Bitmaps: B_OP_OVER skips the transparent magic colour, B_OP_ALPHA uses the pixels'
+	// alpha, B_OP_COPY neither.
+	BBitmap image(BRect(0, 0, 1, 0), B_RGBA32);
+	uint8* pixels = static_cast<uint8*>(image.Bits());
+	const uint8 data[8] = {0x77, 0x74, 0x77, 0x00, 0x00, 0x00, 0xff, 0x80};
+	memcpy(pixels, data, 8);
+	view->SetDrawingMode(B_OP_OVER);
+	view->DrawBitmap(&image, BPoint(4, 1));
+	EXPECT_EQ(canvas.Rgb(4, 1), 0xffffffu);
+	EXPECT_EQ(canvas.Rgb(5, 1), 0xff0000u);
+	view->SetDrawingMode(B_OP_ALPHA);
+	view->DrawBitmap(&image, BPoint(4, 2));
+	EXPECT_EQ(canvas.Rgb(4, 2), 0xffffffu);
+	EXPECT_NEAR(int(canvas.Rgb(5, 2) & 0xff), 127, 2);
+	EXPECT_EQ(canvas.Rgb(5, 2) >> 16, 0xffu);
+	view->SetDrawingMode(B_OP_COPY);
+	view->DrawBitmap(&image, BPoint(4, 3));
+	EXPECT_EQ(canvas.Rgb(4, 3), 0x777477u);
+	EXPECT_EQ(canvas.Rgb(5, 3), 0xff0000u);
+}
+
+TEST(ViewModes, TranslucentDrawingIntoAlphaBitmapsKeepsUntouchedPixels)
+{
+	BBitmap bitmap(BRect(0, 0, 3, 0), B_RGBA32, true);
+	uint8* pixels = static_cast<uint8*>(bitmap.Bits());
+	for (int32 x = 0; x < 4; x++) {
+		const uint8 pixel[4] = {10, 20, 30, 40};  // dark, mostly transparent
+		memcpy(pixels + 4 * x, pixel, 4);
+	}
+	BView* view = new BView(bitmap.Bounds(), "v", B_FOLLOW_NONE, B_WILL_DRAW);
+	bitmap.AddChild(view);
+	view->SetHighColor(255, 0, 0);
+	view->FillEllipse(BRect(2, 0, 3, 0));  // through Cairo
+	// Pixels the ellipse missed keep their exact bytes despite premultiplication.
+	for (int32 x = 0; x < 2; x++)
+		EXPECT_EQ(memcmp(pixels + 4 * x, "\x0a\x14\x1e\x28", 4), 0) << x;
+	EXPECT_EQ(pixels[4 * 3 + 2], 0xff);
+	EXPECT_EQ(pixels[4 * 3 + 3], 0xff);
+}
