@@ -14,8 +14,9 @@
 // 10 x 10 pixels, and at scale s the device area [l*s, (r+1)*s) x [t*s, (b+1)*s). Strokes run
 // through pixel centres: a pen of size 1 at scale 1 lights exactly the pixels of the line.
 // Shapes and lines are drawn without anti-aliasing; text too when the font's flags or
-// ForceFontAliasing() say so. Primitives with non-finite coordinates are dropped; rectangles
-// are clamped, other outlines beyond 4 million device pixels are dropped.
+// ForceFontAliasing() say so. FillRect clamps infinite or huge edges (the rect then reaches
+// past the bitmap's edge); any other primitive with a non-finite coordinate, or one farther
+// out than 4 million device pixels, is dropped.
 //
 // While a picture is being recorded (BeginPicture ... EndPicture) the drawing calls and state
 // changes go into the picture instead of the bitmap. Views are not thread-safe; the thread
