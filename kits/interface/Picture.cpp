@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "interface/PictureData.h"
+#include "PictureData.h"
 
 BPicture::BPicture()
 	:

@@ -2,8 +2,8 @@
 //
 // All multi-byte values are little-endian in the flattened form; they are assembled byte by
 // byte so the code does not depend on the host order or on the alignment of the op bytes.
-#include "interface/PictureData.h"
-#include "interface/PictureOpCodes.h"
+#include "PictureData.h"
+#include "PictureOpCodes.h"
 
 #include <Errors.h>
 
@@ -15,12 +15,12 @@
 #include <string>
 #include <utility>
 
-namespace {
+using namespace BPrivate;
 
+namespace {
 
 const int32 kPictureVersion = 2;
 const size_t kOpHeaderSize = 6;
-const size_t kPixelsHeaderSize = 56;
 const size_t kReadChunk = 64 * 1024;
 
 // Shape op words: command bits and the point count in the low 24 bits.
@@ -425,7 +425,7 @@ size_t PictureData::FlattenedSize() const
 }
 
 
-status_t PictureData::Play(PictureOps& ops, PictureOps* sharing) const
+status_t PictureData::Play(PictureOps& ops, PictureOps* sharing, uint64 maxOps) const
 {
 	// Find the object that keeps the limits of the outermost play in progress.
 	PictureOps* root = sharing != nullptr ? sharing : &ops;
@@ -435,7 +435,7 @@ status_t PictureData::Play(PictureOps& ops, PictureOps* sharing) const
 	if (root != &ops)
 		ops.fPlayOwner = root;
 	if (root->fPlayDepth == 0)
-		root->fPlayBudget = kMaxOpsPerPlay;
+		root->fPlayBudget = maxOps;
 
 	status_t status = B_BAD_DATA;
 	if (root->fPlayDepth < kMaxNesting) {

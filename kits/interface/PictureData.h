@@ -20,13 +20,13 @@
 
 #include <vector>
 
-#include "interface/PictureOps.h"
+#include "PictureOps.h"
 
 class PictureData {
 public:
 	// Limits applied to untrusted pictures.
-	static const int32 kMaxNesting = 32;  // sub-picture levels and op blocks, each
-	static const uint64 kMaxOpsPerPlay = 10000000;  // all nested plays together
+	static constexpr int32 kMaxNesting = 32;  // sub-picture levels and op blocks, each
+	static constexpr uint64 kMaxOpsPerPlay = 10000000;  // all nested plays together
 
 	PictureData() = default;
 
@@ -38,9 +38,11 @@ public:
 
 	// Plays the ops into ops. A client that plays a sub-picture into another PictureOps
 	// object (to build a clipping mask, say) passes the object it is being played into as
-	// sharing, so the limits carry over. Returns B_OK, or B_BAD_DATA when the nesting limit
+	// sharing, so the limits carry over. maxOps is the budget of an outermost play (nested
+	// plays use what is left of theirs). Returns B_OK, or B_BAD_DATA when the nesting limit
 	// was reached or the op budget ran out (the ops before that point were played).
-	status_t Play(PictureOps& ops, PictureOps* sharing = nullptr) const;
+	status_t Play(PictureOps& ops, PictureOps* sharing = nullptr,
+		uint64 maxOps = kMaxOpsPerPlay) const;
 
 	bool IsEmpty() const { return fOps.empty() && fSubPictures.empty(); }
 	void MakeEmpty();

@@ -3,6 +3,8 @@
 
 #include <SupportDefs.h>
 
+namespace BPrivate {
+
 enum : uint16 {
 	kOpMovePenBy = 0x0010,
 	kOpStrokeLine = 0x0100,
@@ -57,3 +59,5 @@ enum : uint16 {
 	kOpAffineScale = 0x0392,
 	kOpAffineRotate = 0x0393,
 };
+
+}  // namespace BPrivate

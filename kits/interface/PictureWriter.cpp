@@ -1,6 +1,6 @@
 // PictureWriter: appends ops in the flattened form, little-endian.
-#include "interface/PictureData.h"
-#include "interface/PictureOpCodes.h"
+#include "PictureData.h"
+#include "PictureOpCodes.h"
 
 #include <bit>
 #include <cassert>
@@ -8,6 +8,8 @@
 #include <limits>
 #include <numbers>
 #include <utility>
+
+using namespace BPrivate;
 
 namespace {
 

@@ -293,4 +293,88 @@ inline std::vector<uint8> flatten(const PictureData& picture)
 	return std::vector<uint8>(start, start + stream.BufferLength());
 }
 
+// Calls every recording method once with distinctive values; the sub-picture is used for
+// both DrawPicture and ClipToPicture.
+inline void record_everything(PictureOps& ops, const PictureData& sub)
+{
+	BPoint bezier[4] = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
+	BPoint polygon[3] = {{0, 0}, {10, 0}, {5, 8.5f}};
+	uint32 shapeOps[2] = {0x90000002, 0x60000003};
+	BPoint shapePoints[6] = {{0, 0}, {1, 1}, {2, 0}, {3, 3}, {4, 4}, {5, 0}};
+	uint8 pixelBytes[2 * 8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,
+		0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0, 0x0F};
+	clipping_rect frame = {0, 0, 99, 99};
+	clipping_rect rects[2] = {{0, 0, 9, 9}, {20, 20, 29, 39}};
+	double matrix[6] = {1, 0.5, -0.5, 1, 10, 20};
+
+	ops.MovePenBy(BPoint(1.5f, -2));
+	ops.StrokeLine(BPoint(0, 0), BPoint(10, 20));
+	ops.StrokeRect(BRect(1, 2, 3, 4));
+	ops.FillRect(BRect(5, 6, 7, 8));
+	ops.StrokeRoundRect(BRect(0, 0, 50, 40), BPoint(5, 6));
+	ops.FillRoundRect(BRect(1, 1, 51, 41), BPoint(7, 8));
+	ops.StrokeBezier(bezier);
+	ops.FillBezier(bezier);
+	ops.StrokePolygon(3, polygon, true);
+	ops.StrokePolygon(3, polygon, false);
+	ops.FillPolygon(3, polygon);
+	ops.StrokeShape({2, shapeOps, 6, shapePoints});
+	ops.FillShape({2, shapeOps, 6, shapePoints});
+	ops.DrawString("Grüße", 7, {0.5f, 2});
+	ops.DrawPixels({BRect(0, 0, 3, 1), BRect(10, 10, 13, 11), 4, 2, 8, B_RGB16_BIG, 0,
+		pixelBytes, sizeof(pixelBytes)});
+	ops.DrawPicture(BPoint(100, 200), sub);
+	ops.StrokeArc(BPoint(50, 50), BPoint(10, 20), 30, 90);
+	ops.FillArc(BPoint(60, 60), BPoint(5, 5), -45, 270);
+	ops.StrokeEllipse(BRect(0, 0, 9, 19));
+	ops.FillEllipse(BRect(1, 1, 8, 18));
+
+	ops.EnterStateChange();
+	ops.SetClippingRects(frame, rects, 2);
+	ops.SetClippingRects(frame, nullptr, 0);
+	ops.ClipToPicture(sub, BPoint(3, 4), true);
+	ops.ClearClipping();
+	ops.ClipToRect(BRect(0, 0, 10, 10), false);
+	ops.PushState();
+	ops.PopState();
+	ops.SetOrigin(BPoint(12, 34));
+	ops.SetPenLocation(BPoint(56, 78));
+	ops.SetDrawingMode(B_OP_ALPHA);
+	ops.SetLineMode(B_SQUARE_CAP, B_BEVEL_JOIN, 4.5f);
+	ops.SetPenSize(2.25f);
+	ops.SetScale(0.24f);
+	ops.SetHighColor({255, 0, 0, 255});
+	ops.SetLowColor({1, 2, 3, 4});
+	ops.SetStipplePattern({{0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55}});
+	ops.SetBlendingMode(B_CONSTANT_ALPHA, B_ALPHA_COMPOSITE);
+	ops.SetFillRule(1);
+	ops.SetTransform(matrix);
+	ops.AffineTranslate(1.25, -3);
+	ops.AffineScale(2, 0.5);
+	ops.AffineRotate(0.125);
+	ops.EnterFontState();
+	ops.SetFontFamily("Swiss 911");
+	ops.SetFontStyle("Bold");
+	ops.SetFontSpacing(1);
+	ops.SetFontEncoding(0);
+	ops.SetFontFlags(0x2);
+	ops.SetFontSize(12.5f);
+	ops.SetFontRotation(30);
+	ops.SetFontShear(90);
+	ops.SetFontBpp(8);
+	ops.SetFontFace(0x20);
+	ops.ExitFontState();
+	ops.ExitStateChange();
+}
+
+
+inline PictureData small_sub_picture()
+{
+	PictureWriter writer;
+	writer.FillRect(BRect(0, 0, 1, 1));
+	PictureData sub;
+	writer.Finish(&sub);
+	return sub;
+}
+
 }  // namespace picture_test
