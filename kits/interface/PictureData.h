@@ -66,11 +66,18 @@ private:
 // Records ops in the flattened form. One method per PictureOps method, so a recording BView
 // can forward each drawing call and state change unchanged (and a played picture can be
 // recorded again). EnterStateChange / EnterFontState open a block whose size is patched when
-// the matching Exit call closes it; grouping consecutive state ops into one block is the
-// caller's choice. DrawPicture and ClipToPicture store a copy of the picture as a sub-picture.
+// the matching Exit call closes it (an Exit closes the blocks opened inside it too).
+// DrawPicture and ClipToPicture store a copy of the picture as a sub-picture.
+//
+// With batchStateChanges the writer groups state ops the way the original recorder does: a
+// state op (0x0201 to 0x03FF, font blocks included) written outside any block opens a
+// state-change block, and the next drawing op (or explicit EnterStateChange) closes it. A
+// recording view uses this mode; a writer that replays a decoded picture does not, so the
+// blocks come out exactly as they were read.
 class PictureWriter : public PictureOps {
 public:
-	PictureWriter() = default;
+	explicit PictureWriter(bool batchStateChanges = false)
+		: fBatchStateChanges(batchStateChanges) {}
 
 	// Closes any block still open and moves the recording into data; the writer is empty
 	// afterwards and can record again.
@@ -140,6 +147,8 @@ public:
 
 private:
 	void _BeginOp(uint16 code);
+	void _WriteHeader(uint16 code);
+	void _Batch(uint16 code);
 	void _EndOp();
 	void _Op(uint16 code, const void* payload, size_t size);
 	void _OpenBlock(uint16 code);
@@ -157,8 +166,10 @@ private:
 	struct Block {
 		uint16 code;
 		size_t start;  // offset of the op header in fData.fOps
+		bool batch;  // opened by the writer itself for a run of state ops
 	};
 
+	bool fBatchStateChanges;
 	PictureData fData;
 	std::vector<Block> fOpenBlocks;
 	size_t fOpStart = 0;

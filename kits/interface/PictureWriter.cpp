@@ -14,6 +14,8 @@ using namespace BPrivate;
 namespace {
 
 const size_t kOpHeaderSize = 6;
+// State ops: everything after the state-change block up to the end of the 0x03xx range.
+const uint16 kLastStateOp = 0x03FF;
 const float kRadiansPerDegree = std::numbers::pi_v<float> / 180.0f;
 // Largest payload that still fits the int32 size field.
 const size_t kMaxPayload = static_cast<size_t>(std::numeric_limits<int32>::max());
@@ -35,9 +37,30 @@ void PictureWriter::Finish(PictureData* data)
 
 void PictureWriter::_BeginOp(uint16 code)
 {
+	if (fBatchStateChanges)
+		_Batch(code);
+	_WriteHeader(code);
+}
+
+
+void PictureWriter::_WriteHeader(uint16 code)
+{
 	fOpStart = fData.fOps.size();
 	_AddInt16(static_cast<int16>(code));
 	_AddInt32(0);  // patched by _EndOp
+}
+
+
+// The original recorder keeps consecutive state ops in one state-change block: a state op
+// outside any block opens one, and the next op that is not a state op closes it.
+void PictureWriter::_Batch(uint16 code)
+{
+	bool stateOp = code > kOpEnterStateChange && code <= kLastStateOp;
+	if (stateOp && fOpenBlocks.empty()) {
+		_WriteHeader(kOpEnterStateChange);
+		fOpenBlocks.push_back({kOpEnterStateChange, fOpStart, true});
+	} else if (!stateOp && fOpenBlocks.size() == 1 && fOpenBlocks[0].batch)
+		_CloseBlock(kOpEnterStateChange);
 }
 
 
@@ -63,7 +86,7 @@ void PictureWriter::_Op(uint16 code, const void* payload, size_t size)
 void PictureWriter::_OpenBlock(uint16 code)
 {
 	_BeginOp(code);
-	fOpenBlocks.push_back({code, fOpStart});
+	fOpenBlocks.push_back({code, fOpStart, false});
 }
 
 

@@ -55,6 +55,36 @@ TEST(PictureTest, RecordingRedFillWritesTheSameBytes)
 }
 
 
+TEST(PictureTest, BatchingWriterGroupsStateOpsLikeTheOriginal)
+{
+	PictureWriter writer(true);
+	writer.SetHighColor({255, 0, 0, 255});
+	writer.FillRect(BRect(0, 0, 99, 49));
+	PictureData recorded;
+	writer.Finish(&recorded);
+	EXPECT_EQ(flatten(recorded), kRedFill);
+
+	// Runs of state ops share a block, font blocks nest inside it, drawing ends it.
+	PictureWriter batching(true);
+	batching.SetPenSize(2);
+	batching.EnterFontState();
+	batching.SetFontSize(9);
+	batching.ExitFontState();
+	batching.SetScale(0.5f);
+	batching.StrokeLine(BPoint(0, 0), BPoint(1, 1));
+	batching.MovePenBy(BPoint(1, 0));
+	batching.PushState();
+	batching.Finish(&recorded);
+	LoggingOps ops;
+	recorded.Play(ops);
+	Log expected = {"EnterStateChange", "SetPenSize 2/40000000", "EnterFontState",
+		"SetFontSize 9/41100000", "ExitFontState", "SetScale 0.5/3f000000", "ExitStateChange",
+		"StrokeLine 0/00000000 0/00000000 1/3f800000 1/3f800000", "MovePenBy 1/3f800000 0/00000000",
+		"EnterStateChange", "PushState", "ExitStateChange"};
+	EXPECT_EQ(ops.log, expected);
+}
+
+
 TEST(PictureTest, EveryOpRoundTripsThroughTheFlattenedForm)
 {
 	PictureData sub = small_sub_picture();
