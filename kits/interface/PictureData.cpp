@@ -543,7 +543,7 @@ void PictureData::_PlayOp(PictureOps& ops, uint16 code, const uint8* payload,
 		case kOpStrokePolygon:
 		{
 			std::vector<BPoint> points;
-			uint8 closed;
+			uint8 closed = 0;
 			if (reader.Int32(&number) && read_points(reader, number, &points)
 				&& reader.Uint8(&closed)) {
 				ops.StrokePolygon(number, points.data(), closed != 0);
@@ -574,7 +574,7 @@ void PictureData::_PlayOp(PictureOps& ops, uint16 code, const uint8* payload,
 		case kOpDrawString:
 		{
 			escapement_delta delta;
-			const uint8* text;
+			const uint8* text = nullptr;
 			if (reader.Int32(&number) && number >= 0
 				&& (text = reader.Take(number)) != nullptr && reader.Float(&delta.nonspace)
 				&& reader.Float(&delta.space)) {
@@ -610,7 +610,7 @@ void PictureData::_PlayOp(PictureOps& ops, uint16 code, const uint8* payload,
 		}
 		case kOpDrawPicture:
 		{
-			const PictureData* picture;
+			const PictureData* picture = nullptr;
 			if (reader.Point(&point) && reader.Int32(&number)
 				&& (picture = SubPictureAt(number)) != nullptr) {
 				ops.DrawPicture(point, *picture);
@@ -656,8 +656,8 @@ void PictureData::_PlayOp(PictureOps& ops, uint16 code, const uint8* payload,
 		{
 			// Index first; the origin and the inverse flag are the last 9 bytes, whatever
 			// the writer put between them.
-			const PictureData* picture;
-			uint8 inverse;
+			const PictureData* picture = nullptr;
+			uint8 inverse = 0;
 			if (size < 13 || !reader.Int32(&number)
 				|| (picture = SubPictureAt(number)) == nullptr) {
 				break;
@@ -679,7 +679,7 @@ void PictureData::_PlayOp(PictureOps& ops, uint16 code, const uint8* payload,
 			break;
 		case kOpClipToRect:
 		{
-			uint8 inverse;
+			uint8 inverse = 0;
 			if (reader.Uint8(&inverse) && reader.Rect(&rect))
 				ops.ClipToRect(rect, inverse != 0);
 			break;
