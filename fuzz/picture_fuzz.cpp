@@ -14,7 +14,7 @@
 namespace {
 
 // Smaller than a real play's budget so runaway sub-pictures do not slow the fuzzer down.
-const uint64 kFuzzBudget = 100000;
+const uint64 kFuzzBudget = 10000;
 
 
 class TouchingOps : public PictureOps {
