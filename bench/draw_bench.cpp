@@ -1,6 +1,7 @@
 // Band rendering costs: a typical page and a full-page image played into the 36 bands of a
 // US Letter page at 300 dpi, the way the band renderer draws them.
 #include <Bitmap.h>
+#include <Picture.h>
 #include <Region.h>
 #include <View.h>
 
@@ -33,17 +34,32 @@ struct Band {
 	void Render(const std::function<void(BView*)>& page)
 	{
 		for (int32 band = 0; band < kBands; band++) {
-			float offset = 100.0f * band / kFactor;
-			view->ConstrainClippingRegion(NULL);
-			view->SetHighColor(255, 255, 255);
-			view->FillRect(view->Bounds());
-			BRegion clip(BRect(0, -offset, 637.5f, 825 - offset));
-			view->ConstrainClippingRegion(&clip);
+			float offset = _Clear(band);
 			view->PushState();
 			view->SetOrigin(0, -offset);
 			page(view);
 			view->PopState();
 		}
+	}
+
+	// The same with the page recorded as a picture, the way a spool file brings it.
+	void Render(const BPicture* page)
+	{
+		for (int32 band = 0; band < kBands; band++) {
+			float offset = _Clear(band);
+			view->DrawPicture(page, BPoint(0, -offset));
+		}
+	}
+
+	float _Clear(int32 band)
+	{
+		float offset = 100.0f * band / kFactor;
+		view->ConstrainClippingRegion(NULL);
+		view->SetHighColor(255, 255, 255);
+		view->FillRect(view->Bounds());
+		BRegion clip(BRect(0, -offset, 637.5f, 825 - offset));
+		view->ConstrainClippingRegion(&clip);
+		return offset;
 	}
 };
 
@@ -62,32 +78,49 @@ std::unique_ptr<BBitmap> make_image(int32 width, int32 height)
 	return image;
 }
 
+// A hundred text runs, twenty shapes and a 600 x 400 image.
+void draw_typical_page(BView* view, const BBitmap* image)
+{
+	view->SetHighColor(0, 0, 0);
+	BFont font(be_plain_font);
+	font.SetSize(10);
+	view->SetFont(&font);
+	for (int32 line = 0; line < 100; line++) {
+		view->DrawString("The quick brown fox jumps over the lazy dog, 0123456789.",
+			BPoint(50, 60 + line * 7));
+	}
+	for (int32 shape = 0; shape < 20; shape++) {
+		float y = 40 + shape * 38;
+		view->SetHighColor(shape * 12, 80, 255 - shape * 12);
+		view->FillRect(BRect(400, y, 440, y + 20));
+		view->StrokeEllipse(BRect(450, y, 500, y + 30));
+		view->StrokeLine(BPoint(510, y), BPoint(600, y + 30));
+	}
+	view->DrawBitmap(image, BRect(100, 300, 400, 500));
+}
+
 void BM_TypicalPage(benchmark::State& state)
 {
 	Band band;
 	std::unique_ptr<BBitmap> image = make_image(600, 400);
-	auto page = [&](BView* view) {
-		view->SetHighColor(0, 0, 0);
-		BFont font(be_plain_font);
-		font.SetSize(10);
-		view->SetFont(&font);
-		for (int32 line = 0; line < 100; line++) {
-			view->DrawString("The quick brown fox jumps over the lazy dog, 0123456789.",
-				BPoint(50, 60 + line * 7));
-		}
-		for (int32 shape = 0; shape < 20; shape++) {
-			float y = 40 + shape * 38;
-			view->SetHighColor(shape * 12, 80, 255 - shape * 12);
-			view->FillRect(BRect(400, y, 440, y + 20));
-			view->StrokeEllipse(BRect(450, y, 500, y + 30));
-			view->StrokeLine(BPoint(510, y), BPoint(600, y + 30));
-		}
-		view->DrawBitmap(image.get(), BRect(100, 300, 400, 500));
-	};
 	for (auto _ : state)
-		band.Render(page);
+		band.Render([&](BView* view) { draw_typical_page(view, image.get()); });
 }
 BENCHMARK(BM_TypicalPage)->Unit(benchmark::kMillisecond);
+
+void BM_TypicalPagePicture(benchmark::State& state)
+{
+	Band band;
+	std::unique_ptr<BBitmap> image = make_image(600, 400);
+	BView recorder(BRect(0, 0, 637.5f, 825), "page", B_FOLLOW_NONE, 0);
+	BPicture picture;
+	recorder.BeginPicture(&picture);
+	draw_typical_page(&recorder, image.get());
+	recorder.EndPicture();
+	for (auto _ : state)
+		band.Render(&picture);
+}
+BENCHMARK(BM_TypicalPagePicture)->Unit(benchmark::kMillisecond);
 
 void BM_FullPageImage(benchmark::State& state)
 {

@@ -7,21 +7,15 @@
 // picture always leaves the view's state as it found it.
 #include <View.h>
 
+#include <Picture.h>
 #include <Region.h>
 
+#include "PictureData.h"
 #include "PictureOps.h"
 #include "ViewState.h"
 
 #include <cmath>
 
-#if __has_include(<Picture.h>)
-#define VIEW_HAS_PICTURES 1
-#include <Picture.h>
-
-#include "PictureData.h"
-#else
-#define VIEW_HAS_PICTURES 0
-#endif
 
 namespace {
 
@@ -257,8 +251,6 @@ private:
 	bool fInFontState = false;
 };
 
-#if VIEW_HAS_PICTURES
-
 void ViewPicturePlayer::PlayInto(BView* view, const PictureData& data, BPoint where,
 	PictureOps* sharing)
 {
@@ -340,39 +332,3 @@ void BView::_EndRecording()
 	fRecorder = NULL;
 	fRecordedPicture = NULL;
 }
-
-#else  // the picture kit is not built in: pictures draw nothing and record nothing
-
-void ViewPicturePlayer::DrawPicture(BPoint, const PictureData&)
-{
-}
-
-void BView::DrawPicture(const BPicture*)
-{
-}
-
-void BView::DrawPicture(const BPicture*, BPoint)
-{
-}
-
-void BView::BeginPicture(BPicture*)
-{
-}
-
-void BView::AppendToPicture(BPicture*)
-{
-}
-
-BPicture* BView::EndPicture()
-{
-	return NULL;
-}
-
-void BView::_EndRecording()
-{
-	delete fRecorder;
-	fRecorder = NULL;
-	fRecordedPicture = NULL;
-}
-
-#endif

@@ -1,7 +1,3 @@
-// Recording a view's drawing into a picture and playing it back; built when the picture kit
-// is part of the library.
-#if __has_include(<Picture.h>)
-
 #include "DrawingTestUtils.h"
 
 #include <DataIO.h>
@@ -85,5 +81,3 @@ TEST(ViewPicture, PlaybackIsPlacedClippedAndLeavesTheStateAlone)
 	EXPECT_EQ(view->Scale(), 4.0f);
 	EXPECT_EQ(view->Origin(), BPoint(0, 0));
 }
-
-#endif
