@@ -17,10 +17,12 @@ class BRegion {
 public:
 	BRegion();
 	BRegion(const BRegion& other);
+	BRegion(BRegion&& other) noexcept;
 	explicit BRegion(BRect rect);
 	~BRegion();
 
 	BRegion& operator=(const BRegion& other);
+	BRegion& operator=(BRegion&& other) noexcept;
 	bool operator==(const BRegion& other) const;
 
 	void Set(BRect rect);

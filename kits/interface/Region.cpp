@@ -78,6 +78,10 @@ BRegion::BRegion(const BRegion& other)
 {
 }
 
+BRegion::BRegion(BRegion&& other) noexcept = default;
+
+BRegion& BRegion::operator=(BRegion&& other) noexcept = default;
+
 BRegion::BRegion(BRect rect)
 {
 	Set(rect);

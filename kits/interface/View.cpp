@@ -1097,7 +1097,11 @@ void BView::PushState()
 		fStates->overflow++;
 		return;
 	}
+	// Copied without the region: the new level starts with no clipping of its own.
+	std::optional<BRegion> clipping = std::move(states.back().clipping);
+	states.back().clipping.reset();
 	ViewState level = states.back();
+	states.back().clipping = std::move(clipping);
 	level.origin = BPoint(0, 0);
 	level.scale = 1.0f;
 	level.clipping.reset();
