@@ -730,14 +730,16 @@ void BView::UpdateIfNeeded()
 {
 	if (IsHidden())
 		return;
+	std::vector<DeviceRect> update;
+	BRect updateRect;
 	if (fDirty->CountRects() > 0) {
 		BRegion dirty(*fDirty);
 		fDirty->MakeEmpty();
+		updateRect = dirty.Frame();
 		if ((fFlags & B_WILL_DRAW) && fBitmap != NULL) {
 			// The update is clipped to the dirty area, in device pixels.
 			double x, y;
 			ViewPainter::Offset(this, &x, &y);
-			std::vector<DeviceRect> update;
 			for (int32 i = 0; i < dirty.CountRects(); i++) {
 				clipping_rect rect = dirty.RectAtInt(i);
 				int32 left, right, top, bottom;
@@ -745,19 +747,29 @@ void BView::UpdateIfNeeded()
 				pixel_span(y + rect.top, y + rect.bottom + 1.0, &top, &bottom);
 				update.push_back(DeviceRect{left, top, right, bottom});
 			}
-			fStates->updateClip = update;
-			fStates->clipValid = false;
+		}
+	}
+	auto draw_clipped = [&](bool before) {
+		fStates->updateClip = update;
+		fStates->clipValid = false;
+		if (before) {
 			DeviceRect frame;
 			const std::vector<DeviceRect>& clip = ViewPainter::DeviceClip(this, &frame);
 			if (fViewColor != B_TRANSPARENT_COLOR && !clip.empty())
 				fBitmap->Private()->FillSolid(frame, &clip, fViewColor);
-			Draw(dirty.Frame());
-			fStates->updateClip.reset();
-			fStates->clipValid = false;
+			Draw(updateRect);
+		} else {
+			DrawAfterChildren(updateRect);
 		}
-	}
+		fStates->updateClip.reset();
+		fStates->clipValid = false;
+	};
+	if (!update.empty())
+		draw_clipped(true);
 	for (BView* child : fChildren)
 		child->UpdateIfNeeded();
+	if (!update.empty())
+		draw_clipped(false);
 }
 
 // --- BView: drawing state ------------------------------------------------------------------
