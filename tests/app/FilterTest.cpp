@@ -158,10 +158,11 @@ TEST_F(FilterTest, CommonFiltersRunInOrderThenTheHandlersOwn)
 	looper->Unlock();
 	QuitAndWait(looper);
 
-	std::vector<std::string> notes = fLog.Notes();
+	// Every filter ran before the handler saw the message.
 	std::vector<std::string> expected = {"any order 1", "handler order 1", "any order 1",
-		"any order 2", "any order 2", "any order -1", "destroyed"};
-	EXPECT_EQ(notes, expected);
+		"handled target 1", "any order 2", "any order 2", "handled target 2", "any order -1",
+		"handled order -1", "destroyed"};
+	EXPECT_EQ(fLog.Sequence(), expected);
 }
 
 TEST_F(FilterTest, DeliveryAndSourceDecideWhetherAFilterApplies)

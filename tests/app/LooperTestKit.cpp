@@ -7,6 +7,7 @@ void EventLog::Add(const Seen& seen)
 {
 	std::lock_guard<std::mutex> guard(fLock);
 	fMessages.push_back(seen);
+	fSequence.push_back("handled " + seen.handler + " " + std::to_string(seen.index));
 	fChanged.notify_all();
 }
 
@@ -14,6 +15,7 @@ void EventLog::Note(const std::string& text)
 {
 	std::lock_guard<std::mutex> guard(fLock);
 	fNotes.push_back(text);
+	fSequence.push_back(text);
 	fChanged.notify_all();
 }
 
@@ -45,6 +47,12 @@ std::vector<std::string> EventLog::Notes()
 {
 	std::lock_guard<std::mutex> guard(fLock);
 	return fNotes;
+}
+
+std::vector<std::string> EventLog::Sequence()
+{
+	std::lock_guard<std::mutex> guard(fLock);
+	return fSequence;
 }
 
 Seen seen_now(BHandler* handler, BMessage* message)

@@ -35,12 +35,15 @@ public:
 	bool WaitForNote(const std::string& text);
 	std::vector<Seen> Messages();
 	std::vector<std::string> Notes();
+	// Notes and handled messages ("handled <handler> <index>") in the order they happened.
+	std::vector<std::string> Sequence();
 
 private:
 	std::mutex fLock;
 	std::condition_variable fChanged;
 	std::vector<Seen> fMessages;
 	std::vector<std::string> fNotes;
+	std::vector<std::string> fSequence;
 };
 
 // The record of a handler: what it sees, in the log.
