@@ -21,7 +21,7 @@ BLooper::BLooper(const char* name, int32 priority, int32 portCapacity)
 	: BHandler(name),
 	  fPort(std::make_shared<LooperPort>(
 		  portCapacity > 0 ? portCapacity : B_LOOPER_PORT_DEFAULT_CAPACITY)),
-	  fInitPriority(priority), fThreadName{}, fThreadNameSet(false), fRunCalled(false),
+	  fInitPriority(priority), fThreadName{}, fThreadNameSet(false),
 	  fPreferred(nullptr), fCurrentMessage(nullptr)
 {
 	// Created locked, so the creating thread may set the looper up undisturbed; Run()
@@ -271,13 +271,12 @@ void BLooper::SetPreferredHandler(BHandler* handler)
 
 thread_id BLooper::Run()
 {
-	if (fRunCalled)
+	if (Thread() >= 0)
 		return Thread();
 	const char* name = fThreadNameSet ? fThreadName : Name();
 	thread_id thread = spawn_thread(_ThreadEntry, name, fInitPriority, this);
 	if (thread < 0)
 		return thread;
-	fRunCalled = true;
 	fPort->thread.store(thread);
 	// Give up the lock the constructor took for this thread, so the loop can take it.
 	if (IsLocked())
@@ -291,11 +290,12 @@ thread_id BLooper::Run()
 void BLooper::Quit()
 {
 	thread_id self = find_thread(nullptr);
-	if (!fRunCalled) {
+	thread_id thread = Thread();
+	if (thread < 0) {
 		delete this;
 		return;
 	}
-	if (self == Thread()) {
+	if (self == thread) {
 		delete this;
 		exit_thread(B_OK);
 	}
@@ -306,7 +306,6 @@ void BLooper::Quit()
 	if (!IsLocked() && !Lock())
 		return;
 	std::shared_ptr<LooperPort> port = fPort;
-	thread_id thread = Thread();
 	Entry order;
 	order.quitOrder = true;
 	(void)port->queue._Post(std::move(order), port->capacity);  // a quit order always fits
@@ -341,7 +340,7 @@ void BLooper::SetThreadName(const char* name)
 	strncpy(fThreadName, name, sizeof(fThreadName) - 1);
 	fThreadName[sizeof(fThreadName) - 1] = '\0';
 	fThreadNameSet = true;
-	if (fRunCalled)
+	if (Thread() >= 0)
 		(void)rename_thread(Thread(), fThreadName);
 }
 

@@ -3,7 +3,8 @@
 // Contract:
 // - A looper is created locked by the constructing thread. Run() starts its thread (named
 //   after the looper, or as SetThreadName() chose) and releases that lock. Before Run() the
-//   looper may be deleted directly, or Quit() by the thread holding the lock.
+//   looper may be deleted directly, or Quit() by the thread holding the lock; once it runs,
+//   only Quit() ends it.
 // - The thread takes every waiting message at once under the queue's lock, then dispatches
 //   them one by one with the queue unlocked and the looper locked around each dispatch:
 //   common filters (in order), then the target handler's filters, then DispatchMessage().
@@ -117,7 +118,6 @@ private:
 	int32 fInitPriority;
 	char fThreadName[B_OS_NAME_LENGTH];
 	bool fThreadNameSet;
-	bool fRunCalled;
 	std::vector<BHandler*> fHandlers;
 	std::vector<BMessageFilter*> fCommonFilters;
 	BHandler* fPreferred;
