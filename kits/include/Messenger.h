@@ -8,6 +8,8 @@
 // - Only posting is carried: nothing in this process sends replies. The forms that wait for
 //   a reply post the message and answer at once with a B_NO_REPLY message, what the platform
 //   gives when the receiver deletes a message without replying.
+// - Sending never waits: a full queue refuses at once with B_WOULD_BLOCK, whatever the
+//   timeout says.
 // - Messengers are small values; copy them freely. Thread-safe.
 #pragma once
 

@@ -4,6 +4,7 @@
 #include <Handler.h>
 #include <Looper.h>
 #include <Message.h>
+#include <MessageFilter.h>
 #include <OS.h>
 
 #include <gtest/gtest.h>
@@ -364,4 +365,68 @@ TEST(Looper, FullQueueRefusesPostsUntilTheLoopTakesThem)
 	EXPECT_EQ(looper->MessageQueue()->CountMessages(), 3);
 	EXPECT_EQ(looper->MessageQueue()->FindMessage(static_cast<uint32>('two '))->what, 'two ');
 	delete looper;  // never ran: deleting directly is allowed
+}
+
+namespace {
+
+// The shape of a modal dialog: built and started by a caller that then only waits for the
+// window's thread; the window's thread writes the answer into the caller's message and
+// quits itself.
+class AnswerLooper : public BLooper {
+public:
+	AnswerLooper(BMessage* result, filter_hook keys) : BLooper("Print Setup"), fResult(result)
+	{
+		SetThreadName("w>Print Setup");
+		AddCommonFilter(new BMessageFilter(B_ANY_DELIVERY, B_ANY_SOURCE, B_KEY_DOWN, keys));
+	}
+
+	void MessageReceived(BMessage* message) override
+	{
+		switch (message->GetInt8("cmd_code", -1)) {
+			case 1:
+				fResult->AddInt32("status", 0);
+				fResult->AddInt16("copies", fCopies);
+				Lock();
+				Quit();
+				break;
+			default:
+				if (message->what == B_KEY_DOWN)
+					fCopies = fCopies * 10 + (message->GetString("bytes", "0")[0] - '0');
+				break;
+		}
+	}
+
+private:
+	BMessage* fResult;
+	int16 fCopies = 0;
+};
+
+filter_result digit_keys(BMessage* message, BHandler**, BMessageFilter*)
+{
+	const char* bytes = message->GetString("bytes", "");
+	return bytes[0] >= '0' && bytes[0] <= '9' ? B_DISPATCH_MESSAGE : B_SKIP_MESSAGE;
+}
+
+}  // namespace
+
+TEST(Looper, DialogCallerWaitsForTheWindowThreadAndReadsTheAnswer)
+{
+	BMessage settings('sett');
+	AnswerLooper* window = new AnswerLooper(&settings, digit_keys);
+	ASSERT_GT(window->Run(), 0);
+	for (const char* key : {"1", "x", "2", "-"}) {
+		BMessage down(B_KEY_DOWN);
+		down.AddString("bytes", key);
+		ASSERT_EQ(window->PostMessage(&down), B_OK);
+	}
+	BMessage ok(uint32(0));
+	ok.AddInt8("cmd_code", 1);
+	ASSERT_EQ(window->PostMessage(&ok), B_OK);
+
+	thread_id thread = find_thread("w>Print Setup");
+	ASSERT_GT(thread, 0);
+	ASSERT_TRUE(wait_for_thread_within(thread));
+	EXPECT_EQ(settings.GetInt32("status", -1), 0);
+	EXPECT_EQ(settings.GetInt16("copies", 0), 12);
+	EXPECT_EQ(find_thread("w>Print Setup"), B_NAME_NOT_FOUND);
 }
