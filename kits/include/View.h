@@ -25,10 +25,10 @@
 
 #include <Font.h>
 #include <GraphicsDefs.h>
+#include <Handler.h>
 #include <InterfaceDefs.h>
 #include <Rect.h>
 
-#include <string>
 #include <vector>
 
 class BBitmap;
@@ -42,7 +42,7 @@ class PictureOps;
 struct PicturePixels;
 struct ViewStateStack;
 
-class BView {
+class BView : public BHandler {
 public:
 	BView(BRect frame, const char* name, uint32 resizingMode, uint32 flags);
 	virtual ~BView();
@@ -79,8 +79,6 @@ public:
 	BView* Parent() const { return fParent; }
 	BView* FindView(const char* name) const;
 	BWindow* Window() const { return fWindow; }
-	const char* Name() const { return fName.c_str(); }
-	void SetName(const char* name);
 	bool IsFocus() const { return fIsFocus; }
 
 	// Geometry: the frame is in the parent's coordinates, the bounds in the view's own.
@@ -267,7 +265,6 @@ private:
 		const BPoint* points, const ::pattern& p);
 	void _EndRecording();
 
-	std::string fName;
 	BRect fFrame;
 	uint32 fResizingMode;
 	uint32 fFlags;

@@ -238,7 +238,7 @@ BView* BBitmap::FindView(const char* viewName) const
 	if (viewName == NULL)
 		return NULL;
 	for (BView* child : fChildren) {
-		if (strcmp(child->Name(), viewName) == 0)
+		if (child->Name() != NULL && strcmp(child->Name(), viewName) == 0)
 			return child;
 		if (BView* found = child->FindView(viewName))
 			return found;

@@ -432,7 +432,7 @@ void ViewPainter::Paint(const DrawContext& context, const Box& box, const patter
 
 BView::BView(BRect frame, const char* name, uint32 resizingMode, uint32 flags)
 	:
-	fName(name != NULL ? name : ""),
+	BHandler(name),
 	fFrame(frame),
 	fResizingMode(resizingMode),
 	fFlags(flags),
@@ -578,17 +578,12 @@ BView* BView::FindView(const char* name) const
 	if (name == NULL)
 		return NULL;
 	for (BView* child : fChildren) {
-		if (child->fName == name)
+		if (child->Name() != NULL && strcmp(child->Name(), name) == 0)
 			return child;
 		if (BView* found = child->FindView(name))
 			return found;
 	}
 	return NULL;
-}
-
-void BView::SetName(const char* name)
-{
-	fName = name != NULL ? name : "";
 }
 
 void BView::_SetTarget(BBitmap* bitmap)

@@ -583,6 +583,15 @@ TEST(ViewTree, ChildViewsDrawInsideTheirFrame)
 	EXPECT_EQ(canvas.Word(4, 4), kRed);
 	EXPECT_EQ(canvas.Word(5, 5), 0xffff);
 
+	// Views are handlers; a view without a name is passed over by FindView.
+	BView* unnamed = new BView(BRect(0, 0, 1, 1), NULL, B_FOLLOW_NONE, 0);
+	canvas.view->AddChild(unnamed, child);
+	EXPECT_EQ(canvas.view->ChildAt(0), unnamed);
+	EXPECT_EQ(unnamed->Name(), nullptr);
+	EXPECT_STREQ(static_cast<BHandler*>(child)->Name(), "child");
+	EXPECT_EQ(canvas.bitmap->FindView("child"), child);
+	EXPECT_EQ(unnamed->NextSibling(), child);
+
 	EXPECT_TRUE(canvas.view->RemoveChild(child));
 	child->FillRect(child->Bounds());  // detached: draws nowhere
 	delete child;
