@@ -1,0 +1,61 @@
+// Pieces of the raster engine that its own files and its tests share, below the established
+// entry points of TessaryPrint.h. The band encoders work on raw band bits here so that they
+// can be driven without a bitmap.
+#pragma once
+
+#include <Rect.h>
+#include <SupportDefs.h>
+
+#include <cstddef>
+
+// Rows of one band, and the highest ink levels of the two kinds of level row.
+const int32 kBandRows = 100;
+const int kHighestColorLevel = 31;
+const int kHighestGreyLevel = 93;
+// Widest band bitmap row that a job may ask for, in bytes.
+const int32 kMaxBandRowBytes = 64 * 1024;
+
+// Raster geometry of a job, worked out from the paper rectangle and "xres".
+struct job_geometry {
+	float factor;
+	int32 spool_width;
+	int32 band_num;
+};
+
+// Fills `geometry` and returns true when the paper and resolution give a band that can be
+// printed: at least one byte and one band, a band row of at most kMaxBandRowBytes.
+bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry);
+
+// Bytes per row of the band bitmap for a plane row of `spool_width` bytes: 8 * spool_width + 1
+// pixels of two bytes, brought up to a multiple of 4.
+inline size_t band_bytes_per_row(int32 spool_width)
+{
+	return 2 * (8 * (size_t)spool_width + 2);
+}
+
+// PCL commands, each formatted with the escape byte and sent as one string.
+void send_printer_reset();
+void send_raster_resolution(int dots_per_inch);
+void send_top_margin_zero();
+void send_compression_none();
+void send_planes_per_row(int planes);
+void send_transfer_by_plane(uint8* plane_row, int32 count);
+void send_transfer_by_row(uint8* plane_row, int32 count);
+void send_form_feed();
+
+// The five commands that open every page.
+void send_page_header(bool bw);
+
+// Encode rows 0 to 99 of a band of B_RGB16_BIG pixels (pixel x of row r at
+// bits + r * bytes_per_row + 2 * x) and send them. Set job_failed, and send nothing, when the
+// working rows cannot be allocated.
+void encode_band_color(const uint8* bits, size_t bytes_per_row);
+void encode_band_bw(const uint8* bits, size_t bytes_per_row);
+
+// The three colour planes dithered in one pass, bit for bit what three DoDither calls with the
+// highest level 31 give. Dot i of plane p (0 cyan, 1 magenta, 2 yellow) is at index 4 * i + p
+// of both arrays (index 4 * i + 3 is unused and stays 0): `scaled_levels` holds 30 times the
+// level, `errors` the carried error, updated in place for the next row. Carried errors stay
+// far inside int16: the dither never carries more than 15 * 31 in magnitude onto a dot.
+void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow,
+	const int16* scaled_levels, int16* errors);

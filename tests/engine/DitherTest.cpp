@@ -1,0 +1,180 @@
+#include "EngineFixture.h"
+
+#include <random>
+#include <vector>
+
+namespace {
+
+// One plane's dither state across rows, sized exactly to the row so that any write past
+// either end shows under the address sanitizer.
+struct PlaneState {
+	explicit PlaneState(int32 spool_width)
+		:
+		plane(spool_width),
+		levels(8 * spool_width),
+		cur_err(8 * spool_width),
+		next_err(8 * spool_width)
+	{
+	}
+
+	void Dither(int highest)
+	{
+		DoDither(plane.data(), levels.data(), cur_err.data(), next_err.data(), highest);
+	}
+
+	std::vector<uint8> plane;
+	std::vector<int8> levels;
+	std::vector<int32> cur_err;
+	std::vector<int32> next_err;
+};
+
+
+class Dither : public EngineTest {};
+
+}  // namespace
+
+
+TEST_F(Dither, ExtremeLevelsGiveEmptyAndFullRowsWithoutError)
+{
+	SpoolWidth = 3;
+	for (int highest : {kHighestColorLevel, kHighestGreyLevel}) {
+		PlaneState none(SpoolWidth);
+		none.Dither(highest);
+		EXPECT_EQ(none.plane, std::vector<uint8>(3, 0x00));
+
+		PlaneState full(SpoolWidth);
+		full.levels.assign(24, (int8)highest);
+		full.Dither(highest);
+		EXPECT_EQ(full.plane, std::vector<uint8>(3, 0xFF));
+
+		for (const PlaneState* state : {&none, &full}) {
+			EXPECT_EQ(state->cur_err, std::vector<int32>(24, 0));
+			EXPECT_EQ(state->next_err, std::vector<int32>(24, 0));
+		}
+	}
+}
+
+
+TEST_F(Dither, NegativeErrorSharesRoundDown)
+{
+	SpoolWidth = 1;
+	PlaneState state(1);
+	state.levels[0] = 16;
+	state.Dither(31);
+	// 480 - 930 = -450: -113 to the right and below, -57 two dots on and below-right ...
+	EXPECT_EQ(state.plane[0], 0x80);
+	EXPECT_EQ(state.cur_err, std::vector<int32>({-113, -57, -29, 0, 0, 0, 0, 0}));
+	EXPECT_EQ(state.next_err, std::vector<int32>(8, 0));
+}
+
+
+TEST_F(Dither, MidGreyAlternatesRowByRow)
+{
+	SpoolWidth = 1;
+	PlaneState state(1);
+	state.levels.assign(8, 16);
+	std::vector<uint8> rows;
+	for (int row = 0; row < 3; row++) {
+		state.Dither(31);
+		rows.push_back(state.plane[0]);
+	}
+	EXPECT_EQ(rows, std::vector<uint8>({0xAA, 0x55, 0xAA}));
+}
+
+
+TEST_F(Dither, FirstDotsPushNothingPastTheLeftEdge)
+{
+	SpoolWidth = 1;
+	// The carried -10000 keeps the dots to the right from passing on errors of their own.
+	PlaneState first(1);
+	first.levels[0] = 10;
+	first.cur_err[1] = first.cur_err[2] = -10000;
+	first.Dither(31);
+	EXPECT_EQ(first.cur_err, std::vector<int32>({75, 37, 18, 0, 0, 0, 0, 0}));
+
+	PlaneState second(1);
+	second.levels[1] = 10;
+	second.cur_err[2] = second.cur_err[3] = -10000;
+	second.Dither(31);
+	EXPECT_EQ(second.cur_err, std::vector<int32>({37, 75, 37, 18, 0, 0, 0, 0}));
+	EXPECT_EQ(second.plane[0], 0x00);
+}
+
+
+TEST_F(Dither, LastDotsPushNothingPastTheRightEdge)
+{
+	SpoolWidth = 1;
+	PlaneState last(1);
+	last.levels[7] = 10;
+	last.Dither(31);
+	EXPECT_EQ(last.cur_err, std::vector<int32>({0, 0, 0, 0, 0, 18, 37, 75}));
+
+	PlaneState before_last(1);
+	before_last.levels[6] = 10;
+	before_last.cur_err[7] = -10000;
+	before_last.Dither(31);
+	EXPECT_EQ(before_last.cur_err, std::vector<int32>({0, 0, 0, 0, 18, 37, 75, 37}));
+	EXPECT_EQ(before_last.next_err, std::vector<int32>(8, 0));
+}
+
+
+TEST_F(Dither, ThresholdValueItselfPrintsNoDot)
+{
+	SpoolWidth = 1;
+	PlaneState state(1);
+	state.cur_err[0] = 465;		// exactly the threshold of level 31
+	state.cur_err[7] = 466;
+	state.cur_err[4] = 5000;	// clamped to full scale: a dot without error
+	state.Dither(31);
+	EXPECT_EQ(state.plane[0], 0x09);
+}
+
+
+// The colour encoder's fused three-plane dither against three DoDither calls, over several
+// rows with random levels and random carried errors of either sign.
+TEST_F(Dither, FusedThreePlanesMatchThreeSingleDithers)
+{
+	std::mt19937 random(20261208);
+	for (int32 spool_width : {1, 2, 5, 41}) {
+		SpoolWidth = spool_width;
+		const int32 dots = 8 * spool_width;
+		PlaneState planes[3] = {PlaneState(spool_width), PlaneState(spool_width),
+			PlaneState(spool_width)};
+		std::vector<int16> scaled(4 * dots);
+		std::vector<int16> errors(4 * dots);
+		std::vector<uint8> fused[3];
+		for (std::vector<uint8>& plane : fused)
+			plane.resize(spool_width);
+
+		std::uniform_int_distribution<int> error_value(-1500, 1500);
+		for (int p = 0; p < 3; p++) {
+			for (int32 i = 0; i < dots; i++) {
+				planes[p].cur_err[i] = error_value(random);
+				errors[4 * i + p] = (int16)planes[p].cur_err[i];
+			}
+		}
+
+		for (int row = 0; row < 12; row++) {
+			std::uniform_int_distribution<int> level(0, row % 3 == 0 ? 31 : 6 * (row % 6));
+			for (int p = 0; p < 3; p++) {
+				for (int32 i = 0; i < dots; i++) {
+					planes[p].levels[i] = (int8)level(random);
+					scaled[4 * i + p] = (int16)(30 * planes[p].levels[i]);
+				}
+				planes[p].Dither(31);
+			}
+			dither_three_planes(fused[0].data(), fused[1].data(), fused[2].data(),
+				scaled.data(), errors.data());
+
+			for (int p = 0; p < 3; p++) {
+				ASSERT_EQ(fused[p], planes[p].plane) << "width " << spool_width << " row "
+					<< row << " plane " << p;
+				for (int32 i = 0; i < dots; i++)
+					ASSERT_EQ(errors[4 * i + p], planes[p].cur_err[i]) << "width "
+						<< spool_width << " row " << row << " plane " << p << " dot " << i;
+			}
+			for (int32 i = 0; i < dots; i++)
+				ASSERT_EQ(errors[4 * i + 3], 0);
+		}
+	}
+}
