@@ -3,6 +3,7 @@
 #include "EngineInternal.h"
 #include "TessaryPrint.h"
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -15,17 +16,23 @@ typedef int16 lane_vector __attribute__((vector_size(16)));
 const int kColorLanes = 4;  // int16 values per dot in the interleaved rows
 
 
+typedef int64 half_vector __attribute__((vector_size(16)));
+
+// Through one 64-bit load, so that the vector is not assembled in memory from two halves
+// (which stalls the load on the stores before it).
 lane_vector load_dot(const int16* values)
 {
-	lane_vector vector = {};
-	memcpy(&vector, values, kColorLanes * sizeof(int16));
-	return vector;
+	int64 lanes;
+	memcpy(&lanes, values, sizeof(lanes));
+	half_vector vector = {lanes, 0};
+	return (lane_vector)vector;
 }
 
 
 void store_dot(int16* values, lane_vector vector)
 {
-	memcpy(values, &vector, kColorLanes * sizeof(int16));
+	int64 lanes = ((half_vector)vector)[0];
+	memcpy(values, &lanes, sizeof(lanes));
 }
 
 
@@ -88,29 +95,35 @@ void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow,
 	const lane_vector zero = {};
 	const int32 width = SpoolWidth * 8;
 
-	lane_vector along_next = zero;	// error reaching dot i along the row
-	lane_vector along_after = zero;	// error already bound for dot i + 1 along the row
+	lane_vector quarter_last = zero;	// e[i - 1] >> 2, reaching dot i along the row
+	lane_vector eighth_last = zero;		// e[i - 1] >> 3, reaching dot i + 1
+	lane_vector eighth_before = zero;	// e[i - 2] >> 3, reaching dot i
 	lane_vector below_minus2 = zero;	// partial sums of the row below at dots i - 2 ...
 	lane_vector below_minus1 = zero;
 	lane_vector below_here = zero;
-	lane_vector below_plus1 = zero;	// ... to i + 1
+	lane_vector below_plus1 = zero;		// ... to i + 1
 
 	for (int32 j = 0; j < SpoolWidth; j++) {
 		lane_vector bits = zero;
 		for (int k = 0; k < 8; k++) {
 			int32 i = 8 * j + k;
-			lane_vector value = load_dot(errors + kColorLanes * i)
-				+ load_dot(scaled_levels + kColorLanes * i) + along_next;
+			// Only the error of the dot just before waits on the previous dot's decision;
+			// the rest is summed first so that the chain from dot to dot stays short.
+			lane_vector base = load_dot(errors + kColorLanes * i)
+				+ load_dot(scaled_levels + kColorLanes * i) + eighth_before;
+			lane_vector value = base + quarter_last;
 			lane_vector dot = value > threshold_vector;
-			lane_vector over = value - full_vector;
-			lane_vector error = dot ? (over < zero ? over : zero) : (value > zero ? value : zero);
+			lane_vector clamped = value > zero ? value : zero;
+			clamped = clamped < full_vector ? clamped : full_vector;
+			lane_vector error = clamped - (dot & full_vector);
 			bits = bits + bits - dot;
 
 			lane_vector quarter = error >> 2;
 			lane_vector eighth = error >> 3;
 			lane_vector sixteenth = error >> 4;
-			along_next = along_after + quarter;
-			along_after = eighth;
+			quarter_last = quarter;
+			eighth_before = eighth_last;
+			eighth_last = eighth;
 			if (i >= 2)
 				store_dot(errors + kColorLanes * (i - 2), below_minus2 + sixteenth);
 			below_minus2 = below_minus1 + eighth;
@@ -157,51 +170,62 @@ struct color_rows {
 };
 
 
+// 30 times the cyan, magenta and yellow levels of a pixel, in the 16-bit lanes 0 to 2 of a
+// 64-bit value, as the sum of one part from each pixel byte. The first byte holds red and the
+// top three bits of G5 (green without its lowest bit), the second byte the lowest two bits of
+// G5 and blue; every part is zero or positive, so the lanes add without carries.
+struct separation_tables {
+	uint64 high[256];
+	uint64 low[256];
+
+	separation_tables()
+	{
+		for (int byte = 0; byte < 256; byte++) {
+			uint64 cyan = 30 * (31 - (byte >> 3));
+			uint64 magenta_high = 30 * (28 - ((byte & 7) << 2));
+			high[byte] = cyan | magenta_high << 16;
+			uint64 magenta_low = 30 * (3 - (byte >> 6));
+			uint64 yellow = 30 * (31 - (byte & 0x1F));
+			low[byte] = magenta_low << 16 | yellow << 32;
+		}
+	}
+};
+
+const separation_tables kSeparation;
+
+const uint64 kFullInkLanes = 930ull | 930ull << 16 | 930ull << 32;
+
+
 // Cyan, magenta and yellow levels of one band row, 30 times each, interleaved. Returns for
 // each plane (bits 0 to 2) whether it has ink anywhere, and (bits 4 to 6) whether it has full
 // ink everywhere.
 unsigned separate_color_row(const uint8* pixels, int16* scaled_levels, int32 dots)
 {
-	int any_ink[3] = {0, 0, 0};
-	int all_full[3] = {kHighestColorLevel, kHighestColorLevel, kHighestColorLevel};
+	uint64 any_ink = 0;
+	uint64 all_full = kFullInkLanes;
 	for (int32 x = 0; x < dots; x++) {
-		rgb5 channels = pixel_channels(pixels + 2 * x);
-		int levels[3] = {kHighestColorLevel - channels.red, kHighestColorLevel - channels.green,
-			kHighestColorLevel - channels.blue};
-		for (int plane = 0; plane < 3; plane++) {
-			scaled_levels[kColorLanes * x + plane] = (int16)(30 * levels[plane]);
-			any_ink[plane] |= levels[plane];
-			all_full[plane] &= levels[plane];
-		}
-		scaled_levels[kColorLanes * x + 3] = 0;
+		uint64 lanes = kSeparation.high[pixels[2 * x]] + kSeparation.low[pixels[2 * x + 1]];
+		memcpy(scaled_levels + kColorLanes * x, &lanes, sizeof(lanes));
+		any_ink |= lanes;
+		all_full &= lanes;
 	}
+	// A lane is 930 in the AND only if it is 930 everywhere: no level lies above it.
 	unsigned flags = 0;
 	for (int plane = 0; plane < 3; plane++) {
-		if (any_ink[plane] != 0)
+		if (((any_ink >> (16 * plane)) & 0xFFFF) != 0)
 			flags |= 1u << plane;
-		if (all_full[plane] == kHighestColorLevel)
+		if (((all_full >> (16 * plane)) & 0xFFFF) == 930)
 			flags |= 0x10u << plane;
 	}
 	return flags;
 }
 
 
-// A plane without ink, or with full ink at every dot, dithers to 0x00 or 0xFF bytes and
-// carries no error, as long as no error was carried onto the row.
-bool fill_uniform_planes(unsigned flags, const color_rows& rows, int32 spool_width)
+// Whether every pixel of the row equals its first one: then its levels are known from one
+// pixel, and a row of no ink or full ink needs neither separation nor dither.
+bool row_is_uniform(const uint8* pixels, int32 dots)
 {
-	uint8* planes[3] = {rows.cyan.get(), rows.magenta.get(), rows.yellow.get()};
-	for (int plane = 0; plane < 3; plane++) {
-		bool empty = (flags & (1u << plane)) == 0;
-		bool full = (flags & (0x10u << plane)) != 0;
-		if (!empty && !full)
-			return false;
-	}
-	if (!all_zero(rows.errors.get(), kColorLanes * 8 * (size_t)spool_width))
-		return false;
-	for (int plane = 0; plane < 3; plane++)
-		memset(planes[plane], (flags & (0x10u << plane)) != 0 ? 0xFF : 0x00, spool_width);
-	return true;
+	return memcmp(pixels, pixels + 2, 2 * ((size_t)dots - 1)) == 0;
 }
 
 
@@ -222,25 +246,52 @@ void generate_black(const color_rows& rows, int32 spool_width)
 
 void encode_band_color(const uint8* bits, size_t bytes_per_row)
 {
+	assert(SpoolWidth > 0);
 	const int32 dots = 8 * SpoolWidth;
 	color_rows rows;
 	if (!rows.Allocate(SpoolWidth)) {
 		job_failed = true;
 		return;
 	}
+	transfer_commands commands(SpoolWidth);
+	uint8* planes[3] = {rows.cyan.get(), rows.magenta.get(), rows.yellow.get()};
+	// True while the dither has carried no error onto the row; a dithered row may have.
+	bool errors_clear = true;
 
 	for (int32 r = 0; r < kBandRows; r++) {
-		unsigned flags = separate_color_row(bits + r * bytes_per_row, rows.scaled_levels.get(),
-			dots);
-		if (!fill_uniform_planes(flags, rows, SpoolWidth))
-			dither_three_planes(rows.cyan.get(), rows.magenta.get(), rows.yellow.get(),
-				rows.scaled_levels.get(), rows.errors.get());
+		const uint8* pixels = bits + r * bytes_per_row;
+		// Rows of no ink or full ink in each plane, with nothing carried onto them, print
+		// nothing or everything and carry nothing on: the dither would give the same bytes.
+		unsigned flags;
+		if (row_is_uniform(pixels, dots))
+			flags = separate_color_row(pixels, rows.scaled_levels.get(), 1);
+		else
+			flags = separate_color_row(pixels, rows.scaled_levels.get(), dots);
+		bool planes_uniform = true;
+		for (int plane = 0; plane < 3; plane++) {
+			if ((flags & (1u << plane)) != 0 && (flags & (0x10u << plane)) == 0)
+				planes_uniform = false;
+		}
+		if (planes_uniform && !errors_clear)
+			errors_clear = all_zero(rows.errors.get(), kColorLanes * (size_t)dots);
+
+		if (planes_uniform && errors_clear) {
+			for (int plane = 0; plane < 3; plane++)
+				memset(planes[plane], (flags & (0x10u << plane)) != 0 ? 0xFF : 0x00,
+					SpoolWidth);
+		} else {
+			if (row_is_uniform(pixels, dots))
+				separate_color_row(pixels, rows.scaled_levels.get(), dots);
+			dither_three_planes(planes[0], planes[1], planes[2], rows.scaled_levels.get(),
+				rows.errors.get());
+			errors_clear = false;
+		}
 		generate_black(rows, SpoolWidth);
 
-		send_transfer_by_plane(rows.black.get(), SpoolWidth);
-		send_transfer_by_plane(rows.cyan.get(), SpoolWidth);
-		send_transfer_by_plane(rows.magenta.get(), SpoolWidth);
-		send_transfer_by_row(rows.yellow.get(), SpoolWidth);
+		send_transfer(commands.by_plane, rows.black.get(), SpoolWidth);
+		send_transfer(commands.by_plane, rows.cyan.get(), SpoolWidth);
+		send_transfer(commands.by_plane, rows.magenta.get(), SpoolWidth);
+		send_transfer(commands.by_row, rows.yellow.get(), SpoolWidth);
 	}
 }
 
@@ -272,6 +323,7 @@ int separate_grey_row(const uint8* pixels, int8* levels, int32 dots)
 
 void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 {
+	assert(SpoolWidth > 0);
 	const size_t dots = 8 * (size_t)SpoolWidth;
 	std::unique_ptr<int8[]> levels = allocate_row<int8>(dots);
 	std::unique_ptr<uint8[]> plane = allocate_row<uint8>(SpoolWidth);
@@ -281,16 +333,26 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 		job_failed = true;
 		return;
 	}
+	transfer_commands commands(SpoolWidth);
+	bool errors_clear = true;
 
 	for (int32 r = 0; r < kBandRows; r++) {
-		int ink = separate_grey_row(bits + r * bytes_per_row, levels.get(), (int32)dots);
-		// A row of one extreme level onto which no error was carried needs no dither: it
-		// prints nothing or everything and carries nothing on.
-		if (ink != 1 && all_zero(cur_err.get(), dots))
+		const uint8* pixels = bits + r * bytes_per_row;
+		bool uniform = row_is_uniform(pixels, (int32)dots);
+		int ink = separate_grey_row(pixels, levels.get(), uniform ? 1 : (int32)dots);
+		if (ink != 1 && !errors_clear)
+			errors_clear = all_zero(cur_err.get(), dots);
+		// A row of no ink or full ink onto which no error was carried prints nothing or
+		// everything and carries nothing on.
+		if (ink != 1 && errors_clear)
 			memset(plane.get(), ink == 0 ? 0x00 : 0xFF, SpoolWidth);
-		else
+		else {
+			if (uniform)
+				memset(levels.get(), levels[0], dots);
 			DoDither(plane.get(), levels.get(), cur_err.get(), next_err.get(),
 				kHighestGreyLevel);
-		send_transfer_by_row(plane.get(), SpoolWidth);
+			errors_clear = false;
+		}
+		send_transfer(commands.by_row, plane.get(), SpoolWidth);
 	}
 }

@@ -39,9 +39,19 @@ void send_raster_resolution(int dots_per_inch);
 void send_top_margin_zero();
 void send_compression_none();
 void send_planes_per_row(int planes);
-void send_transfer_by_plane(uint8* plane_row, int32 count);
-void send_transfer_by_row(uint8* plane_row, int32 count);
 void send_form_feed();
+
+// The two transfer commands of a job, which differ only in their last letter and carry the
+// byte count of a plane row. Formatted once per band and sent before each plane row.
+struct transfer_commands {
+	explicit transfer_commands(int32 count);
+
+	char by_plane[32];	// ESC * b <count> V: one plane of the row, the printer stays on it
+	char by_row[32];	// ESC * b <count> W: the row's last plane, the printer moves down
+};
+
+// A transfer command and its plane row, back to back.
+void send_transfer(char* command, uint8* plane_row, int32 count);
 
 // The five commands that open every page.
 void send_page_header(bool bw);

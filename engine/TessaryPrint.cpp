@@ -172,22 +172,16 @@ void send_planes_per_row(int planes)
 }
 
 
-// Transfer by plane: one plane of the current row; the printer stays on the row.
-void send_transfer_by_plane(uint8* plane_row, int32 count)
+transfer_commands::transfer_commands(int32 count)
 {
-	char text[kCommandSize];
-	snprintf(text, sizeof(text), "%c*b%dV", kEscape, (int)count);
-	SendToOutput(text);
-	SendToOutput((char*)plane_row, count);
+	snprintf(by_plane, sizeof(by_plane), "%c*b%dV", kEscape, (int)count);
+	snprintf(by_row, sizeof(by_row), "%c*b%dW", kEscape, (int)count);
 }
 
 
-// Transfer by row: the last plane of the row; the printer moves down one row.
-void send_transfer_by_row(uint8* plane_row, int32 count)
+void send_transfer(char* command, uint8* plane_row, int32 count)
 {
-	char text[kCommandSize];
-	snprintf(text, sizeof(text), "%c*b%dW", kEscape, (int)count);
-	SendToOutput(text);
+	SendToOutput(command);
 	SendToOutput((char*)plane_row, count);
 }
 

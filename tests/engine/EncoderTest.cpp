@@ -154,6 +154,7 @@ TEST_F(ColorEncoder, PureColoursSeparateIntoTheirInks)
 	};
 	for (const auto& test : cases) {
 		SetUp();
+		SpoolWidth = 3;
 		SCOPED_TRACE(testing::Message() << std::hex << (int)test.high << " " << (int)test.low);
 		ExpectUniformRows(Encode(TestBand(3, test.high, test.low)), test.planes);
 	}
