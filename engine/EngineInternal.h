@@ -62,10 +62,12 @@ void send_page_header(bool bw);
 void encode_band_color(const uint8* bits, size_t bytes_per_row);
 void encode_band_bw(const uint8* bits, size_t bytes_per_row);
 
-// The three colour planes dithered in one pass, bit for bit what three DoDither calls with the
-// highest level 31 give. Dot i of plane p (0 cyan, 1 magenta, 2 yellow) is at index 4 * i + p
-// of both arrays (index 4 * i + 3 is unused and stays 0): `scaled_levels` holds 30 times the
-// level, `errors` the carried error, updated in place for the next row. Carried errors stay
-// far inside int16: the dither never carries more than 15 * 31 in magnitude onto a dot.
-void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow,
-	const int16* scaled_levels, int16* errors);
+// One band row of SpoolWidth * 8 B_RGB16_BIG pixels separated and dithered in one pass, bit
+// for bit what DoDither gives for the row's levels: three calls with the highest level 31 for
+// the cyan, magenta and yellow planes, or one call with 93 for the grey plane. `errors` holds
+// the carried errors, four int16 a dot (cyan, magenta, yellow, unused; grey uses the first),
+// zero at the top of a band and updated in place for the next row. Carried errors stay far
+// inside int16: the dither never carries more than 15 * 93 in magnitude onto a dot.
+void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow, const uint8* pixels,
+	int16* errors);
+void dither_grey_plane(uint8* plane, const uint8* pixels, int16* errors);

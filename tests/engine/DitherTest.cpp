@@ -1,5 +1,6 @@
 #include "EngineFixture.h"
 
+#include <array>
 #include <random>
 #include <vector>
 
@@ -130,51 +131,74 @@ TEST_F(Dither, ThresholdValueItselfPrintsNoDot)
 }
 
 
-// The colour encoder's fused three-plane dither against three DoDither calls, over several
-// rows with random levels and random carried errors of either sign.
-TEST_F(Dither, FusedThreePlanesMatchThreeSingleDithers)
+// Cyan, magenta, yellow and grey levels of a B_RGB16_BIG pixel, the plain way.
+std::array<int8, 4> pixel_levels(uint8 high, uint8 low)
+{
+	int red = high >> 3;
+	int green = (((high & 7) << 3) | (low >> 5)) >> 1;
+	int blue = low & 0x1F;
+	return {(int8)(31 - red), (int8)(31 - green), (int8)(31 - blue),
+		(int8)(93 - red - green - blue)};
+}
+
+
+// The encoders' one-pass separation and dither against DoDither on the levels of the same
+// pixels, over several rows with random pixels and random carried errors of either sign.
+TEST_F(Dither, OnePassDitherMatchesDoDither)
 {
 	std::mt19937 random(20261208);
 	for (int32 spool_width : {1, 2, 5, 41}) {
 		SpoolWidth = spool_width;
 		const int32 dots = 8 * spool_width;
-		PlaneState planes[3] = {PlaneState(spool_width), PlaneState(spool_width),
-			PlaneState(spool_width)};
-		std::vector<int16> scaled(4 * dots);
-		std::vector<int16> errors(4 * dots);
-		std::vector<uint8> fused[3];
+		// Planes 0 to 2: cyan, magenta, yellow; plane 3: grey.
+		std::vector<PlaneState> planes(4, PlaneState(spool_width));
+		std::vector<int16> color_errors(4 * dots);
+		std::vector<int16> grey_errors(4 * dots);
+		std::vector<uint8> fused[4];
 		for (std::vector<uint8>& plane : fused)
 			plane.resize(spool_width);
+		std::vector<uint8> pixels(2 * dots);
 
 		std::uniform_int_distribution<int> error_value(-1500, 1500);
-		for (int p = 0; p < 3; p++) {
+		for (int p = 0; p < 4; p++) {
 			for (int32 i = 0; i < dots; i++) {
 				planes[p].cur_err[i] = error_value(random);
-				errors[4 * i + p] = (int16)planes[p].cur_err[i];
+				int16* errors = p < 3 ? &color_errors[4 * i + p] : &grey_errors[4 * i];
+				*errors = (int16)planes[p].cur_err[i];
 			}
 		}
 
 		for (int row = 0; row < 12; row++) {
-			std::uniform_int_distribution<int> level(0, row % 3 == 0 ? 31 : 6 * (row % 6));
-			for (int p = 0; p < 3; p++) {
-				for (int32 i = 0; i < dots; i++) {
-					planes[p].levels[i] = (int8)level(random);
-					scaled[4 * i + p] = (int16)(30 * planes[p].levels[i]);
-				}
-				planes[p].Dither(31);
+			// Some rows of dark or light pixels only, so that the errors grow either way.
+			uint8 mask = row % 4 == 1 ? 0x00 : 0xFF;
+			uint8 floor = row % 4 == 2 ? 0xC6 : 0x00;
+			for (uint8& byte : pixels)
+				byte = (uint8)((random() & mask) | floor);
+			for (int32 i = 0; i < dots; i++) {
+				std::array<int8, 4> levels = pixel_levels(pixels[2 * i], pixels[2 * i + 1]);
+				for (int p = 0; p < 4; p++)
+					planes[p].levels[i] = levels[p];
 			}
+			for (int p = 0; p < 4; p++)
+				planes[p].Dither(p < 3 ? 31 : 93);
 			dither_three_planes(fused[0].data(), fused[1].data(), fused[2].data(),
-				scaled.data(), errors.data());
+				pixels.data(), color_errors.data());
+			dither_grey_plane(fused[3].data(), pixels.data(), grey_errors.data());
 
-			for (int p = 0; p < 3; p++) {
+			for (int p = 0; p < 4; p++) {
 				ASSERT_EQ(fused[p], planes[p].plane) << "width " << spool_width << " row "
 					<< row << " plane " << p;
-				for (int32 i = 0; i < dots; i++)
-					ASSERT_EQ(errors[4 * i + p], planes[p].cur_err[i]) << "width "
-						<< spool_width << " row " << row << " plane " << p << " dot " << i;
+				for (int32 i = 0; i < dots; i++) {
+					int16 error = p < 3 ? color_errors[4 * i + p] : grey_errors[4 * i];
+					ASSERT_EQ(error, planes[p].cur_err[i]) << "width " << spool_width
+						<< " row " << row << " plane " << p << " dot " << i;
+				}
 			}
-			for (int32 i = 0; i < dots; i++)
-				ASSERT_EQ(errors[4 * i + 3], 0);
+			for (int32 i = 0; i < dots; i++) {
+				ASSERT_EQ(color_errors[4 * i + 3], 0);
+				for (int lane = 1; lane < 4; lane++)
+					ASSERT_EQ(grey_errors[4 * i + lane], 0);
+			}
 		}
 	}
 }
