@@ -71,3 +71,22 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row);
 void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow, const uint8* pixels,
 	int16* errors);
 void dither_grey_plane(uint8* plane, const uint8* pixels, int16* errors);
+
+
+// #pragma mark - spool file
+
+class BPositionIO;
+
+// Spool records read field by field, little-endian, at the file's position. Each returns
+// false, with the position undefined, when the file ends inside the record.
+bool read_spool_header(BPositionIO* file, int32* page_count);
+bool read_page_header(BPositionIO* file, int32* picture_count, int64* next_page);
+bool read_picture_place(BPositionIO* file, BPoint* where, BRect* rect);
+
+// Length of the flattened picture that starts at `start`, found by walking its container
+// (header, sub-pictures, op data size) without reading the ops. False when the container is
+// not a picture's or does not end by `end`. Leaves the file's position alone.
+bool measure_flattened_picture(BPositionIO* file, off_t start, off_t end, off_t* length);
+
+// Pictures a page record may hold; the records of any further ones are skipped.
+const int32 kMaxPagePictures = 128;
