@@ -73,5 +73,3 @@ void encode_band(benchmark::State& state)
 
 BENCHMARK(encode_band<encode_band_color>)->Name("DrawBandColor")->DenseRange(0, 2);
 BENCHMARK(encode_band<encode_band_bw>)->Name("DrawBandBW")->DenseRange(0, 2);
-
-BENCHMARK_MAIN();
