@@ -30,20 +30,6 @@ lane_vector load_dot(const int16* values)
 }
 
 
-lane_vector dot_from_lanes(uint64 lanes)
-{
-	half_vector vector = {(int64)lanes, 0};
-	return (lane_vector)vector;
-}
-
-
-void store_dot(int16* values, lane_vector vector)
-{
-	int64 lanes = ((half_vector)vector)[0];
-	memcpy(values, &lanes, sizeof(lanes));
-}
-
-
 // Lane by lane maximum and minimum; spelled out for SSE2, where the compiler does not always
 // find the instructions in the generic form.
 lane_vector lanes_max(lane_vector a, lane_vector b)
@@ -132,36 +118,71 @@ bool row_is_uniform(const uint8* pixels, int32 dots)
 }
 
 
-// Fills each plane with 0x00 or 0xFF when the row's one pixel gives every plane either no ink
-// or full ink. That is what the dither prints for such a row when no error is carried onto it,
-// and it carries none on.
+// Whether the row's one pixel gives every plane either no ink or full ink. Such a row, with no
+// error carried onto it, dithers to 0x00 or 0xFF bytes and carries no error on.
 template <int Planes>
-bool fill_extreme_row(uint64 lanes, int highest, uint8* const* planes, int32 spool_width)
+bool is_extreme(uint64 lanes, int highest)
 {
 	for (int plane = 0; plane < Planes; plane++) {
 		uint64 level = (lanes >> (16 * plane)) & 0xFFFF;
 		if (level != 0 && level != (uint64)(30 * highest))
 			return false;
 	}
+	return true;
+}
+
+
+template <int Planes>
+void fill_extreme_row(uint64 lanes, uint8* const* planes, int32 spool_width)
+{
 	for (int plane = 0; plane < Planes; plane++) {
 		uint64 level = (lanes >> (16 * plane)) & 0xFFFF;
 		memset(planes[plane], level != 0 ? 0xFF : 0x00, spool_width);
 	}
-	return true;
 }
 
 
 // #pragma mark - dither
 
-// Separation and dither of one row in one pass, for up to three planes side by side in the
-// lanes of one vector. The planes keep the processor busy while each waits on the error of its
-// previous dot, and the table look-ups of the separation run beside the vector work. The
-// error pushed onto the row below is summed in four running partial sums (dots i - 2 to
-// i + 1), and each dot's sum is written over its carried error once no later dot adds to it.
-// The arithmetic is DoDither's, dot for dot: the values stay far inside 16 bits.
+typedef uint16 bit_vector __attribute__((vector_size(16)));
+
+// Lanes 0 to 3 moved up into lanes 4 to 7; lanes 0 to 3 become 0.
+lane_vector move_to_upper_lanes(lane_vector vector)
+{
+	half_vector halves = (half_vector)vector;
+	half_vector moved = {0, halves[0]};
+	return (lane_vector)moved;
+}
+
+
+lane_vector dots_from_lanes(uint64 lower, uint64 upper)
+{
+	half_vector vector = {(int64)lower, (int64)upper};
+	return (lane_vector)vector;
+}
+
+
+void store_upper_dot(int16* values, lane_vector vector)
+{
+	int64 lanes = ((half_vector)vector)[1];
+	memcpy(values, &lanes, sizeof(lanes));
+}
+
+
+// Separation and dither of two rows in one pass, up to three planes of each side by side in
+// the lanes of one vector: lanes 0 to 2 hold the upper row at dot s, lanes 4 to 6 the lower
+// row three dots behind, at dot s - 3. By then every share of the upper row that reaches the
+// lower row's dot is known, and it is handed down from lane to lane without going through
+// memory. Six independent error chains keep the processor busy while each waits on its
+// previous dot, and the table look-ups of the separation run beside the vector work.
+//
+// The error pushed onto the row below is summed in four running partial sums (dots i - 2 to
+// i + 1); a dot's sum is final once the dot two to its right is done. The arithmetic is
+// DoDither's, dot for dot; its values stay far inside 16 bits.
 template <int Highest, int Planes>
-void dither_lanes(const level_tables& tables, const uint8* pixels, int16* errors,
-	uint8* const* planes)
+void dither_row_pair(const level_tables& tables, const uint8* upper_pixels,
+	const uint8* lower_pixels, int16* errors, uint8* const* upper_planes,
+	uint8* const* lower_planes)
 {
 	const int16 full = 30 * Highest;
 	const int16 threshold = 15 * Highest;
@@ -169,7 +190,9 @@ void dither_lanes(const level_tables& tables, const uint8* pixels, int16* errors
 	const lane_vector threshold_vector = {threshold, threshold, threshold, threshold,
 		threshold, threshold, threshold, threshold};
 	const lane_vector zero = {};
+	const lane_vector lower_row_only = {0, 0, 0, 0, -1, -1, -1, -1};
 	const int32 width = SpoolWidth * 8;
+	const int32 lag = 3;
 
 	lane_vector quarter_last = zero;	// e[i - 1] >> 2, reaching dot i along the row
 	lane_vector eighth_last = zero;		// e[i - 1] >> 3, reaching dot i + 1
@@ -178,69 +201,109 @@ void dither_lanes(const level_tables& tables, const uint8* pixels, int16* errors
 	lane_vector below_minus1 = zero;
 	lane_vector below_here = zero;
 	lane_vector below_plus1 = zero;		// ... to i + 1
+	lane_vector handed_down = zero;		// the upper row's final sum for dot s - 3
+	bit_vector bits = {};
 
-	// The first byte stores nothing for its first two dots: the shares they would finish lie
-	// left of the row. Inlined twice, so that the other bytes do not test for it.
-	auto dither_byte = [&](int32 j, bool first_byte) __attribute__((always_inline)) {
-		lane_vector bits = zero;
-		for (int k = 0; k < 8; k++) {
-			int32 i = 8 * j + k;
-			// Only the share of the dot just before waits on the previous decision; the rest
-			// is summed first, so that the chain from dot to dot stays short.
-			lane_vector base = load_dot(errors + 4 * i)
-				+ dot_from_lanes(tables.Lanes(pixels + 2 * i)) + eighth_before;
-			lane_vector value = base + quarter_last;
-			lane_vector dot = value > threshold_vector;
-			lane_vector clamped = lanes_min(lanes_max(value, zero), full_vector);
-			lane_vector error = clamped - (dot & full_vector);
-			bits = bits + bits - dot;
-
-			lane_vector quarter = error >> 2;
-			lane_vector eighth = error >> 3;
-			lane_vector sixteenth = error >> 4;
-			quarter_last = quarter;
-			eighth_before = eighth_last;
-			eighth_last = eighth;
-			if (!first_byte || k >= 2)
-				store_dot(errors + 4 * (i - 2), below_minus2 + sixteenth);
-			below_minus2 = below_minus1 + eighth;
-			below_minus1 = below_here + quarter;
-			below_here = below_plus1 + eighth;
-			below_plus1 = sixteenth;
+	for (int32 s = 0; s < width + lag; s++) {
+		// Inputs: the upper row only while it has dots, the lower row only once it starts.
+		uint64 upper_levels = 0;
+		lane_vector carried = zero;
+		if (s < width) {
+			upper_levels = tables.Lanes(upper_pixels + 2 * s);
+			carried = load_dot(errors + 4 * s);
+		} else if (s == width) {
+			// Past the upper row's end: nothing more travels along it.
+			quarter_last &= lower_row_only;
+			eighth_last &= lower_row_only;
+			eighth_before &= lower_row_only;
 		}
-		for (int plane = 0; plane < Planes; plane++)
-			planes[plane][j] = (uint8)bits[plane];
-	};
+		uint64 lower_levels = 0;
+		if (s >= lag) {
+			lower_levels = tables.Lanes(lower_pixels + 2 * (s - lag));
+			carried += move_to_upper_lanes(handed_down);
+		}
 
-	dither_byte(0, true);
-	for (int32 j = 1; j < SpoolWidth; j++)
-		dither_byte(j, false);
+		// Only the share of the dot just before waits on the previous decision; the rest is
+		// summed first, so that the chain from dot to dot stays short.
+		lane_vector base = carried + dots_from_lanes(upper_levels, lower_levels)
+			+ eighth_before;
+		lane_vector value = base + quarter_last;
+		lane_vector dot = value > threshold_vector;
+		lane_vector clamped = lanes_min(lanes_max(value, zero), full_vector);
+		lane_vector error = clamped - (dot & full_vector);
+		bits = bits + bits + ((bit_vector)dot & 1);
 
-	// The last two dots of the row have all their shares; what lies beyond is dropped.
-	store_dot(errors + 4 * (width - 2), below_minus2);
-	store_dot(errors + 4 * (width - 1), below_minus1);
+		lane_vector quarter = error >> 2;
+		lane_vector eighth = error >> 3;
+		lane_vector sixteenth = error >> 4;
+		quarter_last = quarter;
+		eighth_before = eighth_last;
+		eighth_last = eighth;
+		lane_vector final_sum = below_minus2 + sixteenth;
+		below_minus2 = below_minus1 + eighth;
+		below_minus1 = below_here + quarter;
+		below_here = below_plus1 + eighth;
+		below_plus1 = sixteenth;
+
+		// Outputs: the upper row's sums go down to the lower row, the lower row's to memory
+		// for the next pair. Each row's byte is done with its eighth dot.
+		handed_down = final_sum;
+		if (s >= lag + 2)
+			store_upper_dot(errors + 4 * (s - lag - 2), final_sum);
+		if ((s & 7) == 7 && s < width) {
+			for (int plane = 0; plane < Planes; plane++)
+				upper_planes[plane][s >> 3] = (uint8)bits[plane];
+		}
+		if (((s - lag) & 7) == 7 && s >= lag) {
+			for (int plane = 0; plane < Planes; plane++)
+				lower_planes[plane][(s - lag) >> 3] = (uint8)bits[4 + plane];
+		}
+	}
+
+	// The lower row's last two dots have all their shares; what lies beyond is dropped.
+	store_upper_dot(errors + 4 * (width - 2), below_minus2);
+	store_upper_dot(errors + 4 * (width - 1), below_minus1);
 }
 
 }  // namespace
 
 
-void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow, const uint8* pixels,
-	int16* errors)
+void dither_three_planes(uint8* const* upper_planes, uint8* const* lower_planes,
+	const uint8* upper_pixels, const uint8* lower_pixels, int16* errors)
 {
-	uint8* const planes[3] = {cyan, magenta, yellow};
-	dither_lanes<kHighestColorLevel, 3>(kInkTables, pixels, errors, planes);
+	dither_row_pair<kHighestColorLevel, 3>(kInkTables, upper_pixels, lower_pixels, errors,
+		upper_planes, lower_planes);
 }
 
 
-void dither_grey_plane(uint8* plane, const uint8* pixels, int16* errors)
+void dither_grey_plane(uint8* upper_plane, uint8* lower_plane, const uint8* upper_pixels,
+	const uint8* lower_pixels, int16* errors)
 {
-	dither_lanes<kHighestGreyLevel, 1>(kGreyTables, pixels, errors, &plane);
+	dither_row_pair<kHighestGreyLevel, 1>(kGreyTables, upper_pixels, lower_pixels, errors,
+		&upper_plane, &lower_plane);
 }
 
 
-// #pragma mark - colour encoder
+// #pragma mark - band rows
 
 namespace {
+
+// Whether both rows of a pair can be filled without the dither: each of one pixel that gives
+// every plane no ink or full ink, and no error carried onto the upper row. *errors_clear
+// caches what is known of the carried errors.
+template <int Planes>
+bool pair_is_extreme(const uint8* upper_pixels, const uint8* lower_pixels, int32 dots,
+	const level_tables& tables, int highest, const int16* errors, bool* errors_clear)
+{
+	if (!row_is_uniform(upper_pixels, dots) || !row_is_uniform(lower_pixels, dots)
+		|| !is_extreme<Planes>(tables.Lanes(upper_pixels), highest)
+		|| !is_extreme<Planes>(tables.Lanes(lower_pixels), highest))
+		return false;
+	if (!*errors_clear)
+		*errors_clear = all_zero(errors, 4 * (size_t)dots);
+	return *errors_clear;
+}
+
 
 // Dots that all three colour planes share are printed with black ink instead.
 void generate_black(uint8* black, uint8* cyan, uint8* magenta, uint8* yellow,
@@ -255,50 +318,68 @@ void generate_black(uint8* black, uint8* cyan, uint8* magenta, uint8* yellow,
 	}
 }
 
+
+// The black, cyan, magenta and yellow plane rows of one band row.
+struct color_planes {
+	bool Allocate(int32 spool_width)
+	{
+		for (std::unique_ptr<uint8[]>& plane : rows) {
+			plane = allocate_row<uint8>(spool_width);
+			if (!plane)
+				return false;
+		}
+		colors[0] = rows[1].get();
+		colors[1] = rows[2].get();
+		colors[2] = rows[3].get();
+		return true;
+	}
+
+	void GenerateBlackAndSend(transfer_commands& commands, int32 spool_width)
+	{
+		generate_black(rows[0].get(), colors[0], colors[1], colors[2], spool_width);
+		send_transfer(commands.by_plane, rows[0].get(), spool_width);
+		send_transfer(commands.by_plane, rows[1].get(), spool_width);
+		send_transfer(commands.by_plane, rows[2].get(), spool_width);
+		send_transfer(commands.by_row, rows[3].get(), spool_width);
+	}
+
+	std::unique_ptr<uint8[]> rows[4];
+	uint8* colors[3];	// cyan, magenta, yellow
+};
+
 }  // namespace
 
 
+// Band rows go through the dither two at a time; every row is still sent on its own, in order.
 void encode_band_color(const uint8* bits, size_t bytes_per_row)
 {
 	assert(SpoolWidth > 0);
 	const int32 dots = 8 * SpoolWidth;
 	// The carried errors of the three planes, four values a dot; zero at the top of the band.
 	std::unique_ptr<int16[]> errors = allocate_row<int16>(4 * (size_t)dots);
-	std::unique_ptr<uint8[]> black = allocate_row<uint8>(SpoolWidth);
-	std::unique_ptr<uint8[]> cyan = allocate_row<uint8>(SpoolWidth);
-	std::unique_ptr<uint8[]> magenta = allocate_row<uint8>(SpoolWidth);
-	std::unique_ptr<uint8[]> yellow = allocate_row<uint8>(SpoolWidth);
-	if (!errors || !black || !cyan || !magenta || !yellow) {
+	color_planes upper, lower;
+	if (!errors || !upper.Allocate(SpoolWidth) || !lower.Allocate(SpoolWidth)) {
 		job_failed = true;
 		return;
 	}
-	uint8* const planes[3] = {cyan.get(), magenta.get(), yellow.get()};
 	transfer_commands commands(SpoolWidth);
 	// True while no error is carried onto the row; a dithered row may carry some.
 	bool errors_clear = true;
 
-	for (int32 r = 0; r < kBandRows; r++) {
-		const uint8* pixels = bits + r * bytes_per_row;
-		bool filled = false;
-		if (row_is_uniform(pixels, dots)) {
-			if (!errors_clear)
-				errors_clear = all_zero(errors.get(), 4 * (size_t)dots);
-			if (errors_clear) {
-				filled = fill_extreme_row<3>(kInkTables.Lanes(pixels), kHighestColorLevel,
-					planes, SpoolWidth);
-			}
-		}
-		if (!filled) {
-			dither_three_planes(cyan.get(), magenta.get(), yellow.get(), pixels,
+	for (int32 r = 0; r < kBandRows; r += 2) {
+		const uint8* upper_pixels = bits + r * bytes_per_row;
+		const uint8* lower_pixels = upper_pixels + bytes_per_row;
+		if (pair_is_extreme<3>(upper_pixels, lower_pixels, dots, kInkTables,
+				kHighestColorLevel, errors.get(), &errors_clear)) {
+			fill_extreme_row<3>(kInkTables.Lanes(upper_pixels), upper.colors, SpoolWidth);
+			fill_extreme_row<3>(kInkTables.Lanes(lower_pixels), lower.colors, SpoolWidth);
+		} else {
+			dither_three_planes(upper.colors, lower.colors, upper_pixels, lower_pixels,
 				errors.get());
 			errors_clear = false;
 		}
-		generate_black(black.get(), cyan.get(), magenta.get(), yellow.get(), SpoolWidth);
-
-		send_transfer(commands.by_plane, black.get(), SpoolWidth);
-		send_transfer(commands.by_plane, cyan.get(), SpoolWidth);
-		send_transfer(commands.by_plane, magenta.get(), SpoolWidth);
-		send_transfer(commands.by_row, yellow.get(), SpoolWidth);
+		upper.GenerateBlackAndSend(commands, SpoolWidth);
+		lower.GenerateBlackAndSend(commands, SpoolWidth);
 	}
 }
 
@@ -311,30 +392,30 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 	const int32 dots = 8 * SpoolWidth;
 	// The carried error of the grey plane in the first of four values a dot.
 	std::unique_ptr<int16[]> errors = allocate_row<int16>(4 * (size_t)dots);
-	std::unique_ptr<uint8[]> plane = allocate_row<uint8>(SpoolWidth);
-	if (!errors || !plane) {
+	std::unique_ptr<uint8[]> upper = allocate_row<uint8>(SpoolWidth);
+	std::unique_ptr<uint8[]> lower = allocate_row<uint8>(SpoolWidth);
+	if (!errors || !upper || !lower) {
 		job_failed = true;
 		return;
 	}
-	uint8* const planes[1] = {plane.get()};
+	uint8* const upper_plane[1] = {upper.get()};
+	uint8* const lower_plane[1] = {lower.get()};
 	transfer_commands commands(SpoolWidth);
 	bool errors_clear = true;
 
-	for (int32 r = 0; r < kBandRows; r++) {
-		const uint8* pixels = bits + r * bytes_per_row;
-		bool filled = false;
-		if (row_is_uniform(pixels, dots)) {
-			if (!errors_clear)
-				errors_clear = all_zero(errors.get(), 4 * (size_t)dots);
-			if (errors_clear) {
-				filled = fill_extreme_row<1>(kGreyTables.Lanes(pixels), kHighestGreyLevel,
-					planes, SpoolWidth);
-			}
-		}
-		if (!filled) {
-			dither_grey_plane(plane.get(), pixels, errors.get());
+	for (int32 r = 0; r < kBandRows; r += 2) {
+		const uint8* upper_pixels = bits + r * bytes_per_row;
+		const uint8* lower_pixels = upper_pixels + bytes_per_row;
+		if (pair_is_extreme<1>(upper_pixels, lower_pixels, dots, kGreyTables,
+				kHighestGreyLevel, errors.get(), &errors_clear)) {
+			fill_extreme_row<1>(kGreyTables.Lanes(upper_pixels), upper_plane, SpoolWidth);
+			fill_extreme_row<1>(kGreyTables.Lanes(lower_pixels), lower_plane, SpoolWidth);
+		} else {
+			dither_grey_plane(upper.get(), lower.get(), upper_pixels, lower_pixels,
+				errors.get());
 			errors_clear = false;
 		}
-		send_transfer(commands.by_row, plane.get(), SpoolWidth);
+		send_transfer(commands.by_row, upper.get(), SpoolWidth);
+		send_transfer(commands.by_row, lower.get(), SpoolWidth);
 	}
 }

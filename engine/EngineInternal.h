@@ -62,15 +62,17 @@ void send_page_header(bool bw);
 void encode_band_color(const uint8* bits, size_t bytes_per_row);
 void encode_band_bw(const uint8* bits, size_t bytes_per_row);
 
-// One band row of SpoolWidth * 8 B_RGB16_BIG pixels separated and dithered in one pass, bit
-// for bit what DoDither gives for the row's levels: three calls with the highest level 31 for
-// the cyan, magenta and yellow planes, or one call with 93 for the grey plane. `errors` holds
-// the carried errors, four int16 a dot (cyan, magenta, yellow, unused; grey uses the first),
-// zero at the top of a band and updated in place for the next row. Carried errors stay far
-// inside int16: the dither never carries more than 15 * 93 in magnitude onto a dot.
-void dither_three_planes(uint8* cyan, uint8* magenta, uint8* yellow, const uint8* pixels,
-	int16* errors);
-void dither_grey_plane(uint8* plane, const uint8* pixels, int16* errors);
+// Two band rows of SpoolWidth * 8 B_RGB16_BIG pixels each separated and dithered in one pass,
+// bit for bit what DoDither gives for the rows' levels, one row after the other: three calls
+// each with the highest level 31 for the cyan, magenta and yellow planes, or one call with 93
+// for the grey plane. `errors` holds the errors carried onto the upper row, four int16 a dot
+// (cyan, magenta, yellow, unused; grey uses the first), zero at the top of a band; on return
+// it holds those carried past the lower row. They stay far inside int16: the dither never
+// carries more than 15 * 93 in magnitude onto a dot.
+void dither_three_planes(uint8* const* upper_planes, uint8* const* lower_planes,
+	const uint8* upper_pixels, const uint8* lower_pixels, int16* errors);
+void dither_grey_plane(uint8* upper_plane, uint8* lower_plane, const uint8* upper_pixels,
+	const uint8* lower_pixels, int16* errors);
 
 
 // #pragma mark - spool file

@@ -142,8 +142,9 @@ std::array<int8, 4> pixel_levels(uint8 high, uint8 low)
 }
 
 
-// The encoders' one-pass separation and dither against DoDither on the levels of the same
-// pixels, over several rows with random pixels and random carried errors of either sign.
+// The encoders' one-pass separation and dither of two rows against DoDither on the levels of
+// the same pixels, row after row, over several pairs with random pixels and random carried
+// errors of either sign.
 TEST_F(Dither, OnePassDitherMatchesDoDither)
 {
 	std::mt19937 random(20261208);
@@ -154,10 +155,13 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 		std::vector<PlaneState> planes(4, PlaneState(spool_width));
 		std::vector<int16> color_errors(4 * dots);
 		std::vector<int16> grey_errors(4 * dots);
-		std::vector<uint8> fused[4];
-		for (std::vector<uint8>& plane : fused)
-			plane.resize(spool_width);
-		std::vector<uint8> pixels(2 * dots);
+		std::vector<uint8> fused[2][4];
+		for (auto& row : fused) {
+			for (std::vector<uint8>& plane : row)
+				plane.resize(spool_width);
+		}
+		std::vector<uint8> pixels[2] = {std::vector<uint8>(2 * dots),
+			std::vector<uint8>(2 * dots)};
 
 		std::uniform_int_distribution<int> error_value(-1500, 1500);
 		for (int p = 0; p < 4; p++) {
@@ -168,30 +172,43 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 			}
 		}
 
-		for (int row = 0; row < 12; row++) {
-			// Some rows of dark or light pixels only, so that the errors grow either way.
-			uint8 mask = row % 4 == 1 ? 0x00 : 0xFF;
-			uint8 floor = row % 4 == 2 ? 0xC6 : 0x00;
-			for (uint8& byte : pixels)
-				byte = (uint8)((random() & mask) | floor);
-			for (int32 i = 0; i < dots; i++) {
-				std::array<int8, 4> levels = pixel_levels(pixels[2 * i], pixels[2 * i + 1]);
-				for (int p = 0; p < 4; p++)
-					planes[p].levels[i] = levels[p];
+		for (int row = 0; row < 12; row += 2) {
+			std::vector<uint8> expected[2][4];
+			for (int half = 0; half < 2; half++) {
+				// Some rows of dark or light pixels only, so that the errors grow either way.
+				uint8 mask = (row + half) % 4 == 1 ? 0x00 : 0xFF;
+				uint8 floor = (row + half) % 4 == 2 ? 0xC6 : 0x00;
+				for (uint8& byte : pixels[half])
+					byte = (uint8)((random() & mask) | floor);
+				for (int32 i = 0; i < dots; i++) {
+					std::array<int8, 4> levels = pixel_levels(pixels[half][2 * i],
+						pixels[half][2 * i + 1]);
+					for (int p = 0; p < 4; p++)
+						planes[p].levels[i] = levels[p];
+				}
+				for (int p = 0; p < 4; p++) {
+					planes[p].Dither(p < 3 ? 31 : 93);
+					expected[half][p] = planes[p].plane;
+				}
 			}
-			for (int p = 0; p < 4; p++)
-				planes[p].Dither(p < 3 ? 31 : 93);
-			dither_three_planes(fused[0].data(), fused[1].data(), fused[2].data(),
-				pixels.data(), color_errors.data());
-			dither_grey_plane(fused[3].data(), pixels.data(), grey_errors.data());
+			uint8* const upper[3] = {fused[0][0].data(), fused[0][1].data(), fused[0][2].data()};
+			uint8* const lower[3] = {fused[1][0].data(), fused[1][1].data(), fused[1][2].data()};
+			dither_three_planes(upper, lower, pixels[0].data(), pixels[1].data(),
+				color_errors.data());
+			dither_grey_plane(fused[0][3].data(), fused[1][3].data(), pixels[0].data(),
+				pixels[1].data(), grey_errors.data());
 
+			for (int half = 0; half < 2; half++) {
+				for (int p = 0; p < 4; p++) {
+					ASSERT_EQ(fused[half][p], expected[half][p]) << "width " << spool_width
+						<< " row " << row + half << " plane " << p;
+				}
+			}
 			for (int p = 0; p < 4; p++) {
-				ASSERT_EQ(fused[p], planes[p].plane) << "width " << spool_width << " row "
-					<< row << " plane " << p;
 				for (int32 i = 0; i < dots; i++) {
 					int16 error = p < 3 ? color_errors[4 * i + p] : grey_errors[4 * i];
 					ASSERT_EQ(error, planes[p].cur_err[i]) << "width " << spool_width
-						<< " row " << row << " plane " << p << " dot " << i;
+						<< " rows " << row << " plane " << p << " dot " << i;
 				}
 			}
 			for (int32 i = 0; i < dots; i++) {
