@@ -1,5 +1,6 @@
-// Band encoders on a US Letter band at 300 dots per inch (SpoolWidth 320), in nanoseconds
-// per dot: a white band, a photo-like band and a black band.
+// The band encoders behind DrawBandColor and DrawBandBW, on a US Letter band at 300 dots per
+// inch (SpoolWidth 320), in time per dot: a white band, a photo-like band and a black band.
+// Arguments 0, 1, 2 are white, photo and black.
 #include <DataIO.h>
 #include <OutputBuffer.h>
 
@@ -71,5 +72,5 @@ void encode_band(benchmark::State& state)
 }  // namespace
 
 
-BENCHMARK(encode_band<encode_band_color>)->Name("DrawBandColor")->DenseRange(0, 2);
-BENCHMARK(encode_band<encode_band_bw>)->Name("DrawBandBW")->DenseRange(0, 2);
+BENCHMARK(encode_band<encode_band_color>)->Name("encode_band_color")->DenseRange(0, 2);
+BENCHMARK(encode_band<encode_band_bw>)->Name("encode_band_bw")->DenseRange(0, 2);

@@ -82,9 +82,9 @@ struct level_tables {
 };
 
 // Lanes 0 to 2: cyan 31 - R5, magenta 31 - G5, yellow 31 - B5.
-level_tables make_ink_tables()
+constexpr level_tables make_ink_tables()
 {
-	level_tables tables;
+	level_tables tables{};
 	for (uint64 byte = 0; byte < 256; byte++) {
 		uint64 cyan = 30 * (31 - (byte >> 3));
 		uint64 magenta_high = 30 * (28 - ((byte & 7) << 2));
@@ -97,9 +97,9 @@ level_tables make_ink_tables()
 }
 
 // Lane 0: grey 93 - (R5 + G5 + B5), the three inks summed with equal weight.
-level_tables make_grey_tables()
+constexpr level_tables make_grey_tables()
 {
-	level_tables tables;
+	level_tables tables{};
 	for (uint64 byte = 0; byte < 256; byte++) {
 		tables.high[byte] = 30 * (31 - (byte >> 3)) + 30 * (28 - ((byte & 7) << 2));
 		tables.low[byte] = 30 * (3 - (byte >> 6)) + 30 * (31 - (byte & 0x1F));
@@ -107,8 +107,8 @@ level_tables make_grey_tables()
 	return tables;
 }
 
-const level_tables kInkTables = make_ink_tables();
-const level_tables kGreyTables = make_grey_tables();
+constexpr level_tables kInkTables = make_ink_tables();
+constexpr level_tables kGreyTables = make_grey_tables();
 
 
 // Whether every pixel of the row equals its first one.
