@@ -113,4 +113,13 @@ public:
 	virtual void SetFontShear(float /*API degrees, 90 = upright*/) {}
 	virtual void SetFontBpp(int32) {}
 	virtual void SetFontFace(int32) {}
+
+private:
+	// Bookkeeping of PictureData::Play. A sub-picture played into the same object (or into
+	// one passed the object as "sharing") counts against the outermost Play's nesting depth
+	// and op budget; fPlayOwner points to the object that holds them while such a play runs.
+	friend class PictureData;
+	PictureOps* fPlayOwner = nullptr;
+	int32 fPlayDepth = 0;
+	uint64 fPlayBudget = 0;
 };

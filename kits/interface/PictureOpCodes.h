@@ -1,0 +1,63 @@
+// Op codes of the flattened picture format (private to the kit).
+#pragma once
+
+#include <SupportDefs.h>
+
+namespace BPrivate {
+
+enum : uint16 {
+	kOpMovePenBy = 0x0010,
+	kOpStrokeLine = 0x0100,
+	kOpStrokeRect = 0x0101,
+	kOpFillRect = 0x0102,
+	kOpStrokeRoundRect = 0x0103,
+	kOpFillRoundRect = 0x0104,
+	kOpStrokeBezier = 0x0105,
+	kOpFillBezier = 0x0106,
+	kOpStrokePolygon = 0x010B,
+	kOpFillPolygon = 0x010C,
+	kOpStrokeShape = 0x010D,
+	kOpFillShape = 0x010E,
+	kOpDrawString = 0x010F,
+	kOpDrawPixels = 0x0110,
+	kOpDrawPicture = 0x0112,
+	kOpStrokeArc = 0x0113,
+	kOpFillArc = 0x0114,
+	kOpStrokeEllipse = 0x0115,
+	kOpFillEllipse = 0x0116,
+	kOpEnterStateChange = 0x0200,
+	kOpSetClippingRects = 0x0201,
+	kOpClipToPicture = 0x0202,
+	kOpPushState = 0x0203,
+	kOpPopState = 0x0204,
+	kOpClearClipping = 0x0205,
+	kOpClipToRect = 0x0206,
+	kOpSetOrigin = 0x0300,
+	kOpSetPenLocation = 0x0301,
+	kOpSetDrawingMode = 0x0302,
+	kOpSetLineMode = 0x0303,
+	kOpSetPenSize = 0x0304,
+	kOpSetScale = 0x0305,
+	kOpSetHighColor = 0x0306,
+	kOpSetLowColor = 0x0307,
+	kOpSetStipplePattern = 0x0308,
+	kOpEnterFontState = 0x0309,
+	kOpSetBlendingMode = 0x030A,
+	kOpSetFillRule = 0x030B,
+	kOpSetFontFamily = 0x0380,
+	kOpSetFontStyle = 0x0381,
+	kOpSetFontSpacing = 0x0382,
+	kOpSetFontEncoding = 0x0383,
+	kOpSetFontFlags = 0x0384,
+	kOpSetFontSize = 0x0385,
+	kOpSetFontRotation = 0x0386,
+	kOpSetFontShear = 0x0387,
+	kOpSetFontBpp = 0x0388,
+	kOpSetFontFace = 0x0389,
+	kOpSetTransform = 0x0390,
+	kOpAffineTranslate = 0x0391,
+	kOpAffineScale = 0x0392,
+	kOpAffineRotate = 0x0393,
+};
+
+}  // namespace BPrivate
