@@ -34,28 +34,6 @@ class Dither : public EngineTest {};
 
 }  // namespace
 
-
-TEST_F(Dither, ExtremeLevelsGiveEmptyAndFullRowsWithoutError)
-{
-	SpoolWidth = 3;
-	for (int highest : {kHighestColorLevel, kHighestGreyLevel}) {
-		PlaneState none(SpoolWidth);
-		none.Dither(highest);
-		EXPECT_EQ(none.plane, std::vector<uint8>(3, 0x00));
-
-		PlaneState full(SpoolWidth);
-		full.levels.assign(24, (int8)highest);
-		full.Dither(highest);
-		EXPECT_EQ(full.plane, std::vector<uint8>(3, 0xFF));
-
-		for (const PlaneState* state : {&none, &full}) {
-			EXPECT_EQ(state->cur_err, std::vector<int32>(24, 0));
-			EXPECT_EQ(state->next_err, std::vector<int32>(24, 0));
-		}
-	}
-}
-
-
 TEST_F(Dither, NegativeErrorSharesRoundDown)
 {
 	SpoolWidth = 1;

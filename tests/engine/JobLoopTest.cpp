@@ -322,21 +322,3 @@ TEST_F(JobLoop, PictureThatDoesNotUnflattenDrawsNothing)
 	EXPECT_EQ(rows[0], std::string(1, '\0'));
 	EXPECT_EQ(rows[1], "\xFF");
 }
-
-
-TEST_F(JobLoop, ThreePagesAreThreeFormFeeds)
-{
-	SpoolBuilder builder;
-	builder.FileHeader(3).Raw(flattened_settings(kLetter, 150, 1, 0));
-	for (int page = 0; page < 3; page++)
-		builder.PageHeader(0).EndPage();
-	std::string bytes = Print(builder.Bytes());
-	// SpoolWidth 160, 18 bands: rows of 4 x (7 + 160) bytes.
-	const size_t page_bytes = 25 + 1800 * 4 * 167 + 1;
-	ASSERT_EQ(bytes.size(), 3 * page_bytes);
-	for (int page = 0; page < 3; page++) {
-		EXPECT_EQ(bytes.substr(page * page_bytes, 2), "\x1b\x45");
-		EXPECT_EQ(bytes.substr(page * page_bytes + 2, 7), "\x1b*t150R");
-		EXPECT_EQ((uint8)bytes[(page + 1) * page_bytes - 1], kFormFeed);
-	}
-}

@@ -17,52 +17,6 @@ off_t measure(const std::string& bytes, off_t start = 0)
 }  // namespace
 
 
-TEST(SpoolReader, HeadersAndPlacementReadFieldByField)
-{
-	std::string bytes = SpoolBuilder()
-		.FileHeader(3)
-		.PageHeader(2, 0x123456789A)
-		.Picture(10, 20.5f, 100, 100, 200, 300, "")
-		.Bytes();
-	BMemoryIO file(bytes.data(), bytes.size());
-
-	int32 page_count = 0;
-	ASSERT_TRUE(read_spool_header(&file, &page_count));
-	EXPECT_EQ(page_count, 3);
-	EXPECT_EQ(file.Position(), 28);
-
-	int32 pictures = 0;
-	int64 next_page = 0;
-	ASSERT_TRUE(read_page_header(&file, &pictures, &next_page));
-	EXPECT_EQ(pictures, 2);
-	EXPECT_EQ(next_page, 0x123456789A);
-	EXPECT_EQ(file.Position(), 28 + 52);
-
-	BPoint where;
-	BRect rect;
-	ASSERT_TRUE(read_picture_place(&file, &where, &rect));
-	EXPECT_EQ(where, BPoint(10, 20.5f));
-	EXPECT_EQ(rect, BRect(100, 100, 200, 300));
-	EXPECT_FALSE(read_picture_place(&file, &where, &rect));
-}
-
-
-TEST(SpoolReader, TruncatedRecordsAreNotRead)
-{
-	std::string bytes = SpoolBuilder().FileHeader(1).PageHeader(1).Bytes();
-	for (size_t cut : {(size_t)0, (size_t)27}) {
-		BMemoryIO file(bytes.data(), cut);
-		int32 page_count;
-		EXPECT_FALSE(read_spool_header(&file, &page_count)) << cut;
-	}
-	BMemoryIO file(bytes.data(), bytes.size() - 1);
-	int32 page_count, pictures;
-	int64 next_page;
-	ASSERT_TRUE(read_spool_header(&file, &page_count));
-	EXPECT_FALSE(read_page_header(&file, &pictures, &next_page));
-}
-
-
 TEST(SpoolReader, PictureLengthFollowsTheContainer)
 {
 	std::string plain = flattened_picture("abcdef");
