@@ -10,16 +10,11 @@
 // call and state change to a PictureWriter (PictureData.h), which appends the op bytes.
 #pragma once
 
+#include <Font.h>  // escapement_delta
 #include <GraphicsDefs.h>
 #include <Rect.h>
 
 class PictureData;
-
-// Escapement deltas of a draw-string op.
-struct escapement_delta {
-	float nonspace;
-	float space;
-};
 
 // One decoded shape: op words (command in bits 31-24, point count in bits 23-0) and the
 // points they consume. Both arrays stay valid only during the callback.

@@ -54,6 +54,10 @@ void* operator new(size_t size)
 	return memory;
 }
 
+// The replacement operator new above takes its memory from malloc, so free is the matching
+// release; GCC cannot see that once it inlines the pair and warns.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* memory) noexcept
 {
 	if (memory != nullptr && sTracking.load(std::memory_order_relaxed))
@@ -65,6 +69,7 @@ void operator delete(void* memory, size_t) noexcept
 {
 	operator delete(memory);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 

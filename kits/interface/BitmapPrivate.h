@@ -1,0 +1,63 @@
+// The drawing back-end of a bitmap that accepts views.
+//
+// Cairo draws into a working copy of just the area a primitive touches: the pixels of that
+// area are read from the bitmap into 32-bit words, drawn on, and written back in the bitmap's
+// own space (truncating channels, see ColorConversion.h). The bitmap's bits are therefore
+// always current and may be read or written by the caller between drawing calls. Large areas
+// are worked through in tiles, so memory stays bounded whatever the bitmap's size.
+#pragma once
+
+#include <Bitmap.h>
+
+#include "PictureOps.h"
+
+#include <cairo.h>
+
+#include <functional>
+#include <vector>
+
+// Device pixel rectangle, half-open: [left, right) x [top, bottom).
+struct DeviceRect {
+	int32 left;
+	int32 top;
+	int32 right;
+	int32 bottom;
+
+	bool IsEmpty() const { return left >= right || top >= bottom; }
+	DeviceRect Intersect(const DeviceRect& other) const;
+};
+
+struct BitmapPrivate {
+	explicit BitmapPrivate(BBitmap* bitmap);
+	~BitmapPrivate();
+
+	DeviceRect Area() const { return DeviceRect{0, 0, fWidth, fHeight}; }
+
+	// Runs draw over area (inside Area()), with the cairo context's user space in device
+	// pixels, clipped to the union of clip (disjoint rects; NULL for no clipping beyond area).
+	void Render(const DeviceRect& area, const std::vector<DeviceRect>* clip,
+		const std::function<void(cairo_t*)>& draw);
+
+	// Fills area, limited to clip, with one colour; no Cairo involved.
+	void FillSolid(const DeviceRect& area, const std::vector<DeviceRect>* clip, rgb_color color);
+
+	// A premultiplied ARGB32 surface holding the rows [top, bottom) and columns
+	// [left, right) of the pixels, with alpha made from the drawing mode: opaque for
+	// B_OP_COPY, transparent for the magic transparent colour in B_OP_OVER, the pixels' own
+	// in B_OP_ALPHA. The caller destroys the surface; it stays valid until the next call.
+	cairo_surface_t* SourceSurface(const PicturePixels& pixels, const DeviceRect& rows,
+		drawing_mode mode);
+
+private:
+	void _RenderTile(const DeviceRect& tile, const std::vector<DeviceRect>* clip,
+		const std::function<void(cairo_t*)>& draw);
+
+	BBitmap* fBitmap;
+	int32 fWidth;
+	int32 fHeight;
+	color_space fSpace;
+	bool fLossy;  // reading and writing back may change a pixel: write back only changes
+	std::vector<uint32> fScratch;
+	std::vector<uint32> fOriginal;
+	std::vector<uint32> fSource;
+};
