@@ -1,0 +1,94 @@
+// Pieces of the raster engine that its own files and its tests share, below the established
+// entry points of TessaryPrint.h. The band encoders work on raw band bits here so that they
+// can be driven without a bitmap.
+#pragma once
+
+#include <Rect.h>
+#include <SupportDefs.h>
+
+#include <cstddef>
+
+// Rows of one band, and the highest ink levels of the two kinds of level row.
+const int32 kBandRows = 100;
+const int kHighestColorLevel = 31;
+const int kHighestGreyLevel = 93;
+// Widest band bitmap row that a job may ask for, in bytes.
+const int32 kMaxBandRowBytes = 64 * 1024;
+
+// Raster geometry of a job, worked out from the paper rectangle and "xres".
+struct job_geometry {
+	float factor;
+	int32 spool_width;
+	int32 band_num;
+};
+
+// Fills `geometry` and returns true when the paper and resolution give a band that can be
+// printed: at least one byte and one band, a band row of at most kMaxBandRowBytes.
+bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry);
+
+// Bytes per row of the band bitmap for a plane row of `spool_width` bytes: 8 * spool_width + 1
+// pixels of two bytes, brought up to a multiple of 4.
+inline size_t band_bytes_per_row(int32 spool_width)
+{
+	return 2 * (8 * (size_t)spool_width + 2);
+}
+
+// PCL commands, each formatted with the escape byte and sent as one string.
+void send_printer_reset();
+void send_raster_resolution(int dots_per_inch);
+void send_top_margin_zero();
+void send_compression_none();
+void send_planes_per_row(int planes);
+void send_form_feed();
+
+// The two transfer commands of a job, which differ only in their last letter and carry the
+// byte count of a plane row. Formatted once per band and sent before each plane row.
+struct transfer_commands {
+	explicit transfer_commands(int32 count);
+
+	char by_plane[32];	// ESC * b <count> V: one plane of the row, the printer stays on it
+	char by_row[32];	// ESC * b <count> W: the row's last plane, the printer moves down
+};
+
+// A transfer command and its plane row, back to back.
+void send_transfer(char* command, uint8* plane_row, int32 count);
+
+// The five commands that open every page.
+void send_page_header(bool bw);
+
+// Encode rows 0 to 99 of a band of B_RGB16_BIG pixels (pixel x of row r at
+// bits + r * bytes_per_row + 2 * x) and send them. Set job_failed, and send nothing, when the
+// working rows cannot be allocated.
+void encode_band_color(const uint8* bits, size_t bytes_per_row);
+void encode_band_bw(const uint8* bits, size_t bytes_per_row);
+
+// Two band rows of SpoolWidth * 8 B_RGB16_BIG pixels each separated and dithered in one pass,
+// bit for bit what DoDither gives for the rows' levels, one row after the other: three calls
+// each with the highest level 31 for the cyan, magenta and yellow planes, or one call with 93
+// for the grey plane. `errors` holds the errors carried onto the upper row, four int16 a dot
+// (cyan, magenta, yellow, unused; grey uses the first), zero at the top of a band; on return
+// it holds those carried past the lower row. They stay far inside int16: the dither never
+// carries more than 15 * 93 in magnitude onto a dot.
+void dither_three_planes(uint8* const* upper_planes, uint8* const* lower_planes,
+	const uint8* upper_pixels, const uint8* lower_pixels, int16* errors);
+void dither_grey_plane(uint8* upper_plane, uint8* lower_plane, const uint8* upper_pixels,
+	const uint8* lower_pixels, int16* errors);
+
+
+// #pragma mark - spool file
+
+class BPositionIO;
+
+// Spool records read field by field, little-endian, at the file's position. Each returns
+// false, with the position undefined, when the file ends inside the record.
+bool read_spool_header(BPositionIO* file, int32* page_count);
+bool read_page_header(BPositionIO* file, int32* picture_count, int64* next_page);
+bool read_picture_place(BPositionIO* file, BPoint* where, BRect* rect);
+
+// Length of the flattened picture that starts at `start`, found by walking its container
+// (header, sub-pictures, op data size) without reading the ops. False when the container is
+// not a picture's or does not end by `end`. Leaves the file's position alone.
+bool measure_flattened_picture(BPositionIO* file, off_t start, off_t end, off_t* length);
+
+// Pictures a page record may hold; the records of any further ones are skipped.
+const int32 kMaxPagePictures = 128;

@@ -1,0 +1,204 @@
+// Raster engine: the job-wide values, the error-diffusion dither and the PCL commands.
+// Entry points and job-wide values keep their established names; local functions are
+// snake_case.
+#include "TessaryPrint.h"
+
+#include "EngineInternal.h"
+
+#include <OutputBuffer.h>
+
+#include <cstdio>
+
+float factor = 0;
+int32 SpoolWidth = 0;
+int32 band_num = 0;
+BBitmap* band_bmp = nullptr;
+BView* band_view = nullptr;
+bool job_failed = false;
+
+
+// #pragma mark - geometry
+
+namespace {
+
+// The float `value` truncated toward zero into *result, when it fits an int32.
+bool truncate_to_int32(float value, int64* result)
+{
+	// Also false for NaN.
+	if (!(value > -2147483648.0f && value < 2147483648.0f))
+		return false;
+	*result = (int64)value;
+	return true;
+}
+
+
+// Whole units of `per_unit` needed to cover `length`, times `factor`, fraction dropped:
+// ((length / per_unit) + 1 when there is a remainder) * factor. The quotient and remainder
+// truncate toward zero, so a length of -1 still gives one unit.
+bool scaled_units(float length, int64 per_unit, float scale, int32* result)
+{
+	int64 whole;
+	if (!truncate_to_int32(length, &whole))
+		return false;
+	int64 units = whole / per_unit + (whole % per_unit != 0 ? 1 : 0);
+	int64 scaled;
+	if (!truncate_to_int32(scale * (float)units, &scaled) || scaled > INT32_MAX)
+		return false;
+	*result = (int32)scaled;
+	return true;
+}
+
+}  // namespace
+
+
+bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry)
+{
+	geometry->factor = (float)(xres / 75);
+	if (!scaled_units(paper.right - paper.left, 8, geometry->factor, &geometry->spool_width)
+		|| !scaled_units(paper.bottom - paper.top, 100, geometry->factor,
+			&geometry->band_num))
+		return false;
+	if (geometry->spool_width <= 0 || geometry->band_num <= 0)
+		return false;
+	return band_bytes_per_row(geometry->spool_width) <= (size_t)kMaxBandRowBytes;
+}
+
+
+// #pragma mark - dither
+
+// Burkes error diffusion, in 32nds of the error: 8 and 4 to the next two dots of the row,
+// 2 4 8 4 2 to the five dots below. Each share is its own arithmetic shift, so shares of a
+// negative error round down and pass on a little more than the error.
+void DoDither(uint8* plane_row, int8* levels, int32* cur_err, int32* next_err, int highest)
+{
+	const int32 width = SpoolWidth * 8;
+	const int32 full = 30 * highest;
+	const int32 threshold = 15 * highest;
+
+	for (int32 j = 0; j < SpoolWidth; j++) {
+		plane_row[j] = 0xFF;
+		for (int k = 0; k < 8; k++) {
+			int32 i = 8 * j + k;
+			int32 value = cur_err[i] + 30 * levels[i];
+			if (value > full)
+				value = full;
+			else if (value < 0)
+				value = 0;
+
+			int32 error;
+			if (value > threshold)
+				error = value - full;
+			else {
+				plane_row[j] &= ~(0x80 >> k);
+				error = value;
+			}
+
+			// The first and last two dots of a row pass nothing beyond the row's ends.
+			next_err[i] += error >> 2;
+			if (i < width - 1) {
+				cur_err[i + 1] += error >> 2;
+				next_err[i + 1] += error >> 3;
+				if (i < width - 2) {
+					cur_err[i + 2] += error >> 3;
+					next_err[i + 2] += error >> 4;
+				}
+			}
+			if (i > 0) {
+				next_err[i - 1] += error >> 3;
+				if (i > 1)
+					next_err[i - 2] += error >> 4;
+			}
+		}
+	}
+
+	for (int32 i = 0; i < width; i++) {
+		cur_err[i] = next_err[i];
+		next_err[i] = 0;
+	}
+}
+
+
+// #pragma mark - PCL commands
+
+namespace {
+
+const int kEscape = 27;
+const size_t kCommandSize = 256;
+
+}  // namespace
+
+
+void send_printer_reset()
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%cE", kEscape);
+	SendToOutput(text);
+}
+
+
+void send_raster_resolution(int dots_per_inch)
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c*t%dR", kEscape, dots_per_inch);
+	SendToOutput(text);
+}
+
+
+void send_top_margin_zero()
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c&l0E", kEscape);
+	SendToOutput(text);
+}
+
+
+void send_compression_none()
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c*b0M", kEscape);
+	SendToOutput(text);
+}
+
+
+// -4 selects the black, cyan, magenta, yellow planes; 1 the black plane alone.
+void send_planes_per_row(int planes)
+{
+	char text[kCommandSize];
+	if (planes == 1)
+		snprintf(text, sizeof(text), "%c*r1U", kEscape);
+	else
+		snprintf(text, sizeof(text), "%c*r-4U", kEscape);
+	SendToOutput(text);
+}
+
+
+transfer_commands::transfer_commands(int32 count)
+{
+	snprintf(by_plane, sizeof(by_plane), "%c*b%dV", kEscape, (int)count);
+	snprintf(by_row, sizeof(by_row), "%c*b%dW", kEscape, (int)count);
+}
+
+
+void send_transfer(char* command, uint8* plane_row, int32 count)
+{
+	SendToOutput(command);
+	SendToOutput((char*)plane_row, count);
+}
+
+
+void send_form_feed()
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c", 12);
+	SendToOutput(text);
+}
+
+
+void send_page_header(bool bw)
+{
+	send_printer_reset();
+	send_raster_resolution((int)(75 * factor));
+	send_top_margin_zero();
+	send_compression_none();
+	send_planes_per_row(bw ? 1 : -4);
+}

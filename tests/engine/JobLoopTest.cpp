@@ -1,0 +1,324 @@
+#include "EngineFixture.h"
+#include "SpoolBuilder.h"
+#include "support/TempRoot.h"
+
+#include <Bitmap.h>
+#include <File.h>
+#include <JobSettings.h>
+#include <Message.h>
+#include <Picture.h>
+#include <View.h>
+
+#include <fstream>
+#include <optional>
+
+namespace {
+
+const uint8 kFormFeed = 0x0C;
+
+// Settings as config_job leaves them; a field given as nullopt is left out.
+std::string flattened_settings(std::optional<BRect> paper, std::optional<int32> xres,
+	std::optional<int16> copies, std::optional<int16> bw)
+{
+	BMessage settings('okok');
+	if (paper)
+		settings.AddRect(kPaperRectField, *paper);
+	if (xres)
+		settings.AddInt32(kXResField, *xres);
+	if (copies)
+		settings.AddInt16(kCopiesField, *copies);
+	if (bw)
+		settings.AddInt16(kBWModeField, *bw);
+	BMallocIO flat;
+	EXPECT_EQ(settings.Flatten(&flat), B_OK);
+	return std::string((const char*)flat.Buffer(), flat.BufferLength());
+}
+
+
+// A flattened picture that fills `fill` in black.
+std::string black_fill_picture(BRect fill)
+{
+	BBitmap canvas(BRect(0, 0, 15, 15), B_BITMAP_ACCEPTS_VIEWS, B_RGB32);
+	BView* view = new BView(canvas.Bounds(), "canvas", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
+	canvas.AddChild(view);
+	BPicture picture;
+	view->BeginPicture(&picture);
+	view->SetHighColor(0, 0, 0);
+	view->FillRect(fill);
+	view->EndPicture();
+	BMallocIO flat;
+	EXPECT_EQ(picture.Flatten(&flat), B_OK);
+	return std::string((const char*)flat.Buffer(), flat.BufferLength());
+}
+
+
+const BRect kLetter(0, 0, 637.5, 825);
+
+
+class JobLoop : public EngineTest {
+protected:
+	// Writes the spool bytes to a file and prints it.
+	std::string Print(const std::string& spool)
+	{
+		std::string path = fRoot.Sub("job.spool");
+		std::ofstream(path, std::ios::binary) << spool;
+		BFile file(path.c_str(), B_READ_ONLY);
+		EXPECT_EQ(file.InitCheck(), B_OK);
+		DoJob(&file);
+		return fStream.Bytes();
+	}
+
+	// Black-and-white rows of `bytes` after a page header of `header` bytes, each row
+	// ESC * b <n> W and n data bytes; stops at the form feed.
+	std::vector<std::string> BWRows(const std::string& bytes, size_t header, int32 width)
+	{
+		std::string command = "\x1b*b" + std::to_string(width) + "W";
+		std::vector<std::string> rows;
+		size_t at = header;
+		while (at + command.size() + width <= bytes.size()
+			&& bytes.compare(at, command.size(), command) == 0) {
+			rows.push_back(bytes.substr(at + command.size(), width));
+			at += command.size() + width;
+		}
+		return rows;
+	}
+
+	TempRoot fRoot;
+};
+
+
+std::string bw_letter_header_75()
+{
+	return hex_bytes({0x1B, 0x45, 0x1B, 0x2A, 0x74, 0x37, 0x35, 0x52, 0x1B, 0x26, 0x6C, 0x30,
+		0x45, 0x1B, 0x2A, 0x62, 0x30, 0x4D, 0x1B, 0x2A, 0x72, 0x31, 0x55});
+}
+
+}  // namespace
+
+
+TEST_F(JobLoop, EmptyBlackAndWhiteLetterPageAt75)
+{
+	std::string spool = SpoolBuilder()
+		.FileHeader(1)
+		.Raw(flattened_settings(kLetter, 75, 1, 1))
+		.PageHeader(0).EndPage()
+		.Bytes();
+	std::string bytes = Print(spool);
+
+	ASSERT_EQ(bytes.size(), 77424u);
+	EXPECT_EQ(bytes.substr(0, 23), bw_letter_header_75());
+	std::vector<std::string> rows = BWRows(bytes, 23, 80);
+	ASSERT_EQ(rows.size(), 900u);
+	for (const std::string& row : rows)
+		ASSERT_EQ(row, std::string(80, '\0'));
+	EXPECT_EQ((uint8)bytes.back(), kFormFeed);
+	// Full blocks while the job runs, then the one flush.
+	ASSERT_EQ(fStream.writes.size(), 77424u / 1024 + 1);
+	for (size_t i = 0; i + 1 < fStream.writes.size(); i++)
+		EXPECT_EQ(fStream.writes[i].size(), 1024u);
+}
+
+
+TEST_F(JobLoop, PicturesArePlacedShiftedIntoTheirBandAndClipped)
+{
+	// At 75 dpi a page unit is a dot. The picture fills far more than its rectangle, which
+	// is 8 by 10 units: only that much of it shows, at the placement point (8, 95), so rows
+	// 95 to 104 cross from band 0 into band 1.
+	std::string spool = SpoolBuilder()
+		.FileHeader(1)
+		.Raw(flattened_settings(BRect(0, 0, 31, 199), 75, 1, 1))
+		.PageHeader(1)
+		.Picture(8, 95, 50, 50, 57, 59, black_fill_picture(BRect(0, 0, 15, 15)))
+		.EndPage()
+		.Bytes();
+	std::string bytes = Print(spool);
+
+	std::vector<std::string> rows = BWRows(bytes, 23, 4);
+	ASSERT_EQ(rows.size(), 200u);
+	for (int32 r = 0; r < 200; r++) {
+		std::string expected(4, '\0');
+		if (r >= 95 && r <= 104)
+			expected[1] = (char)0xFF;
+		ASSERT_EQ(rows[r], expected) << "row " << r;
+	}
+}
+
+
+TEST_F(JobLoop, ColourPageWithCopiesAt300)
+{
+	std::string spool = SpoolBuilder()
+		.FileHeader(1)
+		.Raw(flattened_settings(BRect(0, 0, 7, 24), 300, 2, 0))
+		.PageHeader(1)
+		.Picture(0, 0, 0, 0, 1, 0, black_fill_picture(BRect(0, 0, 1, 0)))
+		.EndPage()
+		.Bytes();
+	std::string bytes = Print(spool);
+
+	// SpoolWidth 4 and 4 bands (one band of page units, 4 device bands): the 25-byte header,
+	// 2 copies x 400 rows x 4 x (5 + 4) bytes, the form feed.
+	ASSERT_EQ(bytes.size(), 25u + 2 * 400 * 36 + 1);
+	EXPECT_EQ(bytes.substr(0, 9), hex_bytes({0x1B, 0x45, 0x1B, 0x2A, 0x74, 0x33, 0x30, 0x30,
+		0x52}));
+	// Units (0, 0) to (1, 0) are dots 0 to 7 of rows 0 to 3 at factor 4: black ink.
+	std::string black_row = "\x1b*b4V" + std::string("\xFF\0\0\0", 4);
+	for (int copy = 0; copy < 2; copy++) {
+		size_t row_zero = 25 + copy * 400 * 36;
+		for (int r = 0; r < 4; r++)
+			EXPECT_EQ(bytes.substr(row_zero + r * 36, 9), black_row) << "copy " << copy;
+		EXPECT_EQ(bytes.substr(row_zero + 4 * 36, 9), "\x1b*b4V" + std::string(4, '\0'));
+	}
+	EXPECT_EQ((uint8)bytes.back(), kFormFeed);
+}
+
+
+TEST_F(JobLoop, NoCopiesGivesHeaderAndFormFeed)
+{
+	std::string spool = SpoolBuilder()
+		.FileHeader(2)
+		.Raw(flattened_settings(kLetter, 75, 0, 1))
+		.PageHeader(0).EndPage()
+		.PageHeader(0).EndPage()
+		.Bytes();
+	std::string page = bw_letter_header_75() + "\x0c";
+	EXPECT_EQ(Print(spool), page + page);
+}
+
+
+TEST_F(JobLoop, MissingPaperRectPrintsOneUnitEachWay)
+{
+	std::string spool = SpoolBuilder()
+		.FileHeader(1)
+		.Raw(flattened_settings(std::nullopt, 75, 1, 1))
+		.PageHeader(0).EndPage()
+		.Bytes();
+	// SpoolWidth 1 and one band: 100 rows of ESC * b 1 W and one byte.
+	EXPECT_EQ(Print(spool).size(), 23u + 100 * 6 + 1);
+}
+
+
+TEST_F(JobLoop, UnprintableSettingsAreRefusedWithoutAnyWrite)
+{
+	struct {
+		const char* what;
+		std::string settings;
+	} cases[] = {
+		{"no xres", flattened_settings(kLetter, std::nullopt, 1, 1)},
+		{"no copies", flattened_settings(kLetter, 300, std::nullopt, 1)},
+		{"no BWMode", flattened_settings(kLetter, 300, 1, std::nullopt)},
+		{"xres below 75", flattened_settings(kLetter, 74, 1, 1)},
+		{"zero width", flattened_settings(BRect(0, 0, -9, 825), 300, 1, 1)},
+		{"band row over 64 KiB", flattened_settings(BRect(0, 0, 9000, 825), 300, 1, 1)},
+		{"not a message", "garbage that is no message at all"},
+	};
+	for (const auto& test : cases) {
+		SetUp();
+		std::string spool = SpoolBuilder().FileHeader(1).Raw(test.settings)
+			.PageHeader(0).EndPage().Bytes();
+		Print(spool);
+		EXPECT_TRUE(fStream.writes.empty()) << test.what;
+		EXPECT_EQ(band_bmp, nullptr);
+	}
+}
+
+
+TEST_F(JobLoop, JobWithoutPagesIsOneEmptyFlush)
+{
+	std::string spool = SpoolBuilder().FileHeader(0).Raw(flattened_settings(kLetter, 300, 1, 0))
+		.Bytes();
+	Print(spool);
+	ASSERT_EQ(fStream.writes.size(), 1u);
+	EXPECT_EQ(fStream.writes[0].size(), 0u);
+	EXPECT_EQ(band_bmp, nullptr);
+	EXPECT_EQ(band_view, nullptr);
+}
+
+
+TEST_F(JobLoop, SpoolEndingEarlyStopsAfterTheLastWholePage)
+{
+	std::string settings = flattened_settings(BRect(0, 0, 7, 99), 75, 1, 1);
+	std::string picture = black_fill_picture(BRect(0, 0, 3, 3));
+	std::string whole = SpoolBuilder()
+		.FileHeader(3)
+		.Raw(settings)
+		.PageHeader(0).EndPage()
+		.PageHeader(1).Picture(0, 0, 0, 0, 3, 3, picture).EndPage()
+		.Bytes();
+	const size_t page_bytes = 23 + 100 * 6 + 1;
+
+	// Page 2's picture record cut short: only page 1 goes out, then the flush.
+	EXPECT_EQ(Print(whole.substr(0, whole.size() - 1)).size(), page_bytes);
+	// Complete pages 1 and 2; page 3 (the header promises three) is missing.
+	SetUp();
+	std::string bytes = Print(whole);
+	EXPECT_EQ(bytes.size(), 2 * page_bytes);
+	EXPECT_EQ(BWRows(bytes, page_bytes + 23, 1)[0], "\xF0");
+	// The header alone, or the settings cut: refused without output.
+	SetUp();
+	Print(whole.substr(0, 28 + settings.size() / 2));
+	EXPECT_TRUE(fStream.writes.empty());
+}
+
+
+TEST_F(JobLoop, NextPageOffsetOutsideTheFileEndsTheJob)
+{
+	std::string settings = flattened_settings(BRect(0, 0, 7, 99), 75, 1, 1);
+	std::string spool = SpoolBuilder()
+		.FileHeader(2)
+		.Raw(settings)
+		.PageHeader(0, 1 << 30).EndPage()
+		.PageHeader(0).EndPage()
+		.Bytes();
+	EXPECT_EQ(Print(spool).size(), 23u + 100 * 6 + 1);
+
+	// The last page's offset is not needed (later writers leave it 0).
+	SetUp();
+	spool = SpoolBuilder().FileHeader(1).Raw(settings).PageHeader(0, 0).EndPage().Bytes();
+	EXPECT_EQ(Print(spool).size(), 23u + 100 * 6 + 1);
+}
+
+
+TEST_F(JobLoop, OnlyTheFirst128PicturesOfAPageAreDrawn)
+{
+	std::string settings = flattened_settings(BRect(0, 0, 7, 99), 75, 1, 1);
+	std::string nothing = black_fill_picture(BRect(0, 0, 3, 3));
+	SpoolBuilder builder;
+	builder.FileHeader(2).Raw(settings).PageHeader(130);
+	// 128 pictures clipped to nothing (a rectangle of one unit far off the page), then two
+	// that would blacken the whole row 0.
+	for (int i = 0; i < 128; i++)
+		builder.Picture(500, 500, 0, 0, 0, 0, nothing);
+	for (int i = 0; i < 2; i++)
+		builder.Picture(0, 0, 0, 0, 7, 0, black_fill_picture(BRect(0, 0, 7, 0)));
+	builder.EndPage().PageHeader(1).Picture(0, 0, 0, 0, 7, 0,
+		black_fill_picture(BRect(0, 0, 7, 0))).EndPage();
+
+	std::string bytes = Print(builder.Bytes());
+	const size_t page_bytes = 23 + 100 * 6 + 1;
+	ASSERT_EQ(bytes.size(), 2 * page_bytes);
+	EXPECT_EQ(BWRows(bytes, 23, 1)[0], std::string(1, '\0'));
+	// The records of pictures 129 and 130 were read past: the next page is found.
+	EXPECT_EQ(BWRows(bytes, page_bytes + 23, 1)[0], "\xFF");
+}
+
+
+TEST_F(JobLoop, PictureThatDoesNotUnflattenDrawsNothing)
+{
+	// A well-formed container whose op data is not a sequence of ops.
+	std::string broken = flattened_picture(std::string("\x01\x00\xFF\xFF\xFF\x7F", 6));
+	BMemoryIO broken_stream(broken.data(), broken.size());
+	BPicture check;
+	ASSERT_NE(check.Unflatten(&broken_stream), B_OK);
+	std::string spool = SpoolBuilder()
+		.FileHeader(1)
+		.Raw(flattened_settings(BRect(0, 0, 7, 99), 75, 1, 1))
+		.PageHeader(2)
+		.Picture(0, 0, 0, 0, 7, 99, broken)
+		.Picture(0, 1, 0, 0, 7, 0, black_fill_picture(BRect(0, 0, 7, 0)))
+		.EndPage()
+		.Bytes();
+	std::vector<std::string> rows = BWRows(Print(spool), 23, 1);
+	ASSERT_EQ(rows.size(), 100u);
+	EXPECT_EQ(rows[0], std::string(1, '\0'));
+	EXPECT_EQ(rows[1], "\xFF");
+}
