@@ -122,4 +122,3 @@ BENCHMARK(BM_PrintMixedDocument)->Unit(benchmark::kMillisecond)->UseRealTime()->
 
 }  // namespace
 
-BENCHMARK_MAIN();
