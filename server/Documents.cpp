@@ -477,7 +477,7 @@ void draw_test_page(Canvas& canvas, const std::string& caption, const BBitmap* b
 	float x = 55;
 	for (float size : sizes) {
 		canvas.Font(be_plain_font, size);
-		char sample[16];
+		char sample[48];
 		snprintf(sample, sizeof(sample), "%gpt Aa", static_cast<double>(size));
 		canvas.Text(sample, x, 420);
 		x += size * 4.2f + 14;

@@ -92,7 +92,7 @@ bool Decoder::_Transfer(size_t commandStart)
 	if (fPos >= fLength)
 		return _Fail(fPos, "stream ends inside a transfer command");
 	if (fData[fPos] != 'V' && fData[fPos] != 'W')
-		return _Fail(fPos, "unknown raster command");
+		return _Fail(commandStart, "unknown raster command");
 	// V: transfer by plane (stays on the row); W: transfer by row (last plane, next row).
 	bool endOfRow = fData[fPos] == 'W';
 	fPos++;
@@ -187,7 +187,7 @@ bool Decoder::Run()
 			if (!_ReadNumber(&dpi))
 				return false;
 			if (!_Expect("R"))
-				return _Fail(fPos, "unknown raster resolution command");
+				return _Fail(start, "unknown raster resolution command");
 			if (dpi <= 0 || dpi > 2400)
 				return _Fail(start, "raster resolution out of range");
 			fPage.resolution = static_cast<int>(dpi);
@@ -198,7 +198,7 @@ bool Decoder::Run()
 			if (!_ReadNumber(&planes))
 				return false;
 			if (!_Expect("U"))
-				return _Fail(fPos, "unknown raster command");
+				return _Fail(start, "unknown raster command");
 			if (planes != -4 && planes != 1)
 				return _Fail(start, "planes per row other than -4 or 1");
 			if (fPage.rows > 0 || fPlaneInRow != 0)

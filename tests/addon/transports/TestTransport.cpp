@@ -48,7 +48,7 @@ public:
 
 RecordingStream* sStream = nullptr;
 
-std::string describe_open_message(BMessage* message)
+[[maybe_unused]] std::string describe_open_message(BMessage* message)
 {
 	const char* path = "(none)";
 	message->FindString("printer_file", &path);
@@ -61,7 +61,9 @@ std::string describe_open_message(BMessage* message)
 }  // namespace
 
 #if defined(TEST_TRANSPORT_DATA_INIT)
-EXPORT int init_transport = 0;
+extern "C" {
+__attribute__((visibility("default"))) int init_transport = 0;
+}
 #else
 EXPORT BDataIO* init_transport(BMessage* message, BMessage* second)
 {
