@@ -106,3 +106,27 @@ enum {
 	B_LEFT_OPTION_KEY = 0x00004000,
 	B_RIGHT_OPTION_KEY = 0x00008000
 };
+
+// Horizontal alignment of text in controls and string views.
+enum alignment {
+	B_ALIGN_LEFT,
+	B_ALIGN_RIGHT,
+	B_ALIGN_CENTER
+};
+
+// Borders of boxes and scroll views.
+enum border_style {
+	B_PLAIN_BORDER,
+	B_FANCY_BORDER,
+	B_NO_BORDER
+};
+
+// How a menu lays out its items.
+enum menu_layout {
+	B_ITEMS_IN_ROW = 0,
+	B_ITEMS_IN_COLUMN,
+	B_ITEMS_IN_MATRIX
+};
+
+// The grey of window backgrounds and panels.
+rgb_color ui_color_panel_background();
