@@ -52,6 +52,7 @@ public:
 	status_t Go(BInvoker* invoker);
 
 	virtual void MessageReceived(BMessage* message);
+	virtual void DispatchMessage(BMessage* message, BHandler* handler);
 
 	BButton* ButtonAt(int32 index) const;
 	int32 CountButtons() const { return fButtonCount; }

@@ -128,5 +128,16 @@ enum menu_layout {
 	B_ITEMS_IN_MATRIX
 };
 
-// The grey of window backgrounds and panels.
-rgb_color ui_color_panel_background();
+// The system's interface colours.
+enum color_which {
+	B_PANEL_BACKGROUND_COLOR = 1,
+	B_MENU_BACKGROUND_COLOR = 2,
+	B_WINDOW_TAB_COLOR = 3,
+	B_KEYBOARD_NAVIGATION_COLOR = 4,
+	B_DESKTOP_COLOR = 5,
+	B_MENU_SELECTION_BACKGROUND_COLOR = 6,
+	B_MENU_ITEM_TEXT_COLOR = 7,
+	B_MENU_SELECTED_ITEM_TEXT_COLOR = 8
+};
+
+rgb_color ui_color(color_which which);

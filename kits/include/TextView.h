@@ -35,7 +35,7 @@ public:
 	// Copies at most length bytes from offset into buffer, NUL-terminated (buffer holds
 	// length + 1 bytes).
 	void GetText(int32 offset, int32 length, char* buffer) const;
-	uchar ByteAt(int32 offset) const;
+	uint8 ByteAt(int32 offset) const;
 
 	void Insert(const char* text);
 	void Insert(const char* text, int32 length);

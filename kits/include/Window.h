@@ -150,15 +150,17 @@ public:
 private:
 	friend class BView;
 	friend struct WindowScripting;
+	friend BBitmap* window_render(BWindow* window);
 
 	void _Init(BRect frame, const char* title, window_look look, window_feel feel,
 		uint32 flags, uint32 workspace);
 	void _Attached(BView* view);
 	void _Detached(BView* view);
-	void _SetFocus(BView* view);
+	void _SetFocus(BView* view, bool focus);
 	BView* _NextNavigable(BView* from, bool backwards) const;
 	void _HandleKeyDown(BMessage* message, BHandler* handler);
 	void _HandleMouse(BMessage* message);
+	void _ChooseMenuItem(BMessage* message);
 	void _Render(bool all);
 
 	char* fTitle;
