@@ -3,10 +3,12 @@
 //
 // take_job finds the printer's transport by the "transport" attribute of the printer's node,
 // loads that transport add-on, runs the job into the stream it opens, and unloads it again.
-// add_printer labels a new printer's folder.
+// add_printer labels a new printer's folder. config_page and config_job run the page setup and
+// job setup dialogs on a copy of the settings; their bodies live with the dialogs.
 
 #include "JobSettings.h"
 #include "OutputBuffer.h"
+#include "SetupHooks.h"
 #include "TessaryPrint.h"
 
 #include <Directory.h>
@@ -133,4 +135,16 @@ TESSARY_EXPORT char* add_printer(const char* printer_name)
 	static const char kComment[] = "Tessary printer";
 	folder.WriteAttr("Comments", B_STRING_TYPE, 0, kComment, sizeof(kComment));
 	return const_cast<char*>(printer_name);  // the hook's contract: the caller's own name
+}
+
+TESSARY_EXPORT BMessage* config_page(BNode* printer_folder, BMessage* settings)
+{
+	(void)printer_folder;  // the page setup is the same for every printer of this driver
+	return run_config_page(settings);
+}
+
+TESSARY_EXPORT BMessage* config_job(BNode* printer_folder, BMessage* settings)
+{
+	(void)printer_folder;  // the job setup is the same for every printer of this driver
+	return run_config_job(settings);
 }
