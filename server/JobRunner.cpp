@@ -6,6 +6,7 @@
 #include "Paths.h"
 #include "Printers.h"
 #include "SettingsStore.h"
+#include "SetupCommands.h"
 #include "Spool.h"
 #include "TransportOutcome.h"
 
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -189,15 +191,28 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	BMessage settings;
 	if (!load_settings(request.printer, &settings, error))
 		return false;
-	if (!has_job_fields(settings)) {
-		add_default_job_fields(&settings);
-		outcome->notes.push_back("no job setup since the last page setup: printing with the job "
-			"setup's defaults (1 copy, all pages, colour, 300 dpi)");
-	}
 
-	DriverAddOn driver;
-	if (!driver.Load(error))
+	// Shared with a dialog's thread, which may outlive this call if the dialog never closes.
+	std::shared_ptr<DriverAddOn> driver = std::make_shared<DriverAddOn>();
+	if (!driver->Load(error))
 		return false;
+
+	// A page setup drops the job fields; as the print server does, the job setup runs before
+	// the job, here confirmed as it opens, and its answer is kept.
+	if (!has_job_fields(settings)) {
+		std::shared_ptr<BNode> node = std::make_shared<BNode>(folder.c_str());
+		std::unique_ptr<BMessage> answer(confirm_job_setup(driver, node, settings, error));
+		if (answer == nullptr) {
+			*error = "no job setup since the last page setup, and the job setup failed: "
+				+ *error;
+			return false;
+		}
+		settings = *answer;
+		if (!save_settings(request.printer, settings, error))
+			return false;
+		outcome->notes.push_back("no job setup since the last page setup: confirmed the job "
+			"setup as it opens (" + job_setup_summary(settings) + ")");
+	}
 
 	// The spool file goes into the printer's folder, as the print server keeps its jobs.
 	std::string spoolPath = request.existingSpool;
@@ -236,7 +251,7 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 			*error = "cannot open the spool file " + spoolPath;
 			return false;
 		}
-		delete driver.TakeJob(&spool, &printerNode, &settings);
+		delete driver->TakeJob(&spool, &printerNode, &settings);
 	}
 	unregister_node_token(token);
 

@@ -5,6 +5,7 @@
 #include "JobRunner.h"
 #include "PclPreview.h"
 #include "Printers.h"
+#include "SetupCommands.h"
 #include "SettingsStore.h"
 #include "Spool.h"
 
@@ -100,6 +101,49 @@ int main(int argc, char** argv)
 	settingsCommand->add_option("NAME", printerName, "Printer")->required();
 	settingsCommand->add_flag("--reset", resetSettings, "Go back to the default settings");
 
+	// page-setup
+	CLI::App* pageSetup = app.add_subcommand("page-setup",
+		"Run the driver's page setup dialog for a printer, as a user would, and keep its answer");
+	server::PageSetupRequest pageRequest;
+	pageSetup->add_option("NAME", pageRequest.printer, "Printer")->required();
+	pageSetup->add_option("--paper", pageRequest.paper,
+		"Paper size as the dialog lists it (US Letter, US Legal, A4, B5, Tabloid, Envelope, "
+		"Other)");
+	CLI::Option* widthOption = pageSetup->add_option("--width", pageRequest.width,
+		"Paper width in inches, typed into the dialog");
+	CLI::Option* heightOption = pageSetup->add_option("--height", pageRequest.height,
+		"Paper height in inches, typed into the dialog");
+	widthOption->needs(heightOption);
+	heightOption->needs(widthOption);
+	pageSetup->add_option("--orientation", pageRequest.orientation, "portrait or landscape")
+		->check(CLI::IsMember({"portrait", "landscape"}));
+	pageSetup->add_option("--scaling", pageRequest.scaling, "Scaling in percent");
+	pageSetup->add_flag("--cancel", pageRequest.cancel,
+		"Press Cancel instead of OK (the settings stay as they were)");
+	pageSetup->add_option("--screenshot", pageRequest.screenshotFolder,
+		"Folder for a picture of the dialog, taken before OK or Cancel is pressed");
+
+	// job-setup
+	CLI::App* jobSetup = app.add_subcommand("job-setup",
+		"Run the driver's job setup dialog for a printer, as a user would, and keep its answer");
+	server::JobSetupRequest jobRequest;
+	bool blackWhite = false;
+	bool colour = false;
+	jobSetup->add_option("NAME", jobRequest.printer, "Printer")->required();
+	jobSetup->add_option("--copies", jobRequest.copies, "Number of copies");
+	jobSetup->add_option("--pages", jobRequest.pages, "all, or a range FROM-TO");
+	jobSetup->add_option("--resolution", jobRequest.resolution, "Dots per inch")
+		->check(CLI::IsMember({"300", "150", "75"}));
+	CLI::Option* bwOption = jobSetup->add_flag("--black-white", blackWhite,
+		"Print in black and white");
+	CLI::Option* colourOption = jobSetup->add_flag("--colour,--color", colour,
+		"Print in colour");
+	bwOption->excludes(colourOption);
+	jobSetup->add_flag("--cancel", jobRequest.cancel,
+		"Press Cancel instead of OK (the settings stay as they were)");
+	jobSetup->add_option("--screenshot", jobRequest.screenshotFolder,
+		"Folder for a picture of the dialog, taken before OK or Cancel is pressed");
+
 	// print
 	CLI::App* print = app.add_subcommand("print",
 		"Print files (PNG, JPEG, plain text), or the test page when no file is given");
@@ -178,6 +222,29 @@ int main(int argc, char** argv)
 			return fail(error);
 		}
 		fputs(server::describe_settings(settings).c_str(), stdout);
+		return 0;
+	}
+	if (pageSetup->parsed() || jobSetup->parsed()) {
+		server::SetupOutcome outcome;
+		bool done;
+		const char* what;
+		const std::string& name = pageSetup->parsed() ? pageRequest.printer : jobRequest.printer;
+		if (pageSetup->parsed()) {
+			what = "page setup";
+			done = server::run_page_setup(pageRequest, &outcome, &error);
+		} else {
+			what = "job setup";
+			jobRequest.blackWhite = blackWhite ? 1 : colour ? 0 : -1;
+			done = server::run_job_setup(jobRequest, &outcome, &error);
+		}
+		if (!outcome.screenshot.empty())
+			printf("screenshot: %s\n", outcome.screenshot.c_str());
+		if (!done)
+			return fail(error);
+		if (outcome.stored)
+			printf("%s of %s: %s\n", what, name.c_str(), outcome.summary.c_str());
+		else
+			printf("%s of %s cancelled; the settings are unchanged\n", what, name.c_str());
 		return 0;
 	}
 	if (print->parsed()) {
