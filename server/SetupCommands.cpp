@@ -156,8 +156,11 @@ public:
 		status_t status = ScriptedDisplay::Click(fWindow, field);
 		if (status == B_OK)
 			status = ScriptedDisplay::PressKey(fWindow, 'a', B_COMMAND_KEY);
-		if (status == B_OK)
-			status = ScriptedDisplay::TypeText(fWindow, text.c_str());
+		// Typing nothing over a selection leaves it; a user empties a field with Backspace.
+		if (status == B_OK) {
+			status = text.empty() ? ScriptedDisplay::PressKey(fWindow, B_BACKSPACE)
+				: ScriptedDisplay::TypeText(fWindow, text.c_str());
+		}
 		if (status == B_OK)
 			status = ScriptedDisplay::PressKey(fWindow, B_ENTER);
 		std::string shown;
@@ -179,6 +182,10 @@ public:
 		status_t status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
 		if (status == B_OK && (value != 0) != on) {
 			status = ScriptedDisplay::Click(fWindow, box);
+			// The box's own message, which the click made the window post to itself, is
+			// handled in a second round.
+			if (status == B_OK)
+				status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
 			if (status == B_OK)
 				status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
 		}
