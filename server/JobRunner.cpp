@@ -198,8 +198,9 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		return false;
 
 	// A page setup drops the job fields; as the print server does, the job setup runs before
-	// the job, here confirmed as it opens, and its answer is kept.
-	if (!has_job_fields(settings)) {
+	// the job, here confirmed as it opens, and its answer is kept. A spool file given as it
+	// is carries its own settings.
+	if (request.existingSpool.empty() && !has_job_fields(settings)) {
 		std::shared_ptr<BNode> node = std::make_shared<BNode>(folder.c_str());
 		std::unique_ptr<BMessage> answer(confirm_job_setup(driver, node, settings, error));
 		if (answer == nullptr) {

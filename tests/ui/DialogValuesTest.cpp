@@ -30,17 +30,6 @@ TEST(PageEntries, TrimmedDecimalsKeepOneDigitAfterThePoint)
 	EXPECT_EQ(trimmed_decimal("inf"), "inf");
 }
 
-TEST(PageEntries, ValuesAreTheLongestDecimalPrefix)
-{
-	EXPECT_DOUBLE_EQ(entry_value("8.5"), 8.5);
-	EXPECT_DOUBLE_EQ(entry_value("  7.25x"), 7.25);
-	EXPECT_DOUBLE_EQ(entry_value(".5"), 0.5);
-	EXPECT_DOUBLE_EQ(entry_value("12."), 12.0);
-	EXPECT_EQ(entry_value(""), 0);
-	EXPECT_EQ(entry_value("."), 0);
-	EXPECT_EQ(entry_value("abc"), 0);
-}
-
 TEST(PageEntries, OnlyPositiveFiniteValuesAreConfirmed)
 {
 	EXPECT_TRUE(page_entry_valid(8.5));
@@ -53,28 +42,6 @@ TEST(PageEntries, OnlyPositiveFiniteValuesAreConfirmed)
 	EXPECT_FALSE(page_entry_valid(1e300));
 	// So small the float is zero.
 	EXPECT_FALSE(page_entry_valid(1e-300));
-}
-
-TEST(PageEntries, PaperRowsOutsideTheTableAreOther)
-{
-	EXPECT_EQ(paper_row(0), 0);
-	EXPECT_EQ(paper_row(5), 5);
-	EXPECT_EQ(paper_row(6), 6);
-	EXPECT_EQ(paper_row(7), 6);
-	EXPECT_EQ(paper_row(-1), 6);
-	EXPECT_EQ(paper_row(-128), 6);
-	EXPECT_EQ(paper_row(127), 6);
-}
-
-TEST(PageEntries, RememberedRowNeedsBothSizesOfTheRow)
-{
-	EXPECT_EQ(remembered_paper_row(2, 11.694, 8.264), 2);
-	EXPECT_EQ(remembered_paper_row(2, 11.694, 8.27), 6);
-	EXPECT_EQ(remembered_paper_row(1, 14.0, 8.5), 1);
-	// US Letter's sizes while US Legal is the chosen row: only that row is compared.
-	EXPECT_EQ(remembered_paper_row(1, 11.0, 8.5), 6);
-	EXPECT_EQ(remembered_paper_row(6, 11.0, 8.5), 6);
-	EXPECT_EQ(remembered_paper_row(100, 0.0, 0.0), 6);
 }
 
 TEST(PreviewShape, WorkedValuesOfThePaperTable)
@@ -133,16 +100,12 @@ TEST(PreviewShape, LetterFollowsTheScaling)
 	EXPECT_FALSE(preview_letter_size(77.2727f, 100, 1e30f, &size));
 }
 
-TEST(JobEntries, NumbersAreBaseTenPrefixes)
+TEST(JobEntries, NumbersAreBaseTenAndSaturateInsteadOfWrapping)
 {
-	EXPECT_EQ(entry_number("007"), 7);
-	EXPECT_EQ(entry_number("12ab"), 12);
-	EXPECT_EQ(entry_number("  42"), 42);
-	EXPECT_EQ(entry_number("-3"), -3);
-	EXPECT_EQ(entry_number(""), 0);
-	EXPECT_EQ(entry_number("x1"), 0);
 	EXPECT_EQ(entry_number("0x10"), 0);
+	EXPECT_EQ(entry_number("010"), 10);
 	EXPECT_EQ(entry_number("99999999999999999999999"), std::numeric_limits<long long>::max());
+	EXPECT_EQ(entry_number("-99999999999999999999999"), std::numeric_limits<long long>::min());
 }
 
 TEST(JobEntries, NumbersMustFitASixteenBitFieldAndBePositive)
