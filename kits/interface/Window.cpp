@@ -319,19 +319,23 @@ BView* BWindow::FindView(BPoint point) const
 
 void BWindow::_Attached(BView* view)
 {
+	// As on the platform: a parent hears of the window before its children do, and
+	// AllAttached() runs the other way round.
 	view->fWindow = this;
 	AddHandler(view);
+	view->AttachedToWindow();
 	for (int32 i = 0; i < view->CountChildren(); i++)
 		_Attached(view->ChildAt(i));
-	view->AttachedToWindow();
+	view->AllAttached();
 	view->Invalidate();
 }
 
 void BWindow::_Detached(BView* view)
 {
+	view->DetachedFromWindow();
 	for (int32 i = 0; i < view->CountChildren(); i++)
 		_Detached(view->ChildAt(i));
-	view->DetachedFromWindow();
+	view->AllDetached();
 	if (fFocus == view) {
 		fFocus = NULL;
 		view->fIsFocus = false;

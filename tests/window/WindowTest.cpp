@@ -323,10 +323,17 @@ TEST(WindowTwins, EachWindowOfTheSameTitleIsWaitedForByItsOwnThread)
 	MessageLog secondLog;
 	TestWindow* first = new TestWindow("Twin", &firstLog);
 	TestWindow* second = new TestWindow("Twin", &secondLog);
-	first->Show();
-	second->Show();
-	thread_id firstThread = first->Thread();
-	thread_id secondThread = second->Thread();
+	// The way a dialog learns its own window's thread: shown and asked under one more
+	// lock, so the window cannot have quit (and gone) in between.
+	auto show = [](BWindow* window) {
+		EXPECT_TRUE(window->Lock());
+		window->Show();
+		thread_id thread = window->Thread();
+		window->Unlock();
+		return thread;
+	};
+	thread_id firstThread = show(first);
+	thread_id secondThread = show(second);
 	ASSERT_NE(firstThread, secondThread);
 
 	window_token tokens[2];
