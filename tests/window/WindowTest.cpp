@@ -146,6 +146,22 @@ TEST_F(WindowTest, LeavingAChangedFieldCommitsAndProgramTextDoesNot)
 	EXPECT_EQ(fLog.Messages()[1].text, "7");
 }
 
+TEST_F(WindowTest, FilterSeesTheFocusedTextViewAsTarget)
+{
+	// At the caret: one point passes, a second does not.
+	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Number:"), B_OK);
+	ASSERT_EQ(ScriptedDisplay::TypeText(fToken, ".5."), B_OK);
+	EXPECT_EQ(Text("Number:"), "12.5");
+	// Over a selection holding the point: the selection goes, the new point comes.
+	ASSERT_EQ(ScriptedDisplay::PressKey(fToken, "a", B_COMMAND_KEY), B_OK);
+	ASSERT_EQ(ScriptedDisplay::TypeText(fToken, "."), B_OK);
+	EXPECT_EQ(Text("Number:"), ".");
+	// With the focus on a check box the target is no text view: the point is dropped.
+	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Check"), B_OK);
+	ASSERT_EQ(ScriptedDisplay::TypeText(fToken, "."), B_OK);
+	EXPECT_EQ(Text("Number:"), ".");
+}
+
 TEST_F(WindowTest, TabbingIntoAFieldSelectsItSoTypingReplaces)
 {
 	ASSERT_EQ(ScriptedDisplay::PressKey(fToken, B_TAB), B_OK);

@@ -3,6 +3,7 @@
 #include <InterfaceDefs.h>
 
 #include <chrono>
+#include <cstring>
 
 namespace window_test {
 
@@ -34,7 +35,9 @@ size_t MessageLog::Count()
 
 namespace {
 
-filter_result digit_filter(BMessage* message, BHandler**, BMessageFilter*)
+// As the setup dialogs' filters: a point replaces the focused field's selection and is
+// let through only when the field holds no other point.
+filter_result digit_filter(BMessage* message, BHandler** target, BMessageFilter*)
 {
 	int32 modifiers = 0;
 	(void)message->FindInt32("modifiers", &modifiers);
@@ -45,8 +48,13 @@ filter_result digit_filter(BMessage* message, BHandler**, BMessageFilter*)
 		return B_DISPATCH_MESSAGE;
 	char key = bytes[0];
 	if ((key >= '0' && key <= '9') || key == B_BACKSPACE || key == B_TAB || key == B_ENTER
-		|| key == '.' || key == B_LEFT_ARROW || key == B_RIGHT_ARROW)
+		|| key == B_LEFT_ARROW || key == B_RIGHT_ARROW)
 		return B_DISPATCH_MESSAGE;
+	BTextView* text = dynamic_cast<BTextView*>(*target);
+	if (key == '.' && text != NULL) {
+		text->Delete();
+		return strchr(text->Text(), '.') != NULL ? B_SKIP_MESSAGE : B_DISPATCH_MESSAGE;
+	}
 	return B_SKIP_MESSAGE;
 }
 
