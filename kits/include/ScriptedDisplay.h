@@ -68,6 +68,9 @@ public:
 	static status_t ChooseMenuItem(window_token window, const char* field, const char* item);
 	// Presses the alert's button of that label (a click on it).
 	static status_t PressAlertButton(window_token window, const char* label);
+	// The close box: asks the window to quit (B_QUIT_REQUESTED, so QuitRequested() decides).
+	// B_NOT_ALLOWED for a window without a close box (B_NOT_CLOSABLE).
+	static status_t Close(window_token window);
 
 	// Reading. GetText: a text control's or text view's text, a string view's text, a
 	// menu field's shown label, a box's or other control's label. GetValue: a control's

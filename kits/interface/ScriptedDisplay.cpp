@@ -385,6 +385,20 @@ status_t ScriptedDisplay::PressAlertButton(window_token token, const char* label
 	return Click(token, label);
 }
 
+status_t ScriptedDisplay::Close(window_token token)
+{
+	BWindow* window;
+	status_t status = lock_window(token, kDefaultTimeout, &window);
+	if (status != B_OK)
+		return status;
+	bool closable = !(window->Flags() & B_NOT_CLOSABLE);
+	window->Unlock();
+	if (!closable)
+		return B_NOT_ALLOWED;
+	BMessage message(B_QUIT_REQUESTED);
+	return post(token, &message, false);
+}
+
 // --- Reading ------------------------------------------------------------------------------
 
 namespace {

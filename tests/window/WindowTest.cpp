@@ -371,6 +371,17 @@ TEST(WindowTwins, EachWindowOfTheSameTitleIsWaitedForByItsOwnThread)
 	EXPECT_FALSE(ScriptedDisplay::IsOpen(tokens[0]));
 }
 
+TEST(WindowLifecycle, CloseBoxAsksAClosableWindowToQuit)
+{
+	BWindow* window = new BWindow(BRect(0, 0, 99, 99), "Closable", B_TITLED_WINDOW, 0);
+	window->Show();
+	window_token token;
+	ASSERT_EQ(ScriptedDisplay::FindWindow("Closable", kTimeout, &token), B_OK);
+	ASSERT_EQ(ScriptedDisplay::Close(token), B_OK);
+	EXPECT_EQ(ScriptedDisplay::WaitForClose(token, kTimeout), B_OK);
+	EXPECT_EQ(ScriptedDisplay::Close(token), B_BAD_WINDOW_ID);
+}
+
 TEST(WindowLifecycle, WindowDeletedBeforeShowAndHiddenWindowsAreNotFound)
 {
 	MessageLog log;
@@ -383,6 +394,7 @@ TEST(WindowLifecycle, WindowDeletedBeforeShowAndHiddenWindowsAreNotFound)
 	hidden->Show();
 	thread_id thread = hidden->Thread();
 	ASSERT_EQ(ScriptedDisplay::FindWindow("Hidden", kTimeout, &token), B_OK);
+	EXPECT_EQ(ScriptedDisplay::Close(token), B_NOT_ALLOWED) << "no close box";
 	hidden->Hide();
 	window_token again;
 	EXPECT_EQ(ScriptedDisplay::FindWindow("Hidden", 0, &again), B_TIMED_OUT);
