@@ -47,8 +47,8 @@ public:
 	static status_t GetTitle(window_token window, std::string* _title);
 	static status_t GetThread(window_token window, thread_id* _thread);
 	static status_t GetFrame(window_token window, BRect* _frame);
-	// Waits until the window has gone (its destructor ran on its thread). B_OK also when
-	// it had gone already.
+	// Waits until the window has gone and its thread has ended (without taking the thread's
+	// exit value: wait_for_thread() still gets it). B_OK also when it had gone already.
 	static status_t WaitForClose(window_token window, bigtime_t timeout = kDefaultTimeout);
 	// Waits until the window has handled every message posted to it before the call.
 	static status_t Sync(window_token window, bigtime_t timeout = kDefaultTimeout);

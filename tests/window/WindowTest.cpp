@@ -320,6 +320,8 @@ TEST_F(WindowTest, QuitFromAHandlerEndsTheThreadAndTheWindow)
 {
 	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Quit"), B_OK);
 	ASSERT_EQ(ScriptedDisplay::WaitForClose(fToken, kTimeout), B_OK);
+	thread_info info;
+	EXPECT_NE(get_thread_info(fThread, &info), B_OK) << "the thread has ended";
 	status_t exitValue = -1;
 	EXPECT_EQ(wait_for_thread(fThread, &exitValue), B_OK);
 	EXPECT_FALSE(ScriptedDisplay::IsOpen(fToken));
