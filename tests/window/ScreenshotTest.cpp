@@ -152,23 +152,44 @@ TEST_F(ScreenshotTest, ScreenshotWritesAPngOfTheWindowSize)
 	EXPECT_NE(ScriptedDisplay::Screenshot(fToken, "/nonexistent-dir/shot.png"), B_OK);
 }
 
-TEST(AlertShot, AlertRendersWithItsButtons)
+TEST(AlertShot, AsynchronousAlertRendersAndAnswersItsInvoker)
 {
-	BAlert* alert = new BAlert("alert_window", "\nInvalid Values!\nCheck the number.", "I see");
-	BMessenger messenger(alert);
-	BInvoker* invoker = new BInvoker(new BMessage('done'), NULL);
-	ASSERT_EQ(alert->Go(invoker), B_OK);
+	MessageLog log;
+	TestWindow* window = new TestWindow("Alert Owner", &log);
+	window->Show();
+	BMessenger owner(window);
+	window_token ownerToken = token_of(window);
+
+	BAlert* alert = new BAlert("alert_window", "\nInvalid Values!\nCheck the number.",
+		"Back", "I see");
+	BMessage* answer = new BMessage(0);
+	answer->AddInt8("cmd_code", 7);
+	ASSERT_EQ(alert->Go(new BInvoker(answer, window)), B_OK);
 	window_token token;
 	ASSERT_EQ(ScriptedDisplay::FindAlert(kTimeout, &token), B_OK);
+
 	BBitmap* bitmap = NULL;
 	ASSERT_EQ(ScriptedDisplay::Render(token, &bitmap), B_OK);
-	BRect button;
-	ASSERT_EQ(ScriptedDisplay::GetViewFrame(token, "I see", &button), B_OK);
-	EXPECT_TRUE(bitmap->Bounds().Contains(button));
-	EXPECT_GE(button.Width(), 75);
+	BRect back, see;
+	ASSERT_EQ(ScriptedDisplay::GetViewFrame(token, "Back", &back), B_OK);
+	ASSERT_EQ(ScriptedDisplay::GetViewFrame(token, "I see", &see), B_OK);
+	EXPECT_TRUE(bitmap->Bounds().Contains(see));
+	EXPECT_GE(see.Width(), 75) << "the usual width";
+	EXPECT_LT(back.right, see.left) << "buttons in order, the last one on the right";
+	// The last button is the default: its three dark rings.
+	float middle = (see.top + see.bottom) / 2;
+	EXPECT_TRUE(is_dark(pixel_at(bitmap, see.left + 2, middle)));
+	EXPECT_FALSE(is_dark(pixel_at(bitmap, back.left + 2, middle)));
 	delete bitmap;
-	ASSERT_EQ(ScriptedDisplay::PressAlertButton(token, "I see"), B_OK);
+
+	ASSERT_EQ(ScriptedDisplay::PressAlertButton(token, "Back"), B_OK);
 	EXPECT_EQ(ScriptedDisplay::WaitForClose(token, kTimeout), B_OK);
+	ASSERT_TRUE(log.WaitFor(1));
+	EXPECT_EQ(log.Messages()[0].code, 7);
+	EXPECT_EQ(log.Messages()[0].value, 0) << "\"which\": the first button";
+
+	(void)owner.SendMessage(B_QUIT_REQUESTED);
+	EXPECT_EQ(ScriptedDisplay::WaitForClose(ownerToken, kTimeout), B_OK);
 }
 
 }  // namespace

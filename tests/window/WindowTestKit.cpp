@@ -121,6 +121,7 @@ void TestWindow::MessageReceived(BMessage* message)
 	Received received{code, -1, "", 0, -2};
 	(void)message->FindInt8("format_chosen", &received.chosen);
 	(void)message->FindInt32("be:value", &received.value);
+	(void)message->FindInt32("which", &received.value);  // an alert's answer
 	void* source = NULL;
 	if (message->FindPointer("source", &source) == B_OK) {
 		if (BTextControl* control
