@@ -18,9 +18,13 @@ public:
 	virtual void KeyDown(const char* bytes, int32 numBytes);
 	virtual void AttachedToWindow();
 
-	// Makes the button its window's default button (or stops it being that).
+	// Makes the button its window's default button (or stops it being that); before the
+	// button is in a window, it becomes the default once it is added to one.
 	virtual void MakeDefault(bool flag);
 	bool IsDefault() const;
 
 	virtual status_t Invoke(BMessage* message = NULL);
+
+private:
+	bool fMakeDefault;  // MakeDefault(true) before the button had a window
 };

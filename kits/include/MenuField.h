@@ -4,6 +4,8 @@
 // Contract:
 // - The field owns its menu. The items' messages go to the field's window unless an item
 //   has a target of its own.
+// - The platform's form with a fixedSize flag is left out: with resizing mode and flags
+//   given, its calls could not be told from the usual form's.
 // - The field is B_NAVIGABLE when made so; it takes the focus, but keys do not open the
 //   menu here.
 #pragma once
@@ -17,9 +19,6 @@ class BMenuField : public BView {
 public:
 	BMenuField(BRect frame, const char* name, const char* label, BMenu* menu,
 		uint32 resizingMode = B_FOLLOW_LEFT | B_FOLLOW_TOP,
-		uint32 flags = B_WILL_DRAW | B_NAVIGABLE);
-	BMenuField(BRect frame, const char* name, const char* label, BMenu* menu,
-		bool fixedSize, uint32 resizingMode = B_FOLLOW_LEFT | B_FOLLOW_TOP,
 		uint32 flags = B_WILL_DRAW | B_NAVIGABLE);
 	virtual ~BMenuField();
 

@@ -47,8 +47,8 @@ public:
 	static status_t GetTitle(window_token window, std::string* _title);
 	static status_t GetThread(window_token window, thread_id* _thread);
 	static status_t GetFrame(window_token window, BRect* _frame);
-	// Waits until the window has gone (its destructor ran on its thread). B_OK also when
-	// it had gone already.
+	// Waits until the window has gone and its thread has ended (without taking the thread's
+	// exit value: wait_for_thread() still gets it). B_OK also when it had gone already.
 	static status_t WaitForClose(window_token window, bigtime_t timeout = kDefaultTimeout);
 	// Waits until the window has handled every message posted to it before the call.
 	static status_t Sync(window_token window, bigtime_t timeout = kDefaultTimeout);
@@ -68,6 +68,9 @@ public:
 	static status_t ChooseMenuItem(window_token window, const char* field, const char* item);
 	// Presses the alert's button of that label (a click on it).
 	static status_t PressAlertButton(window_token window, const char* label);
+	// The close box: asks the window to quit (B_QUIT_REQUESTED, so QuitRequested() decides).
+	// B_NOT_ALLOWED for a window without a close box (B_NOT_CLOSABLE).
+	static status_t Close(window_token window);
 
 	// Reading. GetText: a text control's or text view's text, a string view's text, a
 	// menu field's shown label, a box's or other control's label. GetValue: a control's

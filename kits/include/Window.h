@@ -28,7 +28,6 @@
 class BBitmap;
 class BButton;
 class BView;
-struct WindowScripting;
 
 enum window_type {
 	B_UNTYPED_WINDOW = 0,
@@ -149,7 +148,6 @@ public:
 
 private:
 	friend class BView;
-	friend struct WindowScripting;
 	friend BBitmap* window_render(BWindow* window);
 
 	void _Init(BRect frame, const char* title, window_look look, window_feel feel,

@@ -6,7 +6,8 @@
 
 BButton::BButton(BRect frame, const char* name, const char* label, BMessage* message,
 	uint32 resizingMode, uint32 flags)
-	: BControl(frame, name, label, message, resizingMode, flags)
+	: BControl(frame, name, label, message, resizingMode, flags),
+	  fMakeDefault(false)
 {
 }
 
@@ -19,6 +20,8 @@ BButton::~BButton()
 void BButton::AttachedToWindow()
 {
 	BControl::AttachedToWindow();
+	if (fMakeDefault)
+		Window()->SetDefaultButton(this);
 }
 
 void BButton::Draw(BRect)
@@ -83,6 +86,7 @@ void BButton::KeyDown(const char* bytes, int32 numBytes)
 
 void BButton::MakeDefault(bool flag)
 {
+	fMakeDefault = flag;
 	if (Window() == NULL)
 		return;
 	if (flag)

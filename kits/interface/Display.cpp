@@ -28,11 +28,6 @@ public:
 		return entry.token;
 	}
 
-	void WindowThreadStarted(window_token token, thread_id thread) override
-	{
-		_Change(token, [thread](DisplayRecord::Window& entry) { entry.thread = thread; });
-	}
-
 	void WindowHidden(window_token token, bool hidden) override
 	{
 		_Change(token, [hidden](DisplayRecord::Window& entry) { entry.hidden = hidden; });

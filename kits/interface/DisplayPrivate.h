@@ -30,8 +30,8 @@ class DisplayBackend {
 public:
 	virtual ~DisplayBackend() {}
 
+	// With the window locked and its thread started.
 	virtual window_token WindowShown(BWindow* window, bool isAlert) = 0;
-	virtual void WindowThreadStarted(window_token window, thread_id thread) = 0;
 	virtual void WindowHidden(window_token window, bool hidden) = 0;
 	virtual void WindowRetitled(window_token window, const char* title) = 0;
 	virtual void WindowClosed(window_token window) = 0;

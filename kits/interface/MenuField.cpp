@@ -10,12 +10,6 @@
 
 BMenuField::BMenuField(BRect frame, const char* name, const char* label, BMenu* menu,
 	uint32 resizingMode, uint32 flags)
-	: BMenuField(frame, name, label, menu, false, resizingMode, flags)
-{
-}
-
-BMenuField::BMenuField(BRect frame, const char* name, const char* label, BMenu* menu, bool,
-	uint32 resizingMode, uint32 flags)
 	: BView(frame, name, resizingMode, flags),
 	  fLabel(label != NULL ? strdup(label) : NULL),
 	  fMenu(menu),

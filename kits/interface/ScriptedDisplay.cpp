@@ -240,11 +240,27 @@ status_t ScriptedDisplay::GetFrame(window_token token, BRect* _frame)
 
 status_t ScriptedDisplay::WaitForClose(window_token window, bigtime_t timeout)
 {
+	Clock::time_point deadline = deadline_after(timeout);
 	DisplayRecord& record = display_record();
-	std::unique_lock<std::mutex> guard(record.lock);
-	bool closed = record.changed.wait_until(guard, deadline_after(timeout),
-		[&] { return record.Find(window) == NULL; });
-	return closed ? B_OK : B_TIMED_OUT;
+	thread_id thread = -1;
+	{
+		std::unique_lock<std::mutex> guard(record.lock);
+		if (DisplayRecord::Window* entry = record.Find(window))
+			thread = entry->thread;
+		bool closed = record.changed.wait_until(guard, deadline,
+			[&] { return record.Find(window) == NULL; });
+		if (!closed)
+			return B_TIMED_OUT;
+	}
+	// The window has gone; its thread ends right after. Wait for that without taking the
+	// thread's exit value, which belongs to whoever waits for the thread.
+	thread_info info;
+	while (thread >= 0 && get_thread_info(thread, &info) == B_OK) {
+		if (Clock::now() >= deadline)
+			return B_TIMED_OUT;
+		snooze(1000);
+	}
+	return B_OK;
 }
 
 status_t ScriptedDisplay::Sync(window_token window, bigtime_t timeout)
@@ -383,6 +399,20 @@ status_t ScriptedDisplay::PressAlertButton(window_token token, const char* label
 	if (!found)
 		return B_NAME_NOT_FOUND;
 	return Click(token, label);
+}
+
+status_t ScriptedDisplay::Close(window_token token)
+{
+	BWindow* window;
+	status_t status = lock_window(token, kDefaultTimeout, &window);
+	if (status != B_OK)
+		return status;
+	bool closable = !(window->Flags() & B_NOT_CLOSABLE);
+	window->Unlock();
+	if (!closable)
+		return B_NOT_ALLOWED;
+	BMessage message(B_QUIT_REQUESTED);
+	return post(token, &message, false);
 }
 
 // --- Reading ------------------------------------------------------------------------------

@@ -216,24 +216,21 @@ BWindow::~BWindow()
 
 void BWindow::Show()
 {
+	// Held across Run(), this lock keeps the new loop from dispatching (and perhaps
+	// quitting) until the display knows the window and its thread.
 	bool locked = Lock();
 	fShowLevel++;
 	if (fShowLevel == 1)
 		fTopView->Invalidate();
-	if (fToken == 0) {
-		fToken = display_backend()->WindowShown(this, dynamic_cast<BAlert*>(this) != NULL);
-	} else if (fShowLevel == 1) {
-		display_backend()->WindowHidden(fToken, false);
-	}
 	if (!fStarted) {
 		fStarted = true;
 		fActive = true;
-		window_token token = fToken;
-		// Run() gives up the constructor's lock; with ours still held the loop waits
-		// until this call is done with the window.
-		thread_id thread = Run();
-		display_backend()->WindowThreadStarted(token, thread);
+		Run();  // gives up the constructor's lock, not ours
 	}
+	if (fToken == 0)
+		fToken = display_backend()->WindowShown(this, dynamic_cast<BAlert*>(this) != NULL);
+	else if (fShowLevel == 1)
+		display_backend()->WindowHidden(fToken, false);
 	if (locked)
 		Unlock();
 }
@@ -319,19 +316,23 @@ BView* BWindow::FindView(BPoint point) const
 
 void BWindow::_Attached(BView* view)
 {
+	// As on the platform: a parent hears of the window before its children do, and
+	// AllAttached() runs the other way round.
 	view->fWindow = this;
 	AddHandler(view);
+	view->AttachedToWindow();
 	for (int32 i = 0; i < view->CountChildren(); i++)
 		_Attached(view->ChildAt(i));
-	view->AttachedToWindow();
+	view->AllAttached();
 	view->Invalidate();
 }
 
 void BWindow::_Detached(BView* view)
 {
+	view->DetachedFromWindow();
 	for (int32 i = 0; i < view->CountChildren(); i++)
 		_Detached(view->ChildAt(i));
-	view->DetachedFromWindow();
+	view->AllDetached();
 	if (fFocus == view) {
 		fFocus = NULL;
 		view->fIsFocus = false;
