@@ -52,10 +52,6 @@ public:
 
 	void Draw(BRect update) override;
 
-	// The page as last refitted, in the parent's coordinates.
-	float ShownWidth() const { return shown_width; }
-	float ShownHeight() const { return shown_height; }
-
 private:
 	float height = 0;   // vertical extent of the paper as shown, inches
 	float width = 0;    // horizontal extent of the paper as shown, inches
