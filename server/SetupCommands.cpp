@@ -219,9 +219,11 @@ public:
 	}
 
 	// Presses OK or Cancel and waits for the hook to return. An alert instead means the
-	// dialog refused its values: its text is the error, its button is pressed and the dialog
-	// cancelled, so that the hook returns all the same.
-	bool Press(const char* button, HookCall* call, std::string* error)
+	// dialog refused its values: its text is the error, its picture goes to alertShot when
+	// one is asked for, its button is pressed and the dialog cancelled, so that the hook
+	// returns all the same.
+	bool Press(const char* button, HookCall* call, std::string* error,
+		const std::string& alertShot = std::string())
 	{
 		status_t status = ScriptedDisplay::Click(fWindow, button);
 		if (status != B_OK)
@@ -235,6 +237,8 @@ public:
 				std::string text;
 				(void)ScriptedDisplay::GetAlertText(alert, &text, kStepTimeout);
 				*error = "the " + fTitle + " dialog refused the values: " + flattened_text(text);
+				if (!alertShot.empty())
+					(void)ScriptedDisplay::Screenshot(alert, alertShot.c_str(), kStepTimeout);
 				_Dismiss(alert, call);
 				return false;
 			}
@@ -397,7 +401,9 @@ bool run_page_setup(const PageSetupRequest& request, SetupOutcome* outcome, std:
 		dialog.Cancel(&call);
 		return false;
 	}
-	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error))
+	std::string alertShot = request.screenshotFolder.empty() ? std::string()
+		: (fs::path(request.screenshotFolder) / "page-setup-alert.png").string();
+	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot))
 		return false;
 	return finish(&call, request.printer, page_setup_summary, outcome, error);
 }
@@ -451,7 +457,9 @@ bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::s
 		dialog.Cancel(&call);
 		return false;
 	}
-	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error))
+	std::string alertShot = request.screenshotFolder.empty() ? std::string()
+		: (fs::path(request.screenshotFolder) / "job-setup-alert.png").string();
+	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot))
 		return false;
 	return finish(&call, request.printer, job_setup_summary, outcome, error);
 }

@@ -121,7 +121,8 @@ int main(int argc, char** argv)
 	pageSetup->add_flag("--cancel", pageRequest.cancel,
 		"Press Cancel instead of OK (the settings stay as they were)");
 	pageSetup->add_option("--screenshot", pageRequest.screenshotFolder,
-		"Folder for a picture of the dialog, taken before OK or Cancel is pressed");
+		"Folder for a picture of the dialog, taken before OK or Cancel is pressed (and of "
+		"the alert, if the dialog refuses the values)");
 
 	// job-setup
 	CLI::App* jobSetup = app.add_subcommand("job-setup",
@@ -142,7 +143,8 @@ int main(int argc, char** argv)
 	jobSetup->add_flag("--cancel", jobRequest.cancel,
 		"Press Cancel instead of OK (the settings stay as they were)");
 	jobSetup->add_option("--screenshot", jobRequest.screenshotFolder,
-		"Folder for a picture of the dialog, taken before OK or Cancel is pressed");
+		"Folder for a picture of the dialog, taken before OK or Cancel is pressed (and of "
+		"the alert, if the dialog refuses the values)");
 
 	// print
 	CLI::App* print = app.add_subcommand("print",

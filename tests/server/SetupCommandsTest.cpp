@@ -232,11 +232,12 @@ TEST_F(SetupCommands, CancelKeepsTheSettings)
 TEST_F(SetupCommands, ToolReportsAnAlertWithANonZeroStatusAndTakesScreenshots)
 {
 	std::string errors;
-	EXPECT_EQ(RunTool("page-setup Desk --width 0 --height 5", &errors), 1);
+	std::string shots = fRoot.Sub("shots");
+	EXPECT_EQ(RunTool("page-setup Desk --width 0 --height 5 --screenshot " + shots, &errors), 1);
 	EXPECT_EQ(errors.substr(0, errors.find('\n')), "tessary: the Page Setup dialog refused the "
 		"values: Invalid values! Check paper size and scalinng.");
+	EXPECT_TRUE(fs::exists(shots + "/page-setup-alert.png"));
 
-	std::string shots = fRoot.Sub("shots");
 	EXPECT_EQ(RunTool("job-setup Desk --pages 2-9 --colour --screenshot " + shots, &errors), 0)
 		<< errors;
 	EXPECT_EQ(RunTool("page-setup Desk --paper B5 --scaling 50 --screenshot " + shots, &errors),
