@@ -7,6 +7,7 @@
 
 #include <Errors.h>
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstring>
@@ -434,8 +435,14 @@ status_t PictureData::Play(PictureOps& ops, PictureOps* sharing, uint64 maxOps) 
 	PictureOps* savedOwner = ops.fPlayOwner;
 	if (root != &ops)
 		ops.fPlayOwner = root;
-	if (root->fPlayDepth == 0)
-		root->fPlayBudget = maxOps;
+	if (root->fPlayDepth == 0) {
+		// A picture that plays its own sub-pictures over and over can ask for far more work
+		// than its size suggests. Allow generous reuse (a few ops per byte of the picture,
+		// and never less than kMinOpsBudget), but no more: the band renderer plays every
+		// picture once per band, so the budget is paid dozens of times per page.
+		uint64 sizeBound = static_cast<uint64>(FlattenedSize()) * kOpsPerByte;
+		root->fPlayBudget = std::min(maxOps, std::max(kMinOpsBudget, sizeBound));
+	}
 
 	status_t status = B_BAD_DATA;
 	if (root->fPlayDepth < kMaxNesting) {

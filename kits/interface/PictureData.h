@@ -27,6 +27,8 @@ public:
 	// Limits applied to untrusted pictures.
 	static constexpr int32 kMaxNesting = 32;  // sub-picture levels and op blocks, each
 	static constexpr uint64 kMaxOpsPerPlay = 10000000;  // all nested plays together
+	static constexpr uint64 kMinOpsBudget = 200000;     // what any picture may play
+	static constexpr uint64 kOpsPerByte = 4;            // beyond that, ops per stored byte
 
 	PictureData() = default;
 

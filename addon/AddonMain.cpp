@@ -1,0 +1,136 @@
+// The driver add-on's exported hooks. The print server loads the add-on "Tessary" and calls
+// these by their plain names; everything else in the add-on is reached through them.
+//
+// take_job finds the printer's transport by the "transport" attribute of the printer's node,
+// loads that transport add-on, runs the job into the stream it opens, and unloads it again.
+// add_printer labels a new printer's folder.
+
+#include "JobSettings.h"
+#include "OutputBuffer.h"
+#include "TessaryPrint.h"
+
+#include <Directory.h>
+#include <File.h>
+#include <FindDirectory.h>
+#include <Message.h>
+#include <Node.h>
+#include <Path.h>
+#include <TypeConstants.h>
+#include <fs_attr.h>
+#include <image.h>
+
+#include <cstring>
+
+#define TESSARY_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// A transport name is at most 127 characters before its NUL.
+const size_t kTransportNameSize = 128;
+
+typedef BDataIO* (*init_transport_func)(BMessage*, BMessage*);
+typedef void (*exit_transport_func)();
+
+// A name read from an attribute becomes a file name below the transport folder: it must not
+// be able to leave that folder, or the driver would load code from anywhere.
+bool is_plain_leaf_name(const char* name)
+{
+	return name[0] != '\0' && strchr(name, '/') == nullptr && strcmp(name, ".") != 0
+		&& strcmp(name, "..") != 0;
+}
+
+// Reads the printer node's "transport" attribute into name; false when it is missing, empty,
+// unsafe, or too long to hold with its NUL in kTransportNameSize bytes (refused, not cut).
+bool read_transport_name(BNode* printer, char (&name)[kTransportNameSize])
+{
+	attr_info info;
+	if (printer->GetAttrInfo("transport", &info) != B_OK || info.type != B_STRING_TYPE
+		|| info.size <= 0 || info.size > static_cast<off_t>(kTransportNameSize))
+		return false;
+	memset(name, 0, sizeof(name));
+	ssize_t read = printer->ReadAttr("transport", B_STRING_TYPE, 0, name, sizeof(name));
+	if (read <= 0)
+		return false;
+	// The attribute holds the NUL: a value of 128 bytes without one in the last place would
+	// not fit, so it is refused rather than cut short.
+	if (memchr(name, '\0', static_cast<size_t>(read)) == nullptr)
+		return false;
+	return is_plain_leaf_name(name);
+}
+
+}  // namespace
+
+TESSARY_EXPORT BMessage* take_job(BFile* spool_file, BNode* printer_folder, BMessage* settings)
+{
+	BMessage* result = new BMessage(*settings);
+
+	// The transport the printer uses, from the node that "printer" designates.
+	int32 token = 0;
+	if (result->FindInt32(kPrinterField, 0, &token) != B_OK)
+		return result;
+	BNode* printer = node_from_token(token);
+	char transportName[kTransportNameSize];
+	if (printer == nullptr || !read_transport_name(printer, transportName))
+		return result;
+
+	BPath addonsPath;
+	find_directory(B_BEOS_ADDONS_DIRECTORY, &addonsPath);
+	addonsPath.Append("Print");
+	BPath transportPath(addonsPath);
+	transportPath.Append("transport");
+	transportPath.Append(transportName);
+
+	image_id image = load_add_on(transportPath.Path());
+	if (image < 0)
+		return result;
+
+	void* initSymbol = nullptr;
+	void* exitSymbol = nullptr;
+	if (get_image_symbol(image, "init_transport", B_SYMBOL_TYPE_TEXT, &initSymbol) != B_OK
+		|| get_image_symbol(image, "exit_transport", B_SYMBOL_TYPE_TEXT, &exitSymbol) != B_OK
+		|| initSymbol == nullptr || exitSymbol == nullptr) {
+		unload_add_on(image);
+		return result;
+	}
+	auto init_transport = reinterpret_cast<init_transport_func>(initSymbol);
+	auto exit_transport = reinterpret_cast<exit_transport_func>(exitSymbol);
+
+	// The printer folder's path is what the transport is told to open.
+	node_ref folderRef;
+	BPath folderPath;
+	if (printer_folder != nullptr && printer_folder->GetNodeRef(&folderRef) == B_OK) {
+		BDirectory folder(&folderRef);
+		folderPath.SetTo(&folder, nullptr);
+	}
+
+	BMessage reply;
+	BMessage open('TRIN');
+	open.AddString(kPrinterFileField, folderPath.Path() != nullptr ? folderPath.Path() : "");
+
+	stream = init_transport(&open, &reply);
+	if (stream != nullptr) {
+		DoJob(spool_file);
+		exit_transport();
+	}
+	unload_add_on(image);
+	return result;
+}
+
+TESSARY_EXPORT char* add_printer(const char* printer_name)
+{
+	if (printer_name == nullptr || !is_plain_leaf_name(printer_name))
+		return nullptr;
+
+	BPath path;
+	find_directory(B_COMMON_SETTINGS_DIRECTORY, &path);
+	path.Append("printers");
+	path.Append(printer_name);
+
+	BDirectory folder(path.Path());
+	if (folder.InitCheck() != B_OK)
+		return nullptr;
+
+	static const char kComment[] = "Tessary printer";
+	folder.WriteAttr("Comments", B_STRING_TYPE, 0, kComment, sizeof(kComment));
+	return const_cast<char*>(printer_name);  // the hook's contract: the caller's own name
+}

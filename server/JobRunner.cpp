@@ -1,0 +1,270 @@
+#include "JobRunner.h"
+
+#include "Documents.h"
+#include "DriverAddOn.h"
+#include "JobSettings.h"
+#include "Paths.h"
+#include "Printers.h"
+#include "SettingsStore.h"
+#include "Spool.h"
+#include "TransportOutcome.h"
+
+#include <File.h>
+#include <Node.h>
+#include <TypeConstants.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace server {
+
+namespace {
+
+// The spool file as the driver reads it, telling the progress bar which page the driver has
+// reached (it reads each page's records just before it renders the page).
+class ProgressFile : public BFile {
+public:
+	ProgressFile(const char* path, std::vector<off_t> pageStarts, bool show)
+		: BFile(path, B_READ_ONLY), fPageStarts(std::move(pageStarts)), fShow(show)
+	{
+	}
+
+	~ProgressFile() override
+	{
+		if (fShow && fShown > 0)
+			fprintf(stderr, "\n");
+	}
+
+	ssize_t Read(void* buffer, size_t size) override
+	{
+		_Report(Position());
+		return BFile::Read(buffer, size);
+	}
+
+private:
+	void _Report(off_t position)
+	{
+		if (!fShow || fPageStarts.empty())
+			return;
+		size_t page = static_cast<size_t>(
+			std::upper_bound(fPageStarts.begin(), fPageStarts.end(), position)
+			- fPageStarts.begin());
+		if (page == 0 || page == fShown)
+			return;
+		fShown = page;
+		const int width = 30;
+		int filled = static_cast<int>(width * page / fPageStarts.size());
+		fprintf(stderr, "\r[%s%s] page %zu of %zu", std::string(filled, '#').c_str(),
+			std::string(width - filled, ' ').c_str(), page, fPageStarts.size());
+		fflush(stderr);
+	}
+
+	std::vector<off_t> fPageStarts;
+	bool fShow;
+	size_t fShown = 0;
+};
+
+std::string job_name_for(const PrintRequest& request)
+{
+	if (!request.existingSpool.empty())
+		return fs::path(request.existingSpool).stem().string();
+	if (request.documents.empty())
+		return "Test page";
+	return fs::path(request.documents.front()).filename().string();
+}
+
+std::string resolution_caption(const BMessage& settings, const std::string& printer)
+{
+	int32 xres = 0;
+	int16 copies = 0;
+	int16 bw = 0;
+	settings.FindInt32(kXResField, &xres);
+	settings.FindInt16(kCopiesField, &copies);
+	settings.FindInt16(kBWModeField, &bw);
+	BRect paper;
+	settings.FindRect(kPaperRectField, &paper);
+	char text[256];
+	time_t now = time(nullptr);
+	char stamp[32];
+	strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M", localtime(&now));
+	snprintf(text, sizeof(text), "Printer %s, %d dpi, %s, %.2f x %.2f in, %s",
+		printer.c_str(), static_cast<int>(xres), bw != 0 ? "black and white" : "colour",
+		static_cast<double>((paper.Width()) / 75), static_cast<double>((paper.Height()) / 75),
+		stamp);
+	return text;
+}
+
+// Page offsets of a spool file, for the progress bar.
+std::vector<off_t> page_starts(const std::string& path)
+{
+	std::vector<off_t> starts;
+	BFile file(path.c_str(), B_READ_ONLY);
+	if (file.InitCheck() != B_OK)
+		return starts;
+	uint8 header[28];
+	BMessage settings;
+	if (file.ReadExactly(header, sizeof(header)) != B_OK || settings.Unflatten(&file) != B_OK)
+		return starts;
+	int32 pages = static_cast<int32>(header[4] | header[5] << 8 | header[6] << 16
+		| static_cast<uint32>(header[7]) << 24);
+	off_t size = 0;
+	file.GetSize(&size);
+	off_t position = file.Position();
+	for (int32 page = 0; page < pages && position < size && page < 100000; page++) {
+		starts.push_back(position);
+		uint8 pageHeader[12];
+		if (file.ReadAt(position, pageHeader, sizeof(pageHeader)) != sizeof(pageHeader))
+			break;
+		int64 next = 0;
+		for (int i = 0; i < 8; i++)
+			next |= static_cast<int64>(pageHeader[4 + i]) << (8 * i);
+		if (next <= position)
+			break;
+		position = next;
+	}
+	return starts;
+}
+
+}  // namespace
+
+bool write_spool(const std::string& path, const std::vector<std::string>& documents,
+	const BMessage& settings, const std::string& caption, int32* pages, std::string* error)
+{
+	PageFormat format;
+	format.paper = BRect(0, 0, 637.5f, 825);
+	settings.FindRect(kPaperRectField, &format.paper);
+	if (!format.paper.IsValid() || format.paper.Width() < 1 || format.paper.Height() < 1) {
+		*error = "the paper size in the settings cannot be printed";
+		return false;
+	}
+	format.caption = caption;
+
+	int32 firstPage = 1;
+	int32 lastPage = -1;
+	settings.FindInt32(kFirstPageField, &firstPage);
+	settings.FindInt32(kLastPageField, &lastPage);
+
+	SpoolWriter writer;
+	if (!writer.Open(path, settings, error))
+		return false;
+	int32 pageOfDocument = 0;
+	PageSink sink = [&](SpooledPage& page, std::string* sinkError) {
+		pageOfDocument++;
+		if (pageOfDocument < firstPage || (lastPage >= 0 && pageOfDocument > lastPage))
+			return true;
+		return writer.AddPage(page, sinkError);
+	};
+	bool done = true;
+	if (documents.empty()) {
+		done = record_test_page(format, sink, error);
+	} else {
+		for (const std::string& document : documents) {
+			pageOfDocument = 0;
+			if (!record_document(document, format, sink, error)) {
+				done = false;
+				break;
+			}
+		}
+	}
+	if (!done || !writer.Close(error)) {
+		unlink(path.c_str());
+		return false;
+	}
+	*pages = writer.PageCount();
+	return true;
+}
+
+bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error)
+{
+	PrinterInfo printer;
+	if (!find_printer(request.printer, &printer, error))
+		return false;
+	std::string folder = printer_folder(request.printer);
+
+	BMessage settings;
+	if (!load_settings(request.printer, &settings, error))
+		return false;
+	if (!has_job_fields(settings)) {
+		add_default_job_fields(&settings);
+		outcome->notes.push_back("no job setup since the last page setup: printing with the job "
+			"setup's defaults (1 copy, all pages, colour, 300 dpi)");
+	}
+
+	DriverAddOn driver;
+	if (!driver.Load(error))
+		return false;
+
+	// The spool file goes into the printer's folder, as the print server keeps its jobs.
+	std::string spoolPath = request.existingSpool;
+	bool ownSpool = spoolPath.empty();
+	if (ownSpool) {
+		char name[64];
+		snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
+			static_cast<int>(getpid()));
+		spoolPath = folder + "/" + name;
+		if (!write_spool(spoolPath, request.documents, settings,
+				resolution_caption(settings, request.printer), &outcome->pages, error))
+			return false;
+	} else {
+		SpoolSummary summary;
+		if (!read_spool_summary(spoolPath, &summary, error))
+			return false;
+		outcome->pages = summary.pageCount;
+	}
+
+	BNode printerNode(folder.c_str());
+	if (printerNode.InitCheck() != B_OK) {
+		*error = "cannot open the printer folder " + folder;
+		return false;
+	}
+	clear_outcome(printerNode);
+	std::string jobName = job_name_for(request);
+	printerNode.WriteAttr(kJobNameAttr, B_STRING_TYPE, 0, jobName.c_str(), jobName.size() + 1);
+
+	// The driver finds the printer's node through the "printer" field of the settings.
+	int32 token = register_node_token(&printerNode);
+	store_field(&settings, kPrinterField, token);
+	{
+		ProgressFile spool(spoolPath.c_str(), page_starts(spoolPath), request.progress);
+		if (spool.InitCheck() != B_OK) {
+			unregister_node_token(token);
+			*error = "cannot open the spool file " + spoolPath;
+			return false;
+		}
+		delete driver.TakeJob(&spool, &printerNode, &settings);
+	}
+	unregister_node_token(token);
+
+	// What the transport says happened.
+	int64 bytes = -1;
+	if (printerNode.ReadAttr(kTransportBytesAttr, B_INT64_TYPE, 0, &bytes, sizeof(bytes))
+		!= static_cast<ssize_t>(sizeof(bytes))) {
+		*error = "the job did not reach a transport (printer \"" + request.printer
+			+ "\" uses \"" + printer.transport + "\"; is its add-on in "
+			+ transport_folder() + "?)";
+		if (ownSpool && !request.keepSpool)
+			unlink(spoolPath.c_str());
+		return false;
+	}
+	std::string failure = read_string_attr(printerNode, kTransportErrorAttr);
+	outcome->bytes = bytes;
+	outcome->destination = read_string_attr(printerNode, kTransportDestinationAttr);
+	if (!failure.empty()) {
+		*error = "the job failed after " + std::to_string(bytes) + " bytes: " + failure;
+		if (ownSpool)
+			outcome->notes.push_back("the spool file is kept: " + spoolPath);
+		return false;
+	}
+	if (ownSpool && !request.keepSpool)
+		unlink(spoolPath.c_str());
+	else if (ownSpool)
+		outcome->notes.push_back("spool file: " + spoolPath);
+	return true;
+}
+
+}  // namespace server

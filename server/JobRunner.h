@@ -1,0 +1,34 @@
+// Printing a job as the print server does: documents to a spool file in the printer's
+// folder, take_job on it, and the transport's outcome reported to the user.
+#pragma once
+
+#include <Message.h>
+
+#include <string>
+#include <vector>
+
+namespace server {
+
+struct PrintRequest {
+	std::string printer;
+	std::vector<std::string> documents;  // empty: the built-in test page
+	std::string existingSpool;           // print this spool file as it is
+	bool keepSpool = false;
+	bool progress = false;               // a progress bar on standard error
+};
+
+struct PrintOutcome {
+	int32 pages = 0;
+	int64 bytes = 0;
+	std::string destination;
+	std::vector<std::string> notes;      // things the user should be told
+};
+
+// Writes the spool file for documents with the given settings; pages outside the settings'
+// page range ("first_page" to "last_page") of each document are left out.
+bool write_spool(const std::string& path, const std::vector<std::string>& documents,
+	const BMessage& settings, const std::string& caption, int32* pages, std::string* error);
+
+bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error);
+
+}  // namespace server

@@ -1,0 +1,302 @@
+#include "PclPreview.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace preview {
+
+namespace {
+
+// Raster rows wider than this are refused: the driver never sends rows near it, and a
+// hostile count must not make the preview allocate without bound.
+const long kMaxRowBytes = 64 * 1024;
+const long kMaxRows = 1'000'000;
+
+class Decoder {
+public:
+	Decoder(const uint8_t* data, size_t length,
+		const std::function<bool(const Page&, std::string*)>& onPage, DecodeError* error)
+		: fData(data), fLength(length), fPos(0), fOnPage(onPage), fError(error)
+	{
+	}
+
+	bool Run();
+
+private:
+	bool _Fail(size_t offset, const std::string& message)
+	{
+		fError->offset = offset;
+		fError->message = message;
+		return false;
+	}
+	bool _Expect(const char* bytes);
+	bool _ReadNumber(long* value);
+	bool _Transfer(size_t commandStart);
+	bool _EndPage(size_t offset);
+
+	const uint8_t* fData;
+	size_t fLength;
+	size_t fPos;
+	const std::function<bool(const Page&, std::string*)>& fOnPage;
+	DecodeError* fError;
+
+	bool fInPage = false;
+	Page fPage;
+	int fPlaneInRow = 0;       // planes received for the row being built
+	long fRowBytes = -1;       // byte count of the page's rows, fixed by the first transfer
+	std::vector<uint8_t> fRow; // inks of the row being built
+};
+
+bool Decoder::_Expect(const char* bytes)
+{
+	size_t length = strlen(bytes);
+	if (fLength - fPos < length || memcmp(fData + fPos, bytes, length) != 0)
+		return false;
+	fPos += length;
+	return true;
+}
+
+bool Decoder::_ReadNumber(long* value)
+{
+	size_t start = fPos;
+	bool negative = false;
+	if (fPos < fLength && (fData[fPos] == '-' || fData[fPos] == '+')) {
+		negative = fData[fPos] == '-';
+		fPos++;
+	}
+	long number = 0;
+	size_t digits = 0;
+	while (fPos < fLength && fData[fPos] >= '0' && fData[fPos] <= '9') {
+		if (number > 100'000'000)
+			return _Fail(start, "number too large");
+		number = number * 10 + (fData[fPos] - '0');
+		fPos++;
+		digits++;
+	}
+	if (digits == 0)
+		return _Fail(start, "number expected");
+	*value = negative ? -number : number;
+	return true;
+}
+
+bool Decoder::_Transfer(size_t commandStart)
+{
+	long count;
+	if (!_ReadNumber(&count))
+		return false;
+	if (fPos >= fLength)
+		return _Fail(fPos, "stream ends inside a transfer command");
+	if (fData[fPos] != 'V' && fData[fPos] != 'W')
+		return _Fail(fPos, "unknown raster command");
+	// V: transfer by plane (stays on the row); W: transfer by row (last plane, next row).
+	bool endOfRow = fData[fPos] == 'W';
+	fPos++;
+	if (!fInPage || fPage.planes == 0)
+		return _Fail(commandStart, "raster data before the planes-per-row command");
+	if (count < 0 || count > kMaxRowBytes)
+		return _Fail(commandStart, "raster byte count out of range");
+	if (fRowBytes < 0) {
+		fRowBytes = count;
+		fPage.width = static_cast<int>(count * 8);
+		fRow.assign(static_cast<size_t>(fPage.width), 0);
+	} else if (count != fRowBytes) {
+		return _Fail(commandStart, "raster byte count differs from the page's first row");
+	}
+	if (fLength - fPos < static_cast<size_t>(count))
+		return _Fail(fLength, "stream ends inside raster data");
+
+	int plane = fPlaneInRow;
+	if (plane >= fPage.planes)
+		return _Fail(commandStart, "more planes in a row than the page declared");
+	if (endOfRow != (plane == fPage.planes - 1))
+		return _Fail(commandStart, endOfRow ? "row ends before its last plane"
+											: "last plane of a row sent by plane");
+
+	// Plane order within a row: black, cyan, magenta, yellow (a single plane is black).
+	uint8_t ink = static_cast<uint8_t>(1u << plane);
+	const uint8_t* bytes = fData + fPos;
+	for (long x = 0; x < count * 8; x++) {
+		if (bytes[x >> 3] & (0x80 >> (x & 7)))
+			fRow[static_cast<size_t>(x)] |= ink;
+	}
+	fPos += static_cast<size_t>(count);
+
+	if (!endOfRow) {
+		fPlaneInRow++;
+		return true;
+	}
+	if (fPage.rows >= kMaxRows)
+		return _Fail(commandStart, "too many rows on one page");
+	fPage.inks.insert(fPage.inks.end(), fRow.begin(), fRow.end());
+	fPage.rows++;
+	std::fill(fRow.begin(), fRow.end(), 0);
+	fPlaneInRow = 0;
+	return true;
+}
+
+bool Decoder::_EndPage(size_t offset)
+{
+	if (!fInPage)
+		return _Fail(offset, "form feed outside a page");
+	if (fPlaneInRow != 0)
+		return _Fail(offset, "form feed inside a row");
+	std::string message;
+	if (!fOnPage(fPage, &message))
+		return _Fail(offset, message);
+	fInPage = false;
+	return true;
+}
+
+bool Decoder::Run()
+{
+	while (fPos < fLength) {
+		size_t start = fPos;
+		uint8_t byte = fData[fPos];
+		if (byte == 0x0c) {
+			fPos++;
+			if (!_EndPage(start))
+				return false;
+			continue;
+		}
+		if (byte != 0x1b)
+			return _Fail(start, "byte outside any command");
+		fPos++;
+		if (_Expect("E")) {
+			// Printer reset: a new page starts; the set-up commands follow.
+			if (fInPage && (fPage.rows > 0 || fPlaneInRow != 0))
+				return _Fail(start, "printer reset inside a page");
+			fInPage = true;
+			fPage = Page();
+			fRowBytes = -1;
+			fPlaneInRow = 0;
+			continue;
+		}
+		if (!fInPage)
+			return _Fail(start, "command before the printer reset");
+		if (_Expect("&l0E"))
+			continue;  // top margin 0
+		if (_Expect("*b0M"))
+			continue;  // compression method 0
+		if (_Expect("*t")) {
+			long dpi;
+			if (!_ReadNumber(&dpi))
+				return false;
+			if (!_Expect("R"))
+				return _Fail(fPos, "unknown raster resolution command");
+			if (dpi <= 0 || dpi > 2400)
+				return _Fail(start, "raster resolution out of range");
+			fPage.resolution = static_cast<int>(dpi);
+			continue;
+		}
+		if (_Expect("*r")) {
+			long planes;
+			if (!_ReadNumber(&planes))
+				return false;
+			if (!_Expect("U"))
+				return _Fail(fPos, "unknown raster command");
+			if (planes != -4 && planes != 1)
+				return _Fail(start, "planes per row other than -4 or 1");
+			if (fPage.rows > 0 || fPlaneInRow != 0)
+				return _Fail(start, "planes per row changed inside a page");
+			fPage.planes = planes == -4 ? 4 : 1;
+			continue;
+		}
+		if (_Expect("*b")) {
+			// A transfer: count, then V or W ("*b0M" was taken above).
+			if (!_Transfer(start))
+				return false;
+			continue;
+		}
+		return _Fail(start, "escape sequence outside the driver's vocabulary");
+	}
+	if (fInPage)
+		return _Fail(fLength, "stream ends inside a page (no form feed)");
+	return true;
+}
+
+}  // namespace
+
+bool decode_stream(const uint8_t* data, size_t length,
+	const std::function<bool(const Page&, std::string* error)>& onPage, DecodeError* error)
+{
+	Decoder decoder(data, length, onPage, error);
+	return decoder.Run();
+}
+
+bool write_png(const Page& page, const std::string& path, std::string* error)
+{
+	FILE* file = fopen(path.c_str(), "wb");
+	if (file == nullptr) {
+		*error = "cannot create " + path + ": " + strerror(errno);
+		return false;
+	}
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+	png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+	if (png == nullptr || info == nullptr) {
+		png_destroy_write_struct(&png, nullptr);
+		fclose(file);
+		*error = "out of memory";
+		return false;
+	}
+	std::vector<png_byte> row(static_cast<size_t>(page.width) * 3);
+	if (setjmp(png_jmpbuf(png))) {
+		png_destroy_write_struct(&png, &info);
+		fclose(file);
+		*error = "cannot write " + path;
+		return false;
+	}
+	png_init_io(png, file);
+	int width = page.width > 0 ? page.width : 1;
+	int height = page.rows > 0 ? page.rows : 1;
+	png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
+		8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+		PNG_FILTER_TYPE_DEFAULT);
+	if (page.resolution > 0) {
+		auto perMetre = static_cast<png_uint_32>(page.resolution / 0.0254 + 0.5);
+		png_set_pHYs(png, info, perMetre, perMetre, PNG_RESOLUTION_METER);
+	}
+	png_set_compression_level(png, 3);
+	png_write_info(png, info);
+	row.resize(static_cast<size_t>(width) * 3);
+	for (int y = 0; y < height; y++) {
+		if (y >= page.rows || page.width == 0) {
+			std::fill(row.begin(), row.end(), 255);
+		} else {
+			const uint8_t* inks = page.inks.data() + static_cast<size_t>(y) * page.width;
+			for (int x = 0; x < page.width; x++) {
+				uint8_t ink = inks[x];
+				png_byte* pixel = &row[static_cast<size_t>(x) * 3];
+				if (ink & kBlackInk) {
+					pixel[0] = pixel[1] = pixel[2] = 0;
+					continue;
+				}
+				pixel[0] = (ink & kCyanInk) ? 0 : 255;
+				pixel[1] = (ink & kMagentaInk) ? 0 : 255;
+				pixel[2] = (ink & kYellowInk) ? 0 : 255;
+			}
+		}
+		png_write_row(png, row.data());
+	}
+	png_write_end(png, nullptr);
+	png_destroy_write_struct(&png, &info);
+	if (fclose(file) != 0) {
+		*error = "cannot write " + path + ": " + strerror(errno);
+		return false;
+	}
+	return true;
+}
+
+std::string summary_line(int pageNumber, const Page& page)
+{
+	char line[160];
+	snprintf(line, sizeof(line), "page %d: %d dpi, %d plane%s, %d rows of %d dots", pageNumber,
+		page.resolution, page.planes, page.planes == 1 ? "" : "s", page.rows, page.width);
+	return line;
+}
+
+}  // namespace preview

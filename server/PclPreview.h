@@ -1,0 +1,51 @@
+// Decoding of the driver's PCL raster stream into page images, for `tessary preview`.
+//
+// The decoder accepts exactly the vocabulary the driver writes (printer reset, raster
+// resolution, top margin 0, compression method 0, planes per row -4 or 1, transfer by plane,
+// transfer by row, form feed) and refuses anything else with the byte offset where it stands,
+// so a preview never silently shows a stream the printer would read differently.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace preview {
+
+// One printed page: every dot holds the inks that fell on it (bit 0 black, 1 cyan,
+// 2 magenta, 3 yellow).
+struct Page {
+	int resolution = 0;     // dots per inch, from the raster resolution command
+	int planes = 0;         // 4 (black, cyan, magenta, yellow) or 1 (black)
+	int width = 0;          // dots per row: 8 x the widest plane row
+	int rows = 0;           // raster rows on the page
+	std::vector<uint8_t> inks;  // width x rows, row by row
+};
+
+enum InkBits : uint8_t {
+	kBlackInk = 1,
+	kCyanInk = 2,
+	kMagentaInk = 4,
+	kYellowInk = 8
+};
+
+struct DecodeError {
+	size_t offset = 0;      // byte offset of the first byte that could not be taken
+	std::string message;
+};
+
+// Decodes a whole stream. Each finished page (at its form feed) is handed to onPage; the
+// Page is reused afterwards. Returns false and fills error on the first byte outside the
+// vocabulary, or on a stream that ends inside a command or a page.
+bool decode_stream(const uint8_t* data, size_t length,
+	const std::function<bool(const Page&, std::string* error)>& onPage, DecodeError* error);
+
+// Writes a page as an 8-bit RGB PNG: inks composited on white paper (cyan takes red away,
+// magenta green, yellow blue; black takes all). Returns false with a message on failure.
+bool write_png(const Page& page, const std::string& path, std::string* error);
+
+// "page 1: 300 dpi, 4 planes, 3300 rows of 2560 dots"
+std::string summary_line(int pageNumber, const Page& page);
+
+}  // namespace preview

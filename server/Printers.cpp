@@ -1,0 +1,172 @@
+#include "Printers.h"
+
+#include "DriverAddOn.h"
+#include "Paths.h"
+#include "SettingsStore.h"
+
+#include <Node.h>
+#include <TypeConstants.h>
+#include <fs_attr.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace server {
+
+namespace {
+
+std::string read_string(BNode& node, const char* name)
+{
+	attr_info info;
+	if (node.GetAttrInfo(name, &info) != B_OK || info.size <= 0 || info.size > 64 * 1024)
+		return std::string();
+	std::vector<char> buffer(static_cast<size_t>(info.size) + 1, '\0');
+	ssize_t read = node.ReadAttr(name, B_STRING_TYPE, 0, buffer.data(),
+		static_cast<size_t>(info.size));
+	if (read <= 0)
+		return std::string();
+	return std::string(buffer.data());
+}
+
+status_t write_string(BNode& node, const char* name, const std::string& value)
+{
+	ssize_t written = node.WriteAttr(name, B_STRING_TYPE, 0, value.c_str(), value.size() + 1);
+	return written < 0 ? static_cast<status_t>(written) : B_OK;
+}
+
+}  // namespace
+
+bool is_valid_printer_name(const std::string& name, std::string* error)
+{
+	if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos
+		|| name.find('\0') != std::string::npos) {
+		*error = "invalid printer name \"" + name + "\" (it names a folder: no '/', not . or ..)";
+		return false;
+	}
+	if (name.size() > 200) {
+		*error = "printer name too long";
+		return false;
+	}
+	return true;
+}
+
+bool add_printer(const std::string& name, const std::string& transport,
+	const std::string& address, std::string* error)
+{
+	if (!is_valid_printer_name(name, error))
+		return false;
+	if (!is_known_transport(transport)) {
+		*error = "unknown transport \"" + transport + "\" (File or Socket)";
+		return false;
+	}
+	std::string folders = printers_folder(true);
+	if (folders.empty()) {
+		*error = "cannot create the printers folder";
+		return false;
+	}
+	std::string folder = folders + "/" + name;
+	std::error_code code;
+	if (fs::exists(folder, code)) {
+		*error = "a printer named \"" + name + "\" exists already";
+		return false;
+	}
+	if (!fs::create_directory(folder, code)) {
+		*error = "cannot create " + folder + ": " + code.message();
+		return false;
+	}
+
+	std::string storedAddress = address;
+	if (transport == "File" && !address.empty() && address[0] != '/')
+		storedAddress = (fs::current_path(code) / address).lexically_normal().string();
+
+	BNode node(folder.c_str());
+	status_t status = node.InitCheck();
+	if (status == B_OK)
+		status = write_string(node, "transport", transport);
+	if (status == B_OK && !storedAddress.empty())
+		status = write_string(node, "transport_address", storedAddress);
+	if (status != B_OK) {
+		*error = "cannot write the attributes of " + folder + ": " + strerror_be(status);
+		fs::remove_all(folder, code);
+		return false;
+	}
+
+	BMessage settings;
+	default_settings(&settings);
+	if (!save_settings(name, settings, error)) {
+		fs::remove_all(folder, code);
+		return false;
+	}
+
+	DriverAddOn driver;
+	if (!driver.Load(error) || !driver.AddPrinter(name, error)) {
+		fs::remove_all(folder, code);
+		return false;
+	}
+	return true;
+}
+
+bool remove_printer(const std::string& name, std::string* error)
+{
+	if (!is_valid_printer_name(name, error))
+		return false;
+	std::string folder = printer_folder(name);
+	std::error_code code;
+	if (!fs::is_directory(folder, code)) {
+		*error = "no printer named \"" + name + "\"";
+		return false;
+	}
+	fs::remove_all(folder, code);
+	if (code) {
+		*error = "cannot remove " + folder + ": " + code.message();
+		return false;
+	}
+	return true;
+}
+
+bool find_printer(const std::string& name, PrinterInfo* info, std::string* error)
+{
+	if (!is_valid_printer_name(name, error))
+		return false;
+	std::string folder = printer_folder(name);
+	std::error_code code;
+	if (!fs::is_directory(folder, code)) {
+		*error = "no printer named \"" + name + "\" (see `tessary printer list`)";
+		return false;
+	}
+	BNode node(folder.c_str());
+	info->name = name;
+	info->transport = read_string(node, "transport");
+	info->address = read_string(node, "transport_address");
+	info->comments = read_string(node, "Comments");
+	return true;
+}
+
+bool list_printers(std::vector<PrinterInfo>* printers, std::string* error)
+{
+	printers->clear();
+	std::string folders = printers_folder(false);
+	std::error_code code;
+	if (!fs::is_directory(folders, code))
+		return true;
+	for (const fs::directory_entry& entry : fs::directory_iterator(folders, code)) {
+		if (!entry.is_directory(code))
+			continue;
+		PrinterInfo info;
+		if (find_printer(entry.path().filename().string(), &info, error))
+			printers->push_back(info);
+	}
+	if (code) {
+		*error = "cannot read " + folders + ": " + code.message();
+		return false;
+	}
+	std::sort(printers->begin(), printers->end(),
+		[](const PrinterInfo& a, const PrinterInfo& b) { return a.name < b.name; });
+	return true;
+}
+
+}  // namespace server

@@ -1,0 +1,28 @@
+// The printers the print tool knows: one folder each below <common settings>/printers, with
+// the attributes "transport" (the transport add-on's name) and "transport_address".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace server {
+
+struct PrinterInfo {
+	std::string name;
+	std::string transport;
+	std::string address;
+	std::string comments;  // written by the driver when the printer was added
+};
+
+// A name that can be a folder below "printers": not empty, no '/', not "." or "..".
+bool is_valid_printer_name(const std::string& name, std::string* error);
+
+// Creates the folder and its attributes, then lets the driver label it (add_printer).
+// A relative File address is made absolute against the current folder.
+bool add_printer(const std::string& name, const std::string& transport,
+	const std::string& address, std::string* error);
+bool remove_printer(const std::string& name, std::string* error);
+bool list_printers(std::vector<PrinterInfo>* printers, std::string* error);
+bool find_printer(const std::string& name, PrinterInfo* info, std::string* error);
+
+}  // namespace server

@@ -1,0 +1,55 @@
+// Spool files: the job's input as the driver reads it. A 28-byte header (version, page
+// count, first-page offset, reserved), the flattened Job settings message, then one record
+// per page: picture count, the offset of the next page record, 40 reserved bytes, and the
+// page's pictures (placement point, rectangle, flattened picture). Integers little-endian,
+// written field by field.
+#pragma once
+
+#include <File.h>
+#include <Message.h>
+#include <Picture.h>
+#include <Rect.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace server {
+
+struct SpooledPicture {
+	BPoint where;
+	BRect rect;
+	std::unique_ptr<BPicture> picture;
+};
+
+typedef std::vector<SpooledPicture> SpooledPage;
+
+class SpoolWriter {
+public:
+	SpoolWriter() = default;
+
+	bool Open(const std::string& path, const BMessage& settings, std::string* error);
+	bool AddPage(const SpooledPage& page, std::string* error);
+	// Writes the final page count; the file is complete only after this.
+	bool Close(std::string* error);
+
+	int32 PageCount() const { return fPages; }
+
+private:
+	bool _Write(const void* data, size_t size, std::string* error);
+
+	std::unique_ptr<BFile> fFile;
+	std::string fPath;
+	int32 fPages = 0;
+};
+
+// What a reader finds in a spool file, page by page, without rendering anything.
+struct SpoolSummary {
+	int32 pageCount = 0;          // from the header
+	std::vector<int32> pictures;  // pictures of each page that could be read completely
+	BMessage settings;
+};
+
+bool read_spool_summary(const std::string& path, SpoolSummary* summary, std::string* error);
+
+}  // namespace server

@@ -1,0 +1,102 @@
+// The PCL preview decoder: the driver's vocabulary decodes to pages; anything else is refused
+// with the offset of the first byte that could not be taken.
+
+#include "PclPreview.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace std::string_literals;
+
+namespace {
+
+std::vector<uint8_t> bytes_of(const std::string& text)
+{
+	return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+const std::string kColourHeader = "\x1b" "E" "\x1b*t300R" "\x1b&l0E" "\x1b*b0M" "\x1b*r-4U";
+
+struct Decoded {
+	bool ok = false;
+	std::vector<preview::Page> pages;
+	preview::DecodeError error;
+};
+
+Decoded decode(const std::string& stream)
+{
+	Decoded result;
+	std::vector<uint8_t> data = bytes_of(stream);
+	result.ok = preview::decode_stream(data.data(), data.size(),
+		[&](const preview::Page& page, std::string*) {
+			result.pages.push_back(page);
+			return true;
+		},
+		&result.error);
+	return result;
+}
+
+TEST(PclPreview, DecodesPlanesIntoInksPerDot)
+{
+	// One colour row of two bytes: black at dot 0, cyan at dot 1, magenta at 2, yellow at
+	// dot 15, and cyan+magenta+yellow at dot 8.
+	std::string row = std::string("\x1b*b2V") + std::string("\x80\x00", 2) + "\x1b*b2V"
+		+ std::string("\x40\x80", 2) + "\x1b*b2V" + std::string("\x20\x80", 2) + "\x1b*b2W"
+		+ std::string("\x00\x81", 2);
+	Decoded decoded = decode(kColourHeader + row + row + "\x0c");
+	ASSERT_TRUE(decoded.ok) << decoded.error.message << " at " << decoded.error.offset;
+	ASSERT_EQ(decoded.pages.size(), 1u);
+	const preview::Page& page = decoded.pages[0];
+	EXPECT_EQ(page.resolution, 300);
+	EXPECT_EQ(page.planes, 4);
+	EXPECT_EQ(page.width, 16);
+	EXPECT_EQ(page.rows, 2);
+	EXPECT_EQ(page.inks[0], preview::kBlackInk);
+	EXPECT_EQ(page.inks[1], preview::kCyanInk);
+	EXPECT_EQ(page.inks[2], preview::kMagentaInk);
+	EXPECT_EQ(page.inks[8], preview::kCyanInk | preview::kMagentaInk | preview::kYellowInk);
+	EXPECT_EQ(page.inks[15], preview::kYellowInk);
+	EXPECT_EQ(page.inks[3], 0);
+	EXPECT_EQ(preview::summary_line(1, page), "page 1: 300 dpi, 4 planes, 2 rows of 16 dots");
+}
+
+TEST(PclPreview, RasterDataMayHoldEscapeAndFormFeedBytes)
+{
+	std::string header = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b0M" "\x1b*r1U";
+	Decoded decoded = decode(header + "\x1b*b2W\x1b\x0c" + "\x0c" + header + "\x0c");
+	ASSERT_TRUE(decoded.ok) << decoded.error.message;
+	ASSERT_EQ(decoded.pages.size(), 2u);
+	EXPECT_EQ(decoded.pages[0].rows, 1);
+	EXPECT_EQ(decoded.pages[0].planes, 1);
+	EXPECT_EQ(decoded.pages[1].rows, 0);
+}
+
+TEST(PclPreview, RefusesAnythingOutsideTheVocabularyWithItsOffset)
+{
+	struct Case {
+		std::string stream;
+		size_t offset;
+	};
+	const std::string bwHeader = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b0M" "\x1b*r1U";
+	const Case cases[] = {
+		{"x", 0},                                          // a byte outside any command
+		{"\x1b*t300R", 0},                                 // no reset first
+		{"\x1b" "E" "\x1b*r2U", 2},                        // two planes
+		{"\x1b" "E" "\x1b*b2M", 2},                        // another compression
+		{"\x1b" "E" "\x1b&l1E", 2},                        // another margin
+		{bwHeader + "\x1b*b2V\x00\x00"s, bwHeader.size()},  // last plane sent by plane
+		{bwHeader + "\x1b*b2W\x00"s, bwHeader.size() + 6},  // data cut short
+		{bwHeader + "\x1b*b2W\x00\x00\x1b*b3W\x00\x00\x00"s, bwHeader.size() + 7},
+		{bwHeader, bwHeader.size()},                       // no form feed
+		{"\x1b" "E" "\x1b*p0X", 2},                        // cursor positioning
+	};
+	for (const Case& test : cases) {
+		Decoded decoded = decode(test.stream);
+		EXPECT_FALSE(decoded.ok);
+		EXPECT_EQ(decoded.error.offset, test.offset) << decoded.error.message;
+	}
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// Printing end to end through the print tool's own code: printers with File and Socket
+// transports in a temporary root, the built driver add-on, and the transports' outcomes.
+
+#include "JobRunner.h"
+#include "PclPreview.h"
+#include "Printers.h"
+#include "SettingsStore.h"
+#include "Spool.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> read_file(const std::string& path)
+{
+	std::ifstream file(path, std::ios::binary);
+	return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)),
+		std::istreambuf_iterator<char>());
+}
+
+std::vector<preview::Page> decode_pages(const std::vector<uint8_t>& stream)
+{
+	std::vector<preview::Page> pages;
+	preview::DecodeError error;
+	bool ok = preview::decode_stream(stream.data(), stream.size(),
+		[&](const preview::Page& page, std::string*) {
+			pages.push_back(page);
+			return true;
+		},
+		&error);
+	EXPECT_TRUE(ok) << error.message << " at byte " << error.offset;
+	return pages;
+}
+
+// A printer on 127.0.0.1: takes one connection and keeps what it receives, or hangs up after
+// a few bytes. Every wait is bounded so a broken transport fails the test instead of hanging.
+class Listener {
+public:
+	explicit Listener(size_t hangUpAfter = SIZE_MAX) : fHangUpAfter(hangUpAfter)
+	{
+		fSocket = socket(AF_INET, SOCK_STREAM, 0);
+		sockaddr_in address = {};
+		address.sin_family = AF_INET;
+		address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+		bind(fSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+		socklen_t length = sizeof(address);
+		getsockname(fSocket, reinterpret_cast<sockaddr*>(&address), &length);
+		fPort = ntohs(address.sin_port);
+		listen(fSocket, 1);
+		fThread = std::thread([this] { _Serve(); });
+	}
+
+	~Listener()
+	{
+		fThread.join();
+		close(fSocket);
+	}
+
+	int Port() const { return fPort; }
+	std::vector<uint8_t> Received()
+	{
+		fThread.join();
+		fThread = std::thread([] {});
+		return fReceived;
+	}
+
+private:
+	void _Serve()
+	{
+		pollfd poller = {fSocket, POLLIN, 0};
+		if (poll(&poller, 1, 60000) <= 0)
+			return;
+		int connection = accept(fSocket, nullptr, nullptr);
+		if (connection < 0)
+			return;
+		char buffer[65536];
+		while (fReceived.size() < fHangUpAfter) {
+			pollfd reader = {connection, POLLIN, 0};
+			if (poll(&reader, 1, 60000) <= 0)
+				break;
+			size_t want = std::min(sizeof(buffer), fHangUpAfter - fReceived.size());
+			ssize_t got = recv(connection, buffer, want, 0);
+			if (got <= 0)
+				break;
+			fReceived.insert(fReceived.end(), buffer, buffer + got);
+		}
+		close(connection);
+	}
+
+	int fSocket;
+	int fPort = 0;
+	size_t fHangUpAfter;
+	std::vector<uint8_t> fReceived;
+	std::thread fThread;
+};
+
+// A port on 127.0.0.1 where nobody listens.
+int refused_port()
+{
+	int probe = socket(AF_INET, SOCK_STREAM, 0);
+	sockaddr_in address = {};
+	address.sin_family = AF_INET;
+	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+	socklen_t length = sizeof(address);
+	getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+	close(probe);
+	return ntohs(address.sin_port);
+}
+
+class PrintTool : public ::testing::Test {
+protected:
+	bool Print(const std::string& printer, std::vector<std::string> documents = {},
+		std::string* error = nullptr, bool keepSpool = false)
+	{
+		server::PrintRequest request;
+		request.printer = printer;
+		request.documents = std::move(documents);
+		request.keepSpool = keepSpool;
+		std::string ignored;
+		fOutcome = server::PrintOutcome();
+		return server::print_job(request, &fOutcome, error != nullptr ? error : &ignored);
+	}
+
+	// Runs the built tessary command; returns its exit status and what it wrote to stderr.
+	int RunTool(const std::string& arguments, std::string* errors)
+	{
+		std::string errorsPath = fRoot.Sub("stderr.txt");
+		std::string command = std::string(TESSARY_BUILD_DIR) + "/server/tessary " + arguments
+			+ " >/dev/null 2>" + errorsPath;
+		int status = system(command.c_str());
+		std::ifstream file(errorsPath);
+		errors->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	}
+
+	TempRoot fRoot;
+	server::PrintOutcome fOutcome;
+};
+
+TEST_F(PrintTool, FileAndSocketDeliverTheSameBytes)
+{
+	std::string error;
+	std::string file = fRoot.Sub("out.pcl");
+	ASSERT_TRUE(server::add_printer("Desk", "File", file, &error)) << error;
+	ASSERT_TRUE(Print("Desk", {}, &error)) << error;
+	std::vector<uint8_t> fromFile = read_file(file);
+	ASSERT_FALSE(fromFile.empty());
+	EXPECT_EQ(fOutcome.bytes, static_cast<int64>(fromFile.size()));
+
+	Listener listener;
+	ASSERT_TRUE(server::add_printer("Net", "Socket",
+		"127.0.0.1:" + std::to_string(listener.Port()), &error)) << error;
+	ASSERT_TRUE(Print("Net", {}, &error)) << error;
+	std::vector<uint8_t> fromSocket = listener.Received();
+
+	// The test page carries the time in its caption, which can change between the two
+	// jobs; the streams must agree in length and in their page structure.
+	ASSERT_EQ(fromSocket.size(), fromFile.size());
+	std::vector<preview::Page> filePages = decode_pages(fromFile);
+	std::vector<preview::Page> socketPages = decode_pages(fromSocket);
+	ASSERT_EQ(filePages.size(), 1u);
+	ASSERT_EQ(socketPages.size(), 1u);
+	EXPECT_EQ(filePages[0].rows, 3600);
+	EXPECT_EQ(filePages[0].width, 2560);
+	EXPECT_EQ(filePages[0].planes, 4);
+	EXPECT_EQ(filePages[0].resolution, 300);
+}
+
+TEST_F(PrintTool, TextDocumentSocketAndFileBytesAreIdentical)
+{
+	std::string text = fRoot.Sub("letter.txt");
+	std::ofstream(text) << "Dear printer,\n\tplease print this.\fSecond page\fThird page\n";
+	std::string error;
+	std::string file = fRoot.Sub("text.pcl");
+	ASSERT_TRUE(server::add_printer("Desk", "File", file, &error)) << error;
+	ASSERT_TRUE(Print("Desk", {text}, &error)) << error;
+	EXPECT_EQ(fOutcome.pages, 3);
+
+	Listener listener;
+	ASSERT_TRUE(server::add_printer("Net", "Socket",
+		"127.0.0.1:" + std::to_string(listener.Port()), &error)) << error;
+	ASSERT_TRUE(Print("Net", {text}, &error)) << error;
+	std::vector<uint8_t> fromFile = read_file(file);
+	EXPECT_TRUE(fromFile == listener.Received());
+	EXPECT_EQ(decode_pages(fromFile).size(), 3u);
+}
+
+TEST_F(PrintTool, RefusedConnectionIsAFailureWithANonZeroStatus)
+{
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Net", "Socket",
+		"127.0.0.1:" + std::to_string(refused_port()), &error)) << error;
+	EXPECT_FALSE(Print("Net", {}, &error));
+	EXPECT_NE(error.find("refused"), std::string::npos) << error;
+
+	std::string errors;
+	EXPECT_EQ(RunTool("print Net", &errors), 1);
+	EXPECT_NE(errors.find("refused"), std::string::npos) << errors;
+	EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+}
+
+TEST_F(PrintTool, PrinterThatHangsUpEarlyIsAFailure)
+{
+	Listener listener(4096);
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Net", "Socket",
+		"127.0.0.1:" + std::to_string(listener.Port()), &error)) << error;
+	EXPECT_FALSE(Print("Net", {}, &error));
+	EXPECT_FALSE(error.empty());
+	EXPECT_LT(fOutcome.bytes, 5'000'000);
+}
+
+TEST_F(PrintTool, ToolReportsAHangUpWithANonZeroStatus)
+{
+	Listener listener(100);
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Net", "Socket",
+		"127.0.0.1:" + std::to_string(listener.Port()), &error)) << error;
+	std::string errors;
+	EXPECT_EQ(RunTool("print Net", &errors), 1);
+	EXPECT_NE(errors.find("failed"), std::string::npos) << errors;
+}
+
+TEST_F(PrintTool, FileTransportWithoutAddressMakesANewFileEachJob)
+{
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Desk", "File", "", &error)) << error;
+	ASSERT_TRUE(Print("Desk", {}, &error)) << error;
+	std::string first = fOutcome.destination;
+	ASSERT_TRUE(Print("Desk", {}, &error)) << error;
+	EXPECT_NE(fOutcome.destination, first);
+	EXPECT_TRUE(fs::exists(first));
+	EXPECT_TRUE(fs::exists(fOutcome.destination));
+	EXPECT_EQ(fs::path(first).parent_path(), fs::path(fOutcome.destination).parent_path());
+}
+
+TEST_F(PrintTool, FailedFileJobLeavesThePreviousFileInPlace)
+{
+	std::string error;
+	std::string target = fRoot.Sub("missing-folder/out.pcl");
+	ASSERT_TRUE(server::add_printer("Desk", "File", target, &error)) << error;
+	EXPECT_FALSE(Print("Desk", {}, &error));
+	EXPECT_NE(error.find("cannot"), std::string::npos) << error;
+	EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(PrintTool, SpoolFileOfTheTestPageIsReadBackWithAllItsPages)
+{
+	std::string text = fRoot.Sub("three.txt");
+	std::ofstream(text) << "one\ftwo\fthree";
+	server::SpoolSummary summary;
+	BMessage settings;
+	server::default_settings(&settings);
+	std::string spool = fRoot.Sub("job.spool");
+	int32 pages = 0;
+	std::string error;
+	ASSERT_TRUE(server::write_spool(spool, {"", text}, settings, "caption", &pages, &error)
+		== false);  // an empty file name is an error, and no spool file is left behind
+	EXPECT_FALSE(fs::exists(spool));
+
+	ASSERT_TRUE(server::write_spool(spool, {text}, settings, "caption", &pages, &error)) << error;
+	EXPECT_EQ(pages, 3);
+	ASSERT_TRUE(server::read_spool_summary(spool, &summary, &error)) << error;
+	EXPECT_EQ(summary.pageCount, 3);
+	EXPECT_EQ(summary.pictures, (std::vector<int32>{1, 1, 1}));
+
+	// And the driver prints all of them.
+	std::string file = fRoot.Sub("out.pcl");
+	ASSERT_TRUE(server::add_printer("Desk", "File", file, &error)) << error;
+	server::PrintRequest request;
+	request.printer = "Desk";
+	request.existingSpool = spool;
+	server::PrintOutcome outcome;
+	ASSERT_TRUE(server::print_job(request, &outcome, &error)) << error;
+	EXPECT_EQ(decode_pages(read_file(file)).size(), 3u);
+	EXPECT_TRUE(fs::exists(spool));  // a spool file given by the user is never removed
+}
+
+TEST_F(PrintTool, PageRangeOfTheSettingsSelectsPagesOfEachDocument)
+{
+	std::string text = fRoot.Sub("five.txt");
+	std::ofstream(text) << "1\f2\f3\f4\f5";
+	BMessage settings;
+	server::default_settings(&settings);
+	settings.ReplaceInt32("first_page", 2);
+	settings.ReplaceInt32("last_page", 3);
+	int32 pages = 0;
+	std::string error;
+	ASSERT_TRUE(server::write_spool(fRoot.Sub("a.spool"), {text, text}, settings, "", &pages,
+		&error)) << error;
+	EXPECT_EQ(pages, 4);
+}
+
+TEST_F(PrintTool, PrinterNamesThatLeaveThePrintersFolderAreRefused)
+{
+	std::string error;
+	for (const char* name : {"", ".", "..", "a/b", "../x"}) {
+		EXPECT_FALSE(server::add_printer(name, "File", "", &error)) << name;
+	}
+	EXPECT_FALSE(server::add_printer("P", "Carrier pigeon", "", &error));
+	std::vector<server::PrinterInfo> printers;
+	ASSERT_TRUE(server::list_printers(&printers, &error));
+	EXPECT_TRUE(printers.empty());
+}
+
+TEST_F(PrintTool, AddedPrinterIsListedLabelledAndRemoved)
+{
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Desk", "Socket", "printer.local", &error)) << error;
+	server::PrinterInfo info;
+	ASSERT_TRUE(server::find_printer("Desk", &info, &error)) << error;
+	EXPECT_EQ(info.transport, "Socket");
+	EXPECT_EQ(info.address, "printer.local");
+	EXPECT_EQ(info.comments, "Tessary printer");
+	EXPECT_FALSE(server::add_printer("Desk", "File", "", &error));
+	ASSERT_TRUE(server::remove_printer("Desk", &error)) << error;
+	EXPECT_FALSE(server::find_printer("Desk", &info, &error));
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// The "File" transport: the job goes to the file named by the printer folder's
+// "transport_address" attribute, replacing it as printing to a file does. The bytes are
+// written to a hidden file beside it and moved over the old file only when the whole job got
+// through, so a failed job never leaves a half-written file in its place. Without an address
+// the job goes to a new file in the printer's folder, named after the job and the time, and
+// never replaces one.
+
+#include "TransportOutcome.h"
+
+#include <Message.h>
+#include <Node.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+class FileStream : public TransportStream {
+public:
+	explicit FileStream(int fd) : fFd(fd) {}
+	~FileStream() override
+	{
+		if (fFd >= 0)
+			close(fFd);
+	}
+
+	// Closes the file; false (with the error kept) when the data did not reach the disk.
+	bool Close()
+	{
+		if (fFd < 0)
+			return FirstError().empty();
+		if (FirstError().empty() && fsync(fFd) != 0 && errno != EINVAL)
+			SetError(std::string("cannot write the file: ") + strerror(errno));
+		if (close(fFd) != 0 && FirstError().empty())
+			SetError(std::string("cannot write the file: ") + strerror(errno));
+		fFd = -1;
+		return FirstError().empty();
+	}
+
+protected:
+	ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) override
+	{
+		const char* bytes = static_cast<const char*>(buffer);
+		size_t done = 0;
+		while (done < size) {
+			ssize_t written = write(fFd, bytes + done, size - done);
+			if (written < 0) {
+				if (errno == EINTR)
+					continue;
+				*error = std::string("cannot write the file: ") + strerror(errno);
+				return status_from_errno(errno);
+			}
+			done += static_cast<size_t>(written);
+		}
+		return static_cast<ssize_t>(size);
+	}
+
+private:
+	int fFd;
+};
+
+struct FileJob {
+	BNode folder;
+	FileStream* stream = nullptr;
+	std::string destination;   // the file the job is for
+	std::string partial;       // where the bytes are written until the job is complete
+};
+
+FileJob* sJob = nullptr;
+
+std::string sanitized_job_name(const std::string& name)
+{
+	std::string result;
+	for (char c : name) {
+		if (c == '/' || c == '\0' || static_cast<unsigned char>(c) < 0x20)
+			result += '_';
+		else
+			result += c;
+	}
+	if (result.empty() || result == "." || result == "..")
+		result = "job";
+	if (result.size() > 120)
+		result.resize(120);
+	return result;
+}
+
+// Opens a new file in folder named after the job and the time; adds a counter rather than
+// replacing a file that exists.
+int open_new_job_file(const std::string& folder, const std::string& jobName, std::string* path)
+{
+	char stamp[32];
+	time_t now = time(nullptr);
+	struct tm local;
+	localtime_r(&now, &local);
+	strftime(stamp, sizeof(stamp), "%Y-%m-%d %H%M%S", &local);
+	std::string base = folder + "/" + sanitized_job_name(jobName) + " " + stamp;
+	for (int attempt = 0; attempt < 1000; attempt++) {
+		std::string candidate = base + (attempt == 0 ? "" : "-" + std::to_string(attempt))
+			+ ".pcl";
+		int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+		if (fd >= 0 || errno != EEXIST) {
+			*path = candidate;
+			return fd;
+		}
+	}
+	errno = EEXIST;
+	return -1;
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessage* message,
+	BMessage* /*reply*/)
+{
+	delete sJob;
+	sJob = new FileJob;
+	std::string folderPath = printer_folder_of(message);
+	if (folderPath.empty() || sJob->folder.SetTo(folderPath.c_str()) != B_OK) {
+		delete sJob;
+		sJob = nullptr;
+		return nullptr;
+	}
+	clear_outcome(sJob->folder);
+
+	std::string address = read_string_attr(sJob->folder, kTransportAddressAttr);
+	int fd;
+	if (!address.empty()) {
+		if (address[0] != '/')
+			address = folderPath + "/" + address;
+		sJob->destination = address;
+		size_t slash = address.rfind('/');
+		std::string directory = address.substr(0, slash);
+		std::string leaf = address.substr(slash + 1);
+		sJob->partial = directory + "/." + leaf + ".part-" + std::to_string(getpid());
+		fd = open(sJob->partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	} else {
+		std::string jobName = read_string_attr(sJob->folder, kJobNameAttr);
+		fd = open_new_job_file(folderPath, jobName.empty() ? "job" : jobName,
+			&sJob->destination);
+	}
+	if (fd < 0) {
+		record_outcome(sJob->folder, 0,
+			"cannot create " + sJob->destination + ": " + strerror(errno), sJob->destination);
+		delete sJob;
+		sJob = nullptr;
+		return nullptr;
+	}
+	sJob->stream = new FileStream(fd);
+	return sJob->stream;
+}
+
+extern "C" __attribute__((visibility("default"))) void exit_transport()
+{
+	if (sJob == nullptr)
+		return;
+	FileStream* stream = sJob->stream;
+	bool delivered = stream->Close();
+	if (!sJob->partial.empty()) {
+		if (delivered && rename(sJob->partial.c_str(), sJob->destination.c_str()) != 0) {
+			stream->SetError("cannot replace " + sJob->destination + ": " + strerror(errno));
+			delivered = false;
+		}
+		if (!delivered)
+			unlink(sJob->partial.c_str());
+	}
+	record_outcome(sJob->folder, stream->BytesDelivered(), stream->FirstError(),
+		sJob->destination);
+	delete stream;
+	delete sJob;
+	sJob = nullptr;
+}
