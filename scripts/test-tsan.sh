@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, a ThreadSanitizer build, and the tests of the threaded kits (loopers, messengers,
-# threads). ThreadSanitizer cannot share a build with AddressSanitizer, hence its own folder.
+# threads, windows and the scripted display). ThreadSanitizer cannot share a build with
+# AddressSanitizer, hence its own folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,11 +9,11 @@ bash scripts/setup.sh
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARY_TSAN=ON \
   -DTESSARY_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target app_tests kits_tests
+cmake --build "$build" -j"$(nproc)" --target app_tests kits_tests window_tests
 
 # ctest names tests Suite.Name without the program, so the programs list their own suites
 # (a typed suite's "/N" is not part of the ctest name).
-programs=(app_tests kits_tests)
+programs=(app_tests kits_tests window_tests)
 suites=$(for program in "${programs[@]}"; do
   "$build/tests/$program" --gtest_list_tests | grep -v '^ ' | awk '{ print $1 }' |
     sed -e 's/[.]$//' -e 's|/[0-9]*$||'

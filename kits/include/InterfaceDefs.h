@@ -106,3 +106,38 @@ enum {
 	B_LEFT_OPTION_KEY = 0x00004000,
 	B_RIGHT_OPTION_KEY = 0x00008000
 };
+
+// Horizontal alignment of text in controls and string views.
+enum alignment {
+	B_ALIGN_LEFT,
+	B_ALIGN_RIGHT,
+	B_ALIGN_CENTER
+};
+
+// Borders of boxes and scroll views.
+enum border_style {
+	B_PLAIN_BORDER,
+	B_FANCY_BORDER,
+	B_NO_BORDER
+};
+
+// How a menu lays out its items.
+enum menu_layout {
+	B_ITEMS_IN_ROW = 0,
+	B_ITEMS_IN_COLUMN,
+	B_ITEMS_IN_MATRIX
+};
+
+// The system's interface colours.
+enum color_which {
+	B_PANEL_BACKGROUND_COLOR = 1,
+	B_MENU_BACKGROUND_COLOR = 2,
+	B_WINDOW_TAB_COLOR = 3,
+	B_KEYBOARD_NAVIGATION_COLOR = 4,
+	B_DESKTOP_COLOR = 5,
+	B_MENU_SELECTION_BACKGROUND_COLOR = 6,
+	B_MENU_ITEM_TEXT_COLOR = 7,
+	B_MENU_SELECTED_ITEM_TEXT_COLOR = 8
+};
+
+rgb_color ui_color(color_which which);

@@ -78,6 +78,7 @@ public:
 	BView* PreviousSibling() const;
 	BView* Parent() const { return fParent; }
 	BView* FindView(const char* name) const;
+	// The window the view is in; NULL for views of a bitmap or of no parent.
 	BWindow* Window() const { return fWindow; }
 	bool IsFocus() const { return fIsFocus; }
 
@@ -95,6 +96,14 @@ public:
 	BPoint ConvertFromParent(BPoint point) const;
 	BRect ConvertToParent(BRect rect) const;
 	BRect ConvertFromParent(BRect rect) const;
+	// Screen coordinates: the window's frame offsets them; a view outside any window takes
+	// its topmost parent's coordinates as the screen.
+	void ConvertToScreen(BPoint* point) const;
+	BPoint ConvertToScreen(BPoint point) const;
+	void ConvertFromScreen(BPoint* point) const;
+	BPoint ConvertFromScreen(BPoint point) const;
+	BRect ConvertToScreen(BRect rect) const;
+	BRect ConvertFromScreen(BRect rect) const;
 	uint32 ResizingMode() const { return fResizingMode; }
 	void SetResizingMode(uint32 mode) { fResizingMode = mode; }
 	uint32 Flags() const { return fFlags; }

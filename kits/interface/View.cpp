@@ -4,6 +4,7 @@
 #include <Polygon.h>
 #include <Region.h>
 #include <Shape.h>
+#include <Window.h>
 
 #include "BitmapPrivate.h"
 #include "ColorConversion.h"
@@ -503,7 +504,10 @@ void BView::KeyUp(const char*, int32)
 
 void BView::MakeFocus(bool focus)
 {
-	fIsFocus = focus;
+	if (fWindow != NULL)
+		fWindow->_SetFocus(this, focus);
+	else
+		fIsFocus = focus;
 }
 
 void BView::AddChild(BView* child, BView* before)
@@ -516,8 +520,9 @@ void BView::AddChild(BView* child, BView* before)
 	auto position = std::find(fChildren.begin(), fChildren.end(), before);
 	fChildren.insert(position, child);
 	child->fParent = this;
-	child->fWindow = fWindow;
 	child->_SetTarget(fBitmap);
+	if (fWindow != NULL)
+		fWindow->_Attached(child);
 }
 
 bool BView::RemoveChild(BView* child)
@@ -525,9 +530,10 @@ bool BView::RemoveChild(BView* child)
 	auto found = std::find(fChildren.begin(), fChildren.end(), child);
 	if (child == NULL || found == fChildren.end())
 		return false;
+	if (child->fWindow != NULL)
+		child->fWindow->_Detached(child);
 	fChildren.erase(found);
 	child->fParent = NULL;
-	child->fWindow = NULL;
 	child->_SetTarget(NULL);
 	return true;
 }
@@ -670,6 +676,48 @@ BRect BView::ConvertToParent(BRect rect) const
 BRect BView::ConvertFromParent(BRect rect) const
 {
 	return rect.OffsetByCopy(-fFrame.left, -fFrame.top);
+}
+
+void BView::ConvertToScreen(BPoint* point) const
+{
+	for (const BView* view = this; view != NULL; view = view->fParent)
+		view->ConvertToParent(point);
+	if (fWindow != NULL)
+		fWindow->ConvertToScreen(point);
+}
+
+BPoint BView::ConvertToScreen(BPoint point) const
+{
+	ConvertToScreen(&point);
+	return point;
+}
+
+void BView::ConvertFromScreen(BPoint* point) const
+{
+	BPoint origin(0, 0);
+	ConvertToScreen(&origin);
+	point->x -= origin.x;
+	point->y -= origin.y;
+}
+
+BPoint BView::ConvertFromScreen(BPoint point) const
+{
+	ConvertFromScreen(&point);
+	return point;
+}
+
+BRect BView::ConvertToScreen(BRect rect) const
+{
+	BPoint offset = ConvertToScreen(BPoint(0, 0));
+	rect.OffsetBy(offset.x, offset.y);
+	return rect;
+}
+
+BRect BView::ConvertFromScreen(BRect rect) const
+{
+	BPoint offset = ConvertToScreen(BPoint(0, 0));
+	rect.OffsetBy(-offset.x, -offset.y);
+	return rect;
 }
 
 void BView::Hide()

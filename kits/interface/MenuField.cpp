@@ -1,0 +1,98 @@
+#include <MenuField.h>
+
+#include <Menu.h>
+#include <MenuItem.h>
+
+#include "ControlLook.h"
+
+#include <cstdlib>
+#include <cstring>
+
+BMenuField::BMenuField(BRect frame, const char* name, const char* label, BMenu* menu,
+	uint32 resizingMode, uint32 flags)
+	: BView(frame, name, resizingMode, flags),
+	  fLabel(label != NULL ? strdup(label) : NULL),
+	  fMenu(menu),
+	  fDivider(0),
+	  fAlign(B_ALIGN_LEFT),
+	  fEnabled(true)
+{
+	SetViewColor(kPanelColor);
+	if (label != NULL && label[0] != '\0')
+		fDivider = static_cast<float>(static_cast<int32>(StringWidth(label) + 5));
+	if (fMenu != NULL)
+		fMenu->fField = this;
+}
+
+BMenuField::~BMenuField()
+{
+	if (fMenu != NULL) {
+		fMenu->fField = NULL;
+		delete fMenu;
+	}
+	free(fLabel);
+}
+
+const char* BMenuField::MenuLabel() const
+{
+	if (fMenu == NULL)
+		return "";
+	if (fMenu->IsLabelFromMarked())
+		if (BMenuItem* marked = fMenu->FindMarked())
+			return marked->Label();
+	return fMenu->Name() != NULL ? fMenu->Name() : "";
+}
+
+void BMenuField::Draw(BRect)
+{
+	BRect bounds = Bounds();
+	if (fLabel != NULL && fDivider > 0) {
+		draw_label(this, fLabel, BRect(bounds.left, bounds.top, fDivider - 1, bounds.bottom),
+			fAlign, fEnabled ? kTextColor : kDisabledTextColor);
+	}
+	// The pop-up's button: a raised box with the shown label and a small triangle.
+	BRect button(fDivider, bounds.top, bounds.right, bounds.bottom);
+	if (!button.IsValid())
+		return;
+	SetHighColor(kDarkColor);
+	StrokeRect(button);
+	button.InsetBy(1, 1);
+	if (button.IsValid()) {
+		draw_raised_frame(this, button);
+		BRect text(button.left + 4, button.top, button.right - 12, button.bottom);
+		draw_label(this, MenuLabel(), text, B_ALIGN_LEFT,
+			fEnabled ? kTextColor : kDisabledTextColor);
+		float middle = (button.top + button.bottom) / 2.0f;
+		SetHighColor(kDarkColor);
+		FillTriangle(BPoint(button.right - 9, middle - 2), BPoint(button.right - 3, middle - 2),
+			BPoint(button.right - 6, middle + 1));
+	}
+	if (IsFocus()) {
+		SetHighColor(kFocusColor);
+		StrokeRect(BRect(fDivider, bounds.top, bounds.right, bounds.bottom));
+	}
+}
+
+void BMenuField::MouseDown(BPoint)
+{
+	// Menus do not open on this display; items are chosen through the scripting interface.
+}
+
+void BMenuField::SetLabel(const char* label)
+{
+	free(fLabel);
+	fLabel = label != NULL ? strdup(label) : NULL;
+	Invalidate();
+}
+
+void BMenuField::SetDivider(float dividingLine)
+{
+	fDivider = dividingLine;
+	Invalidate();
+}
+
+void BMenuField::SetAlignment(alignment label)
+{
+	fAlign = label;
+	Invalidate();
+}
