@@ -43,21 +43,14 @@ public:
 	}
 
 protected:
-	ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) override
+	ssize_t WriteSome(const void* buffer, size_t size) override
 	{
-		const char* bytes = static_cast<const char*>(buffer);
-		size_t done = 0;
-		while (done < size) {
-			ssize_t written = write(fFd, bytes + done, size - done);
-			if (written < 0) {
-				if (errno == EINTR)
-					continue;
-				*error = std::string("cannot write the file: ") + strerror(errno);
-				return status_from_errno(errno);
-			}
-			done += static_cast<size_t>(written);
-		}
-		return static_cast<ssize_t>(size);
+		return write(fFd, buffer, size);
+	}
+
+	std::string DescribeError(int error) const override
+	{
+		return std::string("cannot write the file: ") + strerror(error);
 	}
 
 private:

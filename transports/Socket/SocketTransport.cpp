@@ -79,22 +79,13 @@ public:
 	}
 
 protected:
-	ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) override
+	ssize_t WriteSome(const void* buffer, size_t size) override
 	{
-		const char* bytes = static_cast<const char*>(buffer);
-		size_t done = 0;
-		while (done < size) {
-			ssize_t sent = send(fFd, bytes + done, size - done, MSG_NOSIGNAL);
-			if (sent < 0) {
-				if (errno == EINTR)
-					continue;
-				*error = describe_errno(errno);
-				return status_from_errno(errno);
-			}
-			done += static_cast<size_t>(sent);
-		}
-		return static_cast<ssize_t>(size);
+		// A printer that hung up must give EPIPE, not kill the process with SIGPIPE.
+		return send(fFd, buffer, size, MSG_NOSIGNAL);
 	}
+
+	std::string DescribeError(int error) const override { return describe_errno(error); }
 
 private:
 	int fFd;

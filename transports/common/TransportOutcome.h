@@ -17,7 +17,7 @@ extern const char* const kTransportBytesAttr;
 extern const char* const kTransportErrorAttr;
 extern const char* const kTransportDestinationAttr;
 extern const char* const kTransportAddressAttr;  // "transport_address", set by the print tool
-extern const char* const kJobNameAttr;           // "_spool/Name"-like hint: the job's name
+extern const char* const kJobNameAttr;           // "transport:job_name", set by the print tool
 
 // Reads a string attribute; empty when absent.
 std::string read_string_attr(BNode& node, const char* name);
@@ -51,8 +51,10 @@ public:
 	}
 
 protected:
-	// Writes all of size bytes or returns a negative status with *error set.
-	virtual ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) = 0;
+	// One write(2)-like attempt: the bytes taken, or -1 with errno set.
+	virtual ssize_t WriteSome(const void* buffer, size_t size) = 0;
+	// The first error as the user reads it.
+	virtual std::string DescribeError(int error) const = 0;
 
 private:
 	int64 fBytes = 0;
