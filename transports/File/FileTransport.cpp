@@ -112,15 +112,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 {
 	delete sJob;
 	sJob = new FileJob;
-	std::string folderPath = printer_folder_of(message);
-	if (folderPath.empty() || sJob->folder.SetTo(folderPath.c_str()) != B_OK) {
+	std::string folderPath;
+	std::string address;
+	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
 		delete sJob;
 		sJob = nullptr;
 		return nullptr;
 	}
-	clear_outcome(sJob->folder);
-
-	std::string address = read_string_attr(sJob->folder, kTransportAddressAttr);
 	int fd;
 	if (!address.empty()) {
 		if (address[0] != '/')

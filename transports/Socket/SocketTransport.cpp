@@ -171,15 +171,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 {
 	delete sJob;
 	sJob = new SocketJob;
-	std::string folderPath = printer_folder_of(message);
-	if (folderPath.empty() || sJob->folder.SetTo(folderPath.c_str()) != B_OK) {
+	std::string folderPath;
+	std::string address;
+	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
 		delete sJob;
 		sJob = nullptr;
 		return nullptr;
 	}
-	clear_outcome(sJob->folder);
-
-	std::string address = read_string_attr(sJob->folder, kTransportAddressAttr);
 	std::string host;
 	std::string port;
 	std::string failure;

@@ -58,6 +58,17 @@ std::string printer_folder_of(const BMessage* openMessage)
 	return path;
 }
 
+bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
+	std::string* address)
+{
+	*folderPath = printer_folder_of(openMessage);
+	if (folderPath->empty() || folder->SetTo(folderPath->c_str()) != B_OK)
+		return false;
+	clear_outcome(*folder);
+	*address = read_string_attr(*folder, kTransportAddressAttr);
+	return true;
+}
+
 ssize_t TransportStream::Write(const void* buffer, size_t size)
 {
 	if (!fError.empty())

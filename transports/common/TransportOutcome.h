@@ -33,6 +33,11 @@ status_t record_outcome(BNode& folder, int64 bytes, const std::string& error,
 // The printer folder's path from the transport's open message ("printer_file").
 std::string printer_folder_of(const BMessage* openMessage);
 
+// What every transport does first: opens the printer folder named by the open message,
+// clears the outcome of the last job, and reads the folder's "transport_address".
+bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
+	std::string* address);
+
 // A transport's stream: keeps the byte count and the first error; once a write failed, every
 // further write fails at once and nothing more reaches the destination.
 class TransportStream : public BDataIO {
