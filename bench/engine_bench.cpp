@@ -1,8 +1,14 @@
 // The band encoders behind DrawBandColor and DrawBandBW, on a US Letter band at 300 dots per
 // inch (SpoolWidth 320), in time per dot: a white band, a photo-like band and a black band.
-// Arguments 0, 1, 2 are white, photo and black.
+// Arguments 0, 1, 2 are white, photo and black. Then a whole US Letter page through DoJob.
+#include <Bitmap.h>
 #include <DataIO.h>
+#include <File.h>
+#include <JobSettings.h>
+#include <Message.h>
 #include <OutputBuffer.h>
+#include <Picture.h>
+#include <View.h>
 
 #include "EngineInternal.h"
 #include "TessaryPrint.h"
@@ -10,6 +16,9 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstring>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,22 +84,6 @@ void encode_band(benchmark::State& state)
 BENCHMARK(encode_band<encode_band_color>)->Name("encode_band_color")->DenseRange(0, 2);
 BENCHMARK(encode_band<encode_band_bw>)->Name("encode_band_bw")->DenseRange(0, 2);
 
-
-#if __has_include(<Bitmap.h>) && __has_include(<View.h>) && __has_include(<Picture.h>) \
-	&& __has_include(<Message.h>) && __has_include(<JobSettings.h>)
-
-#include <Bitmap.h>
-#include <File.h>
-#include <JobSettings.h>
-#include <Message.h>
-#include <Picture.h>
-#include <View.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -181,5 +174,3 @@ void print_letter_page(benchmark::State& state)
 
 BENCHMARK(print_letter_page)->Name("DoJob_letter_300")->DenseRange(0, 1)
 	->Unit(benchmark::kMillisecond);
-
-#endif

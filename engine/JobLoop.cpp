@@ -73,7 +73,7 @@ void render_band(int32 band, const page_pictures& pictures)
 	band_view->ConstrainClippingRegion(NULL);
 	band_view->FillRect(band_view->Bounds());
 
-	float offset = 100 * band / factor;
+	float offset = 100.0f * band / factor;
 	for (int32 i = 0; i < pictures.count; i++) {
 		if (!pictures.picture[i])
 			continue;

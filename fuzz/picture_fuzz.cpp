@@ -1,9 +1,13 @@
-// Fuzz target: unflatten a picture from raw bytes and play it, sub-pictures included.
-//
-// The ops object reads every byte the player hands out, so the sanitizers see any read
-// past a payload. Built as a libFuzzer target with TESSARY_FUZZ; the test build includes
+// Fuzz target: unflatten a picture from raw bytes and play it, sub-pictures included: once
+// into an object that reads every byte the player hands out (so the sanitizers see any read
+// past a payload), and once into a small 16-bit band the way the band renderer draws it
+// (scale 4, shifted origin, clipped to the picture's rectangle). Built as a libFuzzer target with TESSARY_FUZZ; the test build includes
 // this file with TESSARY_FUZZ_REPLAY defined and calls picture_fuzz_one_input directly.
+#include <Bitmap.h>
 #include <DataIO.h>
+#include <Picture.h>
+#include <Region.h>
+#include <View.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -89,6 +93,31 @@ int picture_fuzz_one_input(const uint8_t* data, size_t size)
 		return 0;
 	TouchingOps ops;
 	picture.Play(ops, nullptr, kFuzzBudget);
+
+#ifndef TESSARY_FUZZ_NO_BAND
+	// The same bytes through the public picture and a band view, as a page is printed.
+	static BBitmap* band = [] {
+		auto* bitmap = new BBitmap(BRect(0, 0, 64, 25), B_RGB16_BIG, true);
+		bitmap->AddChild(new BView(bitmap->Bounds(), "band", B_FOLLOW_ALL_SIDES, B_WILL_DRAW));
+		return bitmap;
+	}();
+	BMemoryIO again(data, size);
+	BPicture public_picture;
+	if (public_picture.Unflatten(&again) == B_OK) {
+		BView* view = band->ChildAt(0);
+		band->Lock();
+		view->ForceFontAliasing(true);
+		view->SetScale(4);
+		view->SetHighColor(255, 255, 255, 255);
+		view->ConstrainClippingRegion(nullptr);
+		view->FillRect(view->Bounds());
+		BRegion clip(BRect(2, -3, 14, 9));
+		view->ConstrainClippingRegion(&clip);
+		view->DrawPicture(&public_picture, BPoint(2, -3));
+		view->Sync();
+		band->Unlock();
+	}
+#endif
 	return 0;
 }
 

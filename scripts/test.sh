@@ -11,3 +11,6 @@ cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+
+# The threaded kits once more under ThreadSanitizer.
+bash scripts/test-tsan.sh

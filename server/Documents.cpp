@@ -514,7 +514,7 @@ void draw_test_page(Canvas& canvas, const std::string& caption, const BBitmap* b
 	view->SetHighColor(make_color(220, 0, 120));
 	view->FillEllipse(canvas.R(500, 470, 580, 530));
 	view->SetHighColor(make_color(0, 160, 80));
-	view->StrokeArc(canvas.P(540, 580), canvas.S(36), canvas.S(36), 30, 240);
+	view->StrokeArc(canvas.P(540, 562), canvas.S(30), canvas.S(30), 30, 240);
 	BPoint star[10];
 	for (int i = 0; i < 10; i++) {
 		double angle = -M_PI / 2 + i * M_PI / 5;

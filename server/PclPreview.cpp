@@ -228,31 +228,23 @@ bool decode_stream(const uint8_t* data, size_t length,
 	return decoder.Run();
 }
 
-bool write_png(const Page& page, const std::string& path, std::string* error)
+namespace {
+
+// libpng reports errors by longjmp; this function keeps no locals that change after its
+// setjmp, so nothing it holds can be clobbered.
+bool write_png_rows(FILE* file, const Page& page, int width, int height, png_byte* row)
 {
-	FILE* file = fopen(path.c_str(), "wb");
-	if (file == nullptr) {
-		*error = "cannot create " + path + ": " + strerror(errno);
-		return false;
-	}
 	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
 	png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
 	if (png == nullptr || info == nullptr) {
 		png_destroy_write_struct(&png, nullptr);
-		fclose(file);
-		*error = "out of memory";
 		return false;
 	}
-	std::vector<png_byte> row(static_cast<size_t>(page.width) * 3);
 	if (setjmp(png_jmpbuf(png))) {
 		png_destroy_write_struct(&png, &info);
-		fclose(file);
-		*error = "cannot write " + path;
 		return false;
 	}
 	png_init_io(png, file);
-	int width = page.width > 0 ? page.width : 1;
-	int height = page.rows > 0 ? page.rows : 1;
 	png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
 		8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
 		PNG_FILTER_TYPE_DEFAULT);
@@ -262,10 +254,9 @@ bool write_png(const Page& page, const std::string& path, std::string* error)
 	}
 	png_set_compression_level(png, 3);
 	png_write_info(png, info);
-	row.resize(static_cast<size_t>(width) * 3);
 	for (int y = 0; y < height; y++) {
 		if (y >= page.rows || page.width == 0) {
-			std::fill(row.begin(), row.end(), 255);
+			memset(row, 255, static_cast<size_t>(width) * 3);
 		} else {
 			const uint8_t* inks = page.inks.data() + static_cast<size_t>(y) * page.width;
 			for (int x = 0; x < page.width; x++) {
@@ -280,12 +271,28 @@ bool write_png(const Page& page, const std::string& path, std::string* error)
 				pixel[2] = (ink & kYellowInk) ? 0 : 255;
 			}
 		}
-		png_write_row(png, row.data());
+		png_write_row(png, row);
 	}
 	png_write_end(png, nullptr);
 	png_destroy_write_struct(&png, &info);
-	if (fclose(file) != 0) {
-		*error = "cannot write " + path + ": " + strerror(errno);
+	return true;
+}
+
+}  // namespace
+
+bool write_png(const Page& page, const std::string& path, std::string* error)
+{
+	int width = page.width > 0 ? page.width : 1;
+	int height = page.rows > 0 ? page.rows : 1;
+	std::vector<png_byte> row(static_cast<size_t>(width) * 3);
+	FILE* file = fopen(path.c_str(), "wb");
+	if (file == nullptr) {
+		*error = "cannot create " + path + ": " + strerror(errno);
+		return false;
+	}
+	bool written = write_png_rows(file, page, width, height, row.data());
+	if (fclose(file) != 0 || !written) {
+		*error = "cannot write " + path + (written ? std::string(": ") + strerror(errno) : "");
 		return false;
 	}
 	return true;

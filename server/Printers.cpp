@@ -3,6 +3,7 @@
 #include "DriverAddOn.h"
 #include "Paths.h"
 #include "SettingsStore.h"
+#include "TransportOutcome.h"
 
 #include <Node.h>
 #include <TypeConstants.h>
@@ -18,19 +19,6 @@ namespace fs = std::filesystem;
 namespace server {
 
 namespace {
-
-std::string read_string(BNode& node, const char* name)
-{
-	attr_info info;
-	if (node.GetAttrInfo(name, &info) != B_OK || info.size <= 0 || info.size > 64 * 1024)
-		return std::string();
-	std::vector<char> buffer(static_cast<size_t>(info.size) + 1, '\0');
-	ssize_t read = node.ReadAttr(name, B_STRING_TYPE, 0, buffer.data(),
-		static_cast<size_t>(info.size));
-	if (read <= 0)
-		return std::string();
-	return std::string(buffer.data());
-}
 
 status_t write_string(BNode& node, const char* name, const std::string& value)
 {
@@ -140,9 +128,9 @@ bool find_printer(const std::string& name, PrinterInfo* info, std::string* error
 	}
 	BNode node(folder.c_str());
 	info->name = name;
-	info->transport = read_string(node, "transport");
-	info->address = read_string(node, "transport_address");
-	info->comments = read_string(node, "Comments");
+	info->transport = read_string_attr(node, "transport");
+	info->address = read_string_attr(node, "transport_address");
+	info->comments = read_string_attr(node, "Comments");
 	return true;
 }
 

@@ -322,3 +322,88 @@ TEST_F(JobLoop, PictureThatDoesNotUnflattenDrawsNothing)
 	EXPECT_EQ(rows[0], std::string(1, '\0'));
 	EXPECT_EQ(rows[1], "\xFF");
 }
+
+
+// One picture that fills more than its 10 x 10 rectangle, placed at page unit (0, 30), and
+// one placed below the page: at each resolution exactly the dots of the 10 x 10 square at
+// (0, 30) come out black, shifted into the band that holds them.
+TEST_F(JobLoop, PicturesLandWhereTheBandArithmeticSaysAtEveryResolution)
+{
+	std::string picture = black_fill_picture(BRect(0, 0, 15, 15));
+	for (int32 xres : {300, 150, 75}) {
+		SCOPED_TRACE(xres);
+		SetUp();
+		int32 factor_value = xres / 75;
+		std::string spool = SpoolBuilder()
+			.FileHeader(1)
+			.Raw(flattened_settings(BRect(0, 0, 15, 199), xres, 1, 1))
+			.PageHeader(2)
+			.Picture(0, 30, 0, 0, 9, 9, picture)
+			.Picture(0, 400, 0, 0, 9, 9, picture)
+			.EndPage()
+			.Bytes();
+		std::string bytes = Print(spool);
+		size_t header = xres == 75 ? 23 : 24;
+		int32 width = 2 * factor_value;  // SpoolWidth: 16 units at factor dots each
+		std::vector<std::string> rows = BWRows(bytes, header, width);
+		ASSERT_EQ(rows.size(), size_t(2 * factor_value * 100));
+
+		int32 first = 30 * factor_value;
+		int32 last = 40 * factor_value - 1;
+		int32 dots = 10 * factor_value;
+		for (int32 r = 0; r < (int32)rows.size(); r++) {
+			std::string expected(width, '\0');
+			if (r >= first && r <= last) {
+				for (int32 x = 0; x < dots; x++)
+					expected[x / 8] |= (char)(0x80 >> (x % 8));
+			}
+			ASSERT_EQ(rows[r], expected) << "row " << r;
+		}
+	}
+}
+
+
+// A three-page job cut at every record boundary, and one byte into every record: only the
+// pages whose records are all in the file are sent, each exactly as in the whole job.
+TEST_F(JobLoop, SpoolCutAtEveryRecordBoundarySendsTheWholePagesOnly)
+{
+	std::string settings = flattened_settings(BRect(0, 0, 7, 99), 75, 1, 1);
+	std::string picture = black_fill_picture(BRect(0, 0, 3, 3));
+	SpoolBuilder builder;
+	builder.FileHeader(3).Raw(settings);
+	std::vector<size_t> boundaries = {28, builder.Bytes().size()};
+	std::vector<size_t> page_ends;
+	for (int32 page = 0; page < 3; page++) {
+		builder.PageHeader(2);
+		boundaries.push_back(builder.Bytes().size());
+		for (int32 i = 0; i < 2; i++) {
+			builder.Picture(0, (float)page, 0, 0, 3, 3, picture);
+			boundaries.push_back(builder.Bytes().size() - picture.size());  // after the place
+			boundaries.push_back(builder.Bytes().size());
+		}
+		builder.EndPage();
+		page_ends.push_back(builder.Bytes().size());
+	}
+	const std::string whole = builder.Bytes();
+	const size_t page_bytes = 23 + 100 * 6 + 1;
+	std::string full_output = Print(whole);
+	ASSERT_EQ(full_output.size(), 3 * page_bytes);
+
+	for (size_t boundary : boundaries) {
+		for (size_t cut : {boundary, boundary + 1}) {
+			if (cut >= whole.size())
+				continue;
+			SCOPED_TRACE(cut);
+			SetUp();
+			std::string output = Print(whole.substr(0, cut));
+			if (cut < 28 + settings.size()) {
+				EXPECT_TRUE(fStream.writes.empty());  // refused before any output
+				continue;
+			}
+			size_t whole_pages = 0;
+			while (whole_pages < page_ends.size() && page_ends[whole_pages] <= cut)
+				whole_pages++;
+			EXPECT_EQ(output, full_output.substr(0, whole_pages * page_bytes));
+		}
+	}
+}

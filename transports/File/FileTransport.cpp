@@ -43,21 +43,14 @@ public:
 	}
 
 protected:
-	ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) override
+	ssize_t WriteSome(const void* buffer, size_t size) override
 	{
-		const char* bytes = static_cast<const char*>(buffer);
-		size_t done = 0;
-		while (done < size) {
-			ssize_t written = write(fFd, bytes + done, size - done);
-			if (written < 0) {
-				if (errno == EINTR)
-					continue;
-				*error = std::string("cannot write the file: ") + strerror(errno);
-				return status_from_errno(errno);
-			}
-			done += static_cast<size_t>(written);
-		}
-		return static_cast<ssize_t>(size);
+		return write(fFd, buffer, size);
+	}
+
+	std::string DescribeError(int error) const override
+	{
+		return std::string("cannot write the file: ") + strerror(error);
 	}
 
 private:
@@ -119,15 +112,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 {
 	delete sJob;
 	sJob = new FileJob;
-	std::string folderPath = printer_folder_of(message);
-	if (folderPath.empty() || sJob->folder.SetTo(folderPath.c_str()) != B_OK) {
+	std::string folderPath;
+	std::string address;
+	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
 		delete sJob;
 		sJob = nullptr;
 		return nullptr;
 	}
-	clear_outcome(sJob->folder);
-
-	std::string address = read_string_attr(sJob->folder, kTransportAddressAttr);
 	int fd;
 	if (!address.empty()) {
 		if (address[0] != '/')

@@ -79,22 +79,13 @@ public:
 	}
 
 protected:
-	ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) override
+	ssize_t WriteSome(const void* buffer, size_t size) override
 	{
-		const char* bytes = static_cast<const char*>(buffer);
-		size_t done = 0;
-		while (done < size) {
-			ssize_t sent = send(fFd, bytes + done, size - done, MSG_NOSIGNAL);
-			if (sent < 0) {
-				if (errno == EINTR)
-					continue;
-				*error = describe_errno(errno);
-				return status_from_errno(errno);
-			}
-			done += static_cast<size_t>(sent);
-		}
-		return static_cast<ssize_t>(size);
+		// A printer that hung up must give EPIPE, not kill the process with SIGPIPE.
+		return send(fFd, buffer, size, MSG_NOSIGNAL);
 	}
+
+	std::string DescribeError(int error) const override { return describe_errno(error); }
 
 private:
 	int fFd;
@@ -180,15 +171,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 {
 	delete sJob;
 	sJob = new SocketJob;
-	std::string folderPath = printer_folder_of(message);
-	if (folderPath.empty() || sJob->folder.SetTo(folderPath.c_str()) != B_OK) {
+	std::string folderPath;
+	std::string address;
+	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
 		delete sJob;
 		sJob = nullptr;
 		return nullptr;
 	}
-	clear_outcome(sJob->folder);
-
-	std::string address = read_string_attr(sJob->folder, kTransportAddressAttr);
 	std::string host;
 	std::string port;
 	std::string failure;

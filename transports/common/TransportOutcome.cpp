@@ -3,6 +3,7 @@
 #include <TypeConstants.h>
 #include <fs_attr.h>
 
+#include <cerrno>
 #include <vector>
 
 const char* const kTransportBytesAttr = "transport:bytes";
@@ -57,18 +58,35 @@ std::string printer_folder_of(const BMessage* openMessage)
 	return path;
 }
 
+bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
+	std::string* address)
+{
+	*folderPath = printer_folder_of(openMessage);
+	if (folderPath->empty() || folder->SetTo(folderPath->c_str()) != B_OK)
+		return false;
+	clear_outcome(*folder);
+	*address = read_string_attr(*folder, kTransportAddressAttr);
+	return true;
+}
+
 ssize_t TransportStream::Write(const void* buffer, size_t size)
 {
 	if (!fError.empty())
 		return B_IO_ERROR;
-	if (size == 0)
-		return 0;
-	std::string error;
-	ssize_t result = DeliverAll(buffer, size, &error);
-	if (result < 0) {
-		SetError(error.empty() ? "write failed" : error);
-		return result;
+	const char* bytes = static_cast<const char*>(buffer);
+	size_t done = 0;
+	while (done < size) {
+		ssize_t written = WriteSome(bytes + done, size - done);
+		if (written < 0) {
+			if (errno == EINTR)
+				continue;
+			int error = errno;
+			fBytes += static_cast<int64>(done);
+			SetError(DescribeError(error));
+			return status_from_errno(error);
+		}
+		done += static_cast<size_t>(written);
 	}
-	fBytes += result;
-	return result;
+	fBytes += static_cast<int64>(size);
+	return static_cast<ssize_t>(size);
 }

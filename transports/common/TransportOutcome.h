@@ -17,7 +17,7 @@ extern const char* const kTransportBytesAttr;
 extern const char* const kTransportErrorAttr;
 extern const char* const kTransportDestinationAttr;
 extern const char* const kTransportAddressAttr;  // "transport_address", set by the print tool
-extern const char* const kJobNameAttr;           // "_spool/Name"-like hint: the job's name
+extern const char* const kJobNameAttr;           // "transport:job_name", set by the print tool
 
 // Reads a string attribute; empty when absent.
 std::string read_string_attr(BNode& node, const char* name);
@@ -32,6 +32,11 @@ status_t record_outcome(BNode& folder, int64 bytes, const std::string& error,
 
 // The printer folder's path from the transport's open message ("printer_file").
 std::string printer_folder_of(const BMessage* openMessage);
+
+// What every transport does first: opens the printer folder named by the open message,
+// clears the outcome of the last job, and reads the folder's "transport_address".
+bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
+	std::string* address);
 
 // A transport's stream: keeps the byte count and the first error; once a write failed, every
 // further write fails at once and nothing more reaches the destination.
@@ -51,8 +56,10 @@ public:
 	}
 
 protected:
-	// Writes all of size bytes or returns a negative status with *error set.
-	virtual ssize_t DeliverAll(const void* buffer, size_t size, std::string* error) = 0;
+	// One write(2)-like attempt: the bytes taken, or -1 with errno set.
+	virtual ssize_t WriteSome(const void* buffer, size_t size) = 0;
+	// The first error as the user reads it.
+	virtual std::string DescribeError(int error) const = 0;
 
 private:
 	int64 fBytes = 0;
