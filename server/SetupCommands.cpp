@@ -176,14 +176,17 @@ public:
 		return true;
 	}
 
+	// Controls' own messages, which input made the window post to itself (a committed
+	// field, a clicked box), are handled in a second round after the input; reading a box
+	// waits for that round too.
 	bool SetBox(const char* box, bool on, std::string* error)
 	{
 		int32 value = 0;
-		status_t status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
+		status_t status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
+		if (status == B_OK)
+			status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
 		if (status == B_OK && (value != 0) != on) {
 			status = ScriptedDisplay::Click(fWindow, box);
-			// The box's own message, which the click made the window post to itself, is
-			// handled in a second round.
 			if (status == B_OK)
 				status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
 			if (status == B_OK)
@@ -198,12 +201,6 @@ public:
 		return true;
 	}
 
-	bool Value(const char* view, int32* value, std::string* error)
-	{
-		status_t status = ScriptedDisplay::GetValue(fWindow, view, value, kStepTimeout);
-		return status == B_OK || _Failed(std::string("cannot read ") + view, status, error);
-	}
-
 	bool Screenshot(const std::string& folder, const char* file, std::string* path,
 		std::string* error)
 	{
@@ -214,7 +211,10 @@ public:
 			return false;
 		}
 		*path = (fs::path(folder) / file).string();
-		status_t status = ScriptedDisplay::Screenshot(fWindow, path->c_str(), kStepTimeout);
+		// The picture shows what the controls' own messages have done as well.
+		status_t status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
+		if (status == B_OK)
+			status = ScriptedDisplay::Screenshot(fWindow, path->c_str(), kStepTimeout);
 		return status == B_OK || _Failed("cannot write " + *path, status, error);
 	}
 
