@@ -22,7 +22,7 @@ BLooper::BLooper(const char* name, int32 priority, int32 portCapacity)
 	  fPort(std::make_shared<LooperPort>(
 		  portCapacity > 0 ? portCapacity : B_LOOPER_PORT_DEFAULT_CAPACITY)),
 	  fInitPriority(priority), fThreadName{}, fThreadNameSet(false),
-	  fPreferred(nullptr), fCurrentMessage(nullptr)
+	  fPreferred(nullptr), fCurrentMessage(nullptr), fBatchWaiting(0)
 {
 	// Created locked, so the creating thread may set the looper up undisturbed; Run()
 	// releases it.
@@ -100,7 +100,7 @@ BMessageQueue* BLooper::MessageQueue() const
 
 bool BLooper::IsMessageWaiting() const
 {
-	return !fPort->queue.IsEmpty();
+	return fBatchWaiting > 0 || !fPort->queue.IsEmpty();
 }
 
 // --- Dispatching -------------------------------------------------------------
@@ -147,6 +147,7 @@ void BLooper::_Loop()
 		while (!batch.empty()) {
 			Entry entry = std::move(batch.front());
 			batch.pop_front();
+			fBatchWaiting = batch.size();
 			// Cannot fail: only this thread deletes a running looper.
 			(void)Lock();
 			if (entry.quitOrder)

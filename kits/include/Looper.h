@@ -24,6 +24,8 @@
 #include <AppDefs.h>
 #include <Handler.h>
 #include <MessageQueue.h>
+
+#include <atomic>
 #include <OS.h>
 
 #include <memory>
@@ -61,6 +63,8 @@ public:
 	// Takes the current message; the caller then owns it.
 	BMessage* DetachCurrentMessage();
 	BMessageQueue* MessageQueue() const;
+	// True when messages wait for dispatch: in the queue, or taken from it with the message
+	// being dispatched and not dispatched yet.
 	bool IsMessageWaiting() const;
 
 	// The looper is its own first handler.
@@ -122,4 +126,6 @@ private:
 	std::vector<BMessageFilter*> fCommonFilters;
 	BHandler* fPreferred;
 	BMessage* fCurrentMessage;
+	// Messages of the batch in hand not dispatched yet; written by the looper's thread.
+	std::atomic<size_t> fBatchWaiting;
 };

@@ -425,6 +425,19 @@ void BWindow::DispatchMessage(BMessage* message, BHandler* handler)
 			_HandleMouse(message);
 			break;
 		case _DISPLAY_SYNC_: {
+			// Messages that the input before the marker made controls post (a check box's,
+			// a committed text field's) wait behind it: go round once more until nothing
+			// waits, so a synced window has handled them too. The rounds are bounded in
+			// case something keeps posting.
+			int32 rounds = 0;
+			message->FindInt32("rounds", &rounds);
+			if (IsMessageWaiting() && rounds < 64) {
+				BMessage again(*message);
+				again.RemoveName("rounds");
+				again.AddInt32("rounds", rounds + 1);
+				if (PostMessage(&again, this) == B_OK)
+					break;
+			}
 			int64 sync = 0;
 			if (message->FindInt64("sync", &sync) == B_OK && fToken != 0)
 				display_backend()->WindowSynced(fToken, sync);

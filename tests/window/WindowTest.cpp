@@ -408,3 +408,15 @@ TEST(WindowLifecycle, WindowDeletedBeforeShowAndHiddenWindowsAreNotFound)
 }
 
 }  // namespace
+
+
+// A synced window has also handled what the input before the sync made its controls post:
+// the check box's own message comes right after the click, behind the sync marker.
+TEST_F(WindowTest, SyncWaitsForTheMessagesControlsPostInTurn)
+{
+	for (size_t clicks = 1; clicks <= 20; clicks++) {
+		ASSERT_EQ(ScriptedDisplay::Click(fToken, "Check"), B_OK);
+		ASSERT_EQ(ScriptedDisplay::Sync(fToken), B_OK);
+		ASSERT_EQ(fLog.Count(), clicks);
+	}
+}
