@@ -176,19 +176,14 @@ public:
 		return true;
 	}
 
-	// Controls' own messages, which input made the window post to itself (a committed
-	// field, a clicked box), are handled in a second round after the input; reading a box
-	// waits for that round too.
+	// Reading a box waits until the window has handled the input before it and what that
+	// input made the controls post (a committed field, a clicked box).
 	bool SetBox(const char* box, bool on, std::string* error)
 	{
 		int32 value = 0;
-		status_t status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
-		if (status == B_OK)
-			status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
+		status_t status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
 		if (status == B_OK && (value != 0) != on) {
 			status = ScriptedDisplay::Click(fWindow, box);
-			if (status == B_OK)
-				status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
 			if (status == B_OK)
 				status = ScriptedDisplay::GetValue(fWindow, box, &value, kStepTimeout);
 		}
@@ -211,10 +206,8 @@ public:
 			return false;
 		}
 		*path = (fs::path(folder) / file).string();
-		// The picture shows what the controls' own messages have done as well.
-		status_t status = ScriptedDisplay::Sync(fWindow, kStepTimeout);
-		if (status == B_OK)
-			status = ScriptedDisplay::Screenshot(fWindow, path->c_str(), kStepTimeout);
+		// Like every reading call, the screenshot waits for the controls' own messages too.
+		status_t status = ScriptedDisplay::Screenshot(fWindow, path->c_str(), kStepTimeout);
 		return status == B_OK || _Failed("cannot write " + *path, status, error);
 	}
 

@@ -2,6 +2,9 @@
 
 #include "PageSetupInterface.h"
 
+#include <InterfaceDefs.h>
+#include <Message.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -113,4 +116,34 @@ int32 resolution_for_quality(bool present, int8 quality)
 	if (!present || quality < 0 || quality > 2)
 		return kDotsPerInch[0];
 	return kDotsPerInch[quality];
+}
+
+// Key filters
+
+bool number_key_passes(const BMessage* message, int8* key)
+{
+	*key = 0;
+	int32 modifiers = 0;
+	(void)message->FindInt32("modifiers", &modifiers);  // none when missing
+	if ((modifiers & B_COMMAND_KEY) != 0)
+		return true;
+	const char* bytes = nullptr;
+	if (message->FindString("bytes", &bytes) != B_OK || bytes == nullptr)
+		return true;
+
+	*key = static_cast<int8>(bytes[0]);
+	if (*key >= '0' && *key <= '9')
+		return true;
+	switch (*key) {
+		case B_BACKSPACE:
+		case B_TAB:
+		case B_ENTER:
+		case B_LEFT_ARROW:
+		case B_RIGHT_ARROW:
+		case B_UP_ARROW:
+		case B_DOWN_ARROW:
+			return true;
+		default:
+			return false;
+	}
 }

@@ -9,6 +9,16 @@
 
 #include <string>
 
+class BMessage;
+
+// Key filters
+
+// The rule both dialogs' key filters share for a B_KEY_DOWN message: true when the key goes
+// through — any Command-key combination, a message without "bytes", a digit, backspace, tab,
+// enter or an arrow key. Otherwise false, with the first byte of "bytes" (signed, so every
+// character beyond ASCII is negative) in *key for the filter to decide on.
+bool number_key_passes(const BMessage* message, int8* key);
+
 // Page setup
 
 // Rows of the paper table: 0 to 5 are the fixed sizes, 6 is "Other".

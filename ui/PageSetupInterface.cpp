@@ -146,30 +146,9 @@ void PageView::Draw(BRect)
 
 filter_result SetupKeyFilter(BMessage* message, BHandler** target, BMessageFilter*)
 {
-	int32 modifiers = 0;
-	(void)message->FindInt32("modifiers", &modifiers);  // none when missing
-	if ((modifiers & B_COMMAND_KEY) != 0)
+	int8 key;
+	if (number_key_passes(message, &key))
 		return B_DISPATCH_MESSAGE;
-	const char* bytes = nullptr;
-	if (message->FindString("bytes", &bytes) != B_OK || bytes == nullptr)
-		return B_DISPATCH_MESSAGE;
-
-	// Signed on purpose: the bytes of every character beyond ASCII are negative here.
-	int8 key = static_cast<int8>(bytes[0]);
-	if (key >= '0' && key <= '9')
-		return B_DISPATCH_MESSAGE;
-	switch (key) {
-		case B_BACKSPACE:
-		case B_TAB:
-		case B_ENTER:
-		case B_LEFT_ARROW:
-		case B_RIGHT_ARROW:
-		case B_UP_ARROW:
-		case B_DOWN_ARROW:
-			return B_DISPATCH_MESSAGE;
-		default:
-			break;
-	}
 	if (key != '.')
 		return B_SKIP_MESSAGE;
 

@@ -87,12 +87,10 @@ inline window_token find_window(const char* title, int32 index = 0)
 	return window;
 }
 
-// The display's reading calls wait for the input posted before them; a control's message
-// that the input made the window post to itself may still be queued behind that. Handling a
-// second round settles it.
+// Waits until the window has handled the input posted so far, and what that input made its
+// controls post in turn.
 inline void settle(window_token window)
 {
-	EXPECT_EQ(ScriptedDisplay::Sync(window, kStepTimeout), B_OK);
 	EXPECT_EQ(ScriptedDisplay::Sync(window, kStepTimeout), B_OK);
 }
 
