@@ -1,7 +1,8 @@
 // The job loop: DoJob reads the spool file's header and settings and sets up the band;
 // print_page renders every page band by band into the band bitmap and hands each band to an
-// encoder. Entry points and job-wide values keep their established names; local functions
-// are snake_case.
+// encoder, once per copy, each copy a page of the stream from its header to its form feed.
+// Entry points and job-wide values keep their established names; local functions are
+// snake_case.
 //
 // A job that cannot be printed as asked (settings without "xres", "copies" or "BWMode", an
 // "xres" below 75, a page too wide or empty, no memory for the band) is refused before any
@@ -162,25 +163,27 @@ void print_page(BFile* spool_file, int copies, int bw)
 		next_page = file_size;
 	spool_file->Seek(next_page, SEEK_SET);
 
-	send_page_header(bw != 0);
-
-	// Bands of every copy
+	// Every copy is a sheet of its own: page header, bands, form feed. Without copies the
+	// page is its header and form feed alone.
 	band_bmp->Lock();
 	band_view->ForceFontAliasing(true);
 	band_view->SetScale(factor);
 	band_view->SetHighColor(255, 255, 255, 255);
-	for (; copies > 0 && !job_failed; copies--) {
-		for (int32 band = 0; band < band_num && !job_failed; band++) {
+	int sheets = copies > 0 ? copies : 1;
+	int32 bands = copies > 0 ? band_num : 0;
+	for (int sheet = 0; sheet < sheets && !job_failed; sheet++) {
+		send_page_header(bw != 0);
+		for (int32 band = 0; band < bands && !job_failed; band++) {
 			render_band(band, *pictures);
 			if (bw != 0)
 				DrawBandBW();
 			else
 				DrawBandColor();
 		}
+		// A job stopped inside a sheet sends nothing more, not even the form feed.
+		if (!job_failed)
+			send_form_feed();
 	}
-	// A job stopped inside the page sends nothing more, not even the form feed.
-	if (!job_failed)
-		send_form_feed();
 	band_bmp->Unlock();
 }
 
