@@ -31,6 +31,10 @@ void SendToOutput(char* data, int length)
 	if (data == nullptr && length == 0) {
 		write_block(buf, pos);
 		pos = 0;
+		// A stream that gathers writes into larger ones hands over what it holds now, so a
+		// failure of the job's last bytes is known before the job is called complete.
+		if (!failed && stream->Flush() != B_OK)
+			failed = true;
 		return;
 	}
 	if (length <= 0)

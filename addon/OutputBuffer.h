@@ -12,7 +12,8 @@
 extern BDataIO* stream;
 
 // Appends `length` bytes from `data`. SendToOutput(NULL, 0) is the flush: it writes what is
-// held (also when that is nothing) in one Write call and empties the buffer.
+// held (also when that is nothing) in one Write call, empties the buffer and flushes the
+// stream.
 void SendToOutput(char* data, int length);
 
 // Appends the characters of a NUL-terminated command string, without the NUL.

@@ -169,7 +169,8 @@ status_t write_int32(BDataIO* stream, int32 value)
 
 // True when the stream is seekable and holds fewer than needed bytes after its position;
 // lets a huge declared size fail before anything is allocated for it.
-bool stream_is_shorter_than(BDataIO* stream, uint64 needed)
+// The bytes left in a stream that knows its size and position; false for other streams.
+bool bytes_left_in(BDataIO* stream, uint64* left)
 {
 	auto* positionIO = dynamic_cast<BPositionIO*>(stream);
 	if (positionIO == nullptr)
@@ -178,7 +179,22 @@ bool stream_is_shorter_than(BDataIO* stream, uint64 needed)
 	off_t position = positionIO->Position();
 	if (position < 0 || positionIO->GetSize(&size) != B_OK || size < position)
 		return false;
-	return needed > static_cast<uint64>(size - position);
+	*left = static_cast<uint64>(size - position);
+	return true;
+}
+
+
+bool stream_is_shorter_than(BDataIO* stream, uint64 needed)
+{
+	uint64 left;
+	return bytes_left_in(stream, &left) && needed > left;
+}
+
+
+bool stream_has_at_least(BDataIO* stream, uint64 needed)
+{
+	uint64 left;
+	return bytes_left_in(stream, &left) && needed <= left;
 }
 
 
@@ -373,16 +389,19 @@ status_t PictureData::_Unflatten(BDataIO* stream, int32 depth)
 			return status;
 	}
 
-	// Op data, read in chunks for streams whose length is not known
+	// Op data. From a stream that holds it all (a file), in one read into memory of its size;
+	// from others in chunks, so that a size the stream cannot back allocates little.
 	int32 size;
 	status = read_int32(stream, &size);
 	if (status != B_OK)
 		return status;
 	if (size < 0 || stream_is_shorter_than(stream, static_cast<uint64>(size)))
 		return B_BAD_DATA;
+	size_t chunkSize = stream_has_at_least(stream, static_cast<uint64>(size))
+		? static_cast<size_t>(size) : kReadChunk;
 	size_t done = 0;
 	while (done < static_cast<size_t>(size)) {
-		size_t chunk = std::min(kReadChunk, static_cast<size_t>(size) - done);
+		size_t chunk = std::min(chunkSize, static_cast<size_t>(size) - done);
 		fOps.resize(done + chunk);
 		status = stream->ReadExactly(fOps.data() + done, chunk);
 		if (status != B_OK)

@@ -145,11 +145,14 @@ protected:
 
 	// Runs the built tessary command; returns its exit status and what it wrote to stderr
 	// (and to stdout, when asked).
-	int RunTool(const std::string& arguments, std::string* errors, std::string* output = nullptr)
+	// `shell` runs first in the same shell (limits, signal dispositions).
+	int RunTool(const std::string& arguments, std::string* errors, std::string* output = nullptr,
+		const std::string& shell = "")
 	{
 		std::string errorsPath = fRoot.Sub("stderr.txt");
 		std::string outputPath = fRoot.Sub("stdout.txt");
-		std::string command = std::string(TESSARY_BUILD_DIR) + "/server/tessary " + arguments
+		std::string command = shell + std::string(TESSARY_BUILD_DIR) + "/server/tessary "
+			+ arguments
 			+ " >" + outputPath + " 2>" + errorsPath;
 		int status = system(command.c_str());
 		std::ifstream file(errorsPath);
@@ -466,6 +469,42 @@ TEST_F(PrintTool, BrokenJobsFailInOneLineAndLeaveTheLastGoodFileAsItWas)
 	EXPECT_EQ(output.rfind("printed 3 pages on Desk: ", 0), 0u) << output;
 	EXPECT_EQ(decode_pages(read_file(target)).size(), 3u);
 	EXPECT_EQ(OthersIn(folder, "out.pcl"), std::vector<std::string>{fs::path(live).filename()});
+}
+
+// The File transport hands the disk large chunks and the rest when the job ends: a disk that
+// takes no more (here a file size limit) fails the job whether it stops a chunk in the middle
+// of the job or the last bytes, and the old file stays.
+TEST_F(PrintTool, FileThatCannotTakeTheWholeJobFailsItWhereverTheWriteStops)
+{
+	std::string error;
+	std::string folder = fRoot.Sub("out");
+	fs::create_directories(folder);
+	std::string target = folder + "/out.pcl";
+	ASSERT_TRUE(server::add_printer("Desk", "File", target, &error)) << error;
+	std::string text = fRoot.Sub("note.txt");
+	std::ofstream(text) << "a page of text";
+	std::string spool = MakeSpool("letter.spool", text, [](BMessage* settings) {
+		settings->ReplaceRect("paper_rect", BRect(0, 0, 637.5, 825));
+	}, nullptr);
+	std::string errors;
+	ASSERT_EQ(RunTool("print Desk --spool " + spool + " --keep-spool", &errors), 0) << errors;
+	const std::vector<uint8_t> whole = read_file(target);
+	const size_t chunk = 64 * 1024;
+	// The limit (in the shell's 512-byte blocks) must fall inside the job's last chunk.
+	const size_t lastBlock = (whole.size() - 1) / 512 * 512;
+	ASSERT_GT(whole.size(), 2 * chunk);
+	ASSERT_GT(lastBlock % chunk, 0u);
+
+	for (size_t limit : {chunk, lastBlock}) {
+		std::string shell = "trap '' XFSZ; ulimit -f " + std::to_string(limit / 512) + "; ";
+		EXPECT_EQ(RunTool("print Desk --spool " + spool + " --keep-spool", &errors, nullptr,
+			shell), 1) << limit;
+		std::string expected = "tessary: the job failed after " + std::to_string(limit)
+			+ " bytes: cannot write the file: ";
+		EXPECT_EQ(errors.rfind(expected, 0), 0u) << limit << ": " << errors;
+		EXPECT_EQ(read_file(target), whole) << limit;
+		EXPECT_TRUE(OthersIn(folder, "out.pcl").empty()) << limit;
+	}
 }
 
 TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)

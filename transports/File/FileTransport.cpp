@@ -41,6 +41,7 @@ public:
 	{
 		if (fFd < 0)
 			return FirstError().empty();
+		Flush();
 		if (FirstError().empty() && fsync(fFd) != 0 && errno != EINVAL)
 			SetError(std::string("cannot write the file: ") + strerror(errno));
 		if (close(fFd) != 0 && FirstError().empty())

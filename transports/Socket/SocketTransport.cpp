@@ -53,6 +53,7 @@ public:
 	{
 		if (fFd < 0)
 			return;
+		Flush();
 		if (FirstError().empty() && shutdown(fFd, SHUT_WR) != 0)
 			SetError(describe_errno(errno));
 		while (FirstError().empty()) {

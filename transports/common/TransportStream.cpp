@@ -4,6 +4,7 @@
 #include <JobSettings.h>
 
 #include <cerrno>
+#include <cstring>
 
 std::string printer_folder_of(const BMessage* openMessage)
 {
@@ -28,11 +29,43 @@ bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPa
 	return true;
 }
 
+TransportStream::TransportStream()
+	:
+	fChunk(new char[kChunkSize])
+{
+}
+
+
 ssize_t TransportStream::Write(const void* buffer, size_t size)
 {
 	if (!fError.empty())
 		return B_IO_ERROR;
 	const char* bytes = static_cast<const char*>(buffer);
+	if (fHeld + size > kChunkSize) {
+		if (Flush() != B_OK)
+			return B_IO_ERROR;
+		// A write as large as a chunk goes through as it is, without a copy.
+		if (size >= kChunkSize)
+			return _WriteAll(bytes, size) ? static_cast<ssize_t>(size) : ssize_t(B_IO_ERROR);
+	}
+	memcpy(fChunk.get() + fHeld, bytes, size);
+	fHeld += size;
+	return static_cast<ssize_t>(size);
+}
+
+
+status_t TransportStream::Flush()
+{
+	if (!fError.empty())
+		return B_IO_ERROR;
+	size_t held = fHeld;
+	fHeld = 0;
+	return _WriteAll(fChunk.get(), held) ? B_OK : B_IO_ERROR;
+}
+
+
+bool TransportStream::_WriteAll(const char* bytes, size_t size)
+{
 	size_t done = 0;
 	while (done < size) {
 		ssize_t written = WriteSome(bytes + done, size - done);
@@ -42,10 +75,10 @@ ssize_t TransportStream::Write(const void* buffer, size_t size)
 			int error = errno;
 			fBytes += static_cast<int64>(done);
 			SetError(DescribeError(error));
-			return status_from_errno(error);
+			return false;
 		}
 		done += static_cast<size_t>(written);
 	}
 	fBytes += static_cast<int64>(size);
-	return static_cast<ssize_t>(size);
+	return true;
 }

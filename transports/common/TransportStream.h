@@ -10,6 +10,7 @@
 #include <Message.h>
 #include <Node.h>
 
+#include <memory>
 #include <string>
 
 // The printer folder's path from the transport's open message ("printer_file").
@@ -22,12 +23,22 @@ bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPa
 
 // A transport's stream: keeps the byte count and the first error; once a write failed, every
 // further write fails at once and nothing more reaches the destination.
+//
+// The driver writes 1 KB blocks; they are gathered here and handed to the destination in
+// chunks of kChunkSize, so a page costs a few dozen system calls rather than thousands. The
+// bytes and their order are the same. What is held is written by Flush, which every
+// transport calls when the job ends, whether it ended well or not; an error that a held chunk
+// meets shows at the next Write or at Flush.
 class TransportStream : public BDataIO {
 public:
-	TransportStream() = default;
+	static constexpr size_t kChunkSize = 64 * 1024;
+
+	TransportStream();
 	~TransportStream() override = default;
 
 	ssize_t Write(const void* buffer, size_t size) final;
+	// Writes what is held; B_IO_ERROR (with the error kept) when it did not all get through.
+	status_t Flush() override;
 
 	int64 BytesDelivered() const { return fBytes; }
 	const std::string& FirstError() const { return fError; }
@@ -44,6 +55,11 @@ protected:
 	virtual std::string DescribeError(int error) const = 0;
 
 private:
+	// Hands bytes to WriteSome until all are taken or one attempt fails.
+	bool _WriteAll(const char* bytes, size_t size);
+
+	std::unique_ptr<char[]> fChunk;
+	size_t fHeld = 0;
 	int64 fBytes = 0;
 	std::string fError;
 };
