@@ -13,3 +13,6 @@ for program in "$build"/bench/*_bench; do
   echo "== $(basename "$program")"
   "$program" "$@"
 done
+
+echo "== documents"
+bash bench/documents.sh "$build/server/tessary"
