@@ -3,7 +3,8 @@
 # `tessary print` to a File printer at 300 dpi in colour, the photo's spool file through
 # `tessary print --spool`, and, when Ghostscript is installed, its cdj550 device on the same
 # pages as PDF, all in one run. Prints for each command the median wall time, user and system
-# time, peak memory and minor page faults of RUNS runs, then the ratios against Ghostscript.
+# time, peak memory and minor page faults of RUNS runs, then the ratios against Ghostscript
+# (wall time, and user plus system time, which a busy machine disturbs less).
 #
 #   bench/documents.sh TESSARY [RUNS]
 #
@@ -70,5 +71,6 @@ for name, (wall, user, system, peak, faults) in medians.items():
 for page in ("photo", "doc"):
     ours, theirs = medians.get(f"{page}.png"), medians.get(f"gs:{page}.pdf")
     if ours and theirs and theirs[0] > 0:
-        print(f"{page}: tessary print / gs cdj550 wall time = {ours[0] / theirs[0]:.2f}")
+        print(f"{page}: tessary print / gs cdj550: wall time {ours[0] / theirs[0]:.2f}, "
+              f"processor time {(ours[1] + ours[2]) / (theirs[1] + theirs[2]):.2f}")
 EOF
