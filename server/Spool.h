@@ -30,6 +30,12 @@ public:
 
 	bool Open(const std::string& path, const BMessage& settings, std::string* error);
 	bool AddPage(const SpooledPage& page, std::string* error);
+
+	// A page written picture by picture, so that a page need not be held whole: BeginPage,
+	// any number of AddPicture, EndPage.
+	bool BeginPage(std::string* error);
+	bool AddPicture(const SpooledPicture& picture, std::string* error);
+	bool EndPage(std::string* error);
 	// Writes the final page count; the file is complete only after this.
 	bool Close(std::string* error);
 
@@ -41,6 +47,8 @@ private:
 	std::unique_ptr<BFile> fFile;
 	std::string fPath;
 	int32 fPages = 0;
+	off_t fPageStart = -1;      // of the page being written, -1 between pages
+	int32 fPagePictures = 0;
 };
 
 // What a reader finds in a spool file, page by page, without rendering anything.
