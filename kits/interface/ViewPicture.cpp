@@ -27,7 +27,7 @@ class ViewPicturePlayer : public PictureOps {
 public:
 	explicit ViewPicturePlayer(BView* view) : fView(view) {}
 
-	// Plays data into view with its origin at where, in a level of its own.
+	// Plays data into view with its origin at where, in levels of its own.
 	static void PlayInto(BView* view, const PictureData& data, BPoint where,
 		PictureOps* sharing);
 
@@ -256,8 +256,24 @@ void ViewPicturePlayer::PlayInto(BView* view, const PictureData& data, BPoint wh
 {
 	if (!std::isfinite(where.x) || !std::isfinite(where.y))
 		return;
+	// Two levels: the drawing point, in the view's current coordinates, and above it the
+	// picture's own level, where its ops run. The picture's origin, scale and state ops thus
+	// act relative to the drawing point instead of replacing it.
+	// On a full stack the picture draws nothing: it would run in, and change, its caller's
+	// level.
+	int32 refused = view->fStates->overflow;
 	view->PushState();
+	if (view->fStates->overflow != refused) {
+		view->PopState();
+		return;
+	}
 	view->SetOrigin(where);
+	view->PushState();
+	if (view->fStates->overflow != refused) {
+		view->PopState();
+		view->PopState();
+		return;
+	}
 	// A picture's ops start from the solid pattern, whatever the view used last.
 	view->fStates->Top().stipple = B_SOLID_HIGH;
 	ViewPicturePlayer player(view);
@@ -266,6 +282,7 @@ void ViewPicturePlayer::PlayInto(BView* view, const PictureData& data, BPoint wh
 	else
 		(void)data.Play(player);
 	player.Unwind();
+	view->PopState();
 	view->PopState();
 }
 

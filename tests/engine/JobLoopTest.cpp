@@ -10,6 +10,7 @@
 #include <View.h>
 
 #include <fstream>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -35,8 +36,8 @@ std::string flattened_settings(std::optional<BRect> paper, std::optional<int32> 
 }
 
 
-// A flattened picture that fills `fill` in black.
-std::string black_fill_picture(BRect fill)
+// A flattened picture of what `draw` does in black on a view that records.
+std::string recorded_picture(const std::function<void(BView*)>& draw)
 {
 	BBitmap canvas(BRect(0, 0, 15, 15), B_BITMAP_ACCEPTS_VIEWS, B_RGB32);
 	BView* view = new BView(canvas.Bounds(), "canvas", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
@@ -44,11 +45,18 @@ std::string black_fill_picture(BRect fill)
 	BPicture picture;
 	view->BeginPicture(&picture);
 	view->SetHighColor(0, 0, 0);
-	view->FillRect(fill);
+	draw(view);
 	view->EndPicture();
 	BMallocIO flat;
 	EXPECT_EQ(picture.Flatten(&flat), B_OK);
 	return std::string((const char*)flat.Buffer(), flat.BufferLength());
+}
+
+
+// A flattened picture that fills `fill` in black.
+std::string black_fill_picture(BRect fill)
+{
+	return recorded_picture([&](BView* view) { view->FillRect(fill); });
 }
 
 
@@ -404,6 +412,80 @@ TEST_F(JobLoop, SpoolCutAtEveryRecordBoundarySendsTheWholePagesOnly)
 			while (whole_pages < page_ends.size() && page_ends[whole_pages] <= cut)
 				whole_pages++;
 			EXPECT_EQ(output, full_output.substr(0, whole_pages * page_bytes));
+		}
+	}
+}
+
+
+// Pages whose pictures move their own origin, as a recording application does when it calls
+// SetOrigin between drawing calls (a whole-page image sent as strips, each strip a picture at
+// the page's corner), must print exactly like the same page drawn at page coordinates.
+TEST_F(JobLoop, PicturesThatMoveTheirOriginPrintLikeTheSameDrawingInPlace)
+{
+	struct placed {
+		BPoint where;
+		BRect rect;
+		std::string picture;
+	};
+	const BRect page(0, 0, 31, 199);
+	auto job = [&](const std::vector<placed>& pictures, int32 xres) {
+		SpoolBuilder builder;
+		builder.FileHeader(1).Raw(flattened_settings(page, xres, 1, 1))
+			.PageHeader((int32)pictures.size());
+		for (const placed& p : pictures)
+			builder.Picture(p.where.x, p.where.y, p.rect.left, p.rect.top, p.rect.right,
+				p.rect.bottom, p.picture);
+		return builder.EndPage().Bytes();
+	};
+
+	std::vector<placed> moved, in_place;
+	// Unit (0, 100): the top of the second band at 75 dpi.
+	moved.push_back({BPoint(0, 0), page, recorded_picture([](BView* view) {
+		view->SetOrigin(3, 105);
+		view->FillRect(BRect(-3, -5, 4, -1));
+	})});
+	in_place.push_back({BPoint(0, 0), page, black_fill_picture(BRect(0, 100, 7, 104))});
+	// Four strips of 50 units, each drawn in its own coordinates.
+	for (int32 k = 0; k < 4; k++) {
+		BRect strip(8 + 4 * k, 2 * k, 11 + 5 * k, 45);
+		moved.push_back({BPoint(0, 0), page, recorded_picture([&](BView* view) {
+			view->SetOrigin(0, 50 * k);
+			view->FillRect(strip);
+		})});
+		in_place.push_back({BPoint(0, 0), page,
+			black_fill_picture(strip.OffsetByCopy(0, 50 * k))});
+	}
+	// Placed at (5, 33) and clipped to its 20 x 50 rectangle: a scaled square in a pushed
+	// level, then a fill larger than the rectangle.
+	moved.push_back({BPoint(5, 33), BRect(100, 100, 120, 150), recorded_picture([](BView* view) {
+		view->SetOrigin(2, 7);
+		view->PushState();
+		view->SetOrigin(1, 1);
+		view->SetScale(2);
+		view->FillRect(BRect(0, 0, 3, 3));
+		view->PopState();
+		view->FillRect(BRect(-4, 30, 30, 60));
+	})});
+	in_place.push_back({BPoint(5, 33), BRect(100, 100, 120, 150),
+		recorded_picture([](BView* view) {
+			view->FillRect(BRect(3, 8, 10, 15));
+			view->FillRect(BRect(-2, 37, 32, 67));
+		})});
+
+	for (int32 xres : {300, 150, 75}) {
+		SCOPED_TRACE(xres);
+		SetUp();
+		std::string expected = Print(job(in_place, xres));
+		SetUp();
+		std::string bytes = Print(job(moved, xres));
+		ASSERT_EQ(bytes.size(), expected.size());
+		EXPECT_TRUE(bytes == expected);
+		if (xres == 75) {
+			// Dots 0 to 4 hold only the first picture: rows 100 to 104.
+			std::vector<std::string> rows = BWRows(bytes, 23, 4);
+			ASSERT_EQ(rows.size(), 200u);
+			for (int32 r = 0; r < 200; r++)
+				ASSERT_EQ(rows[r][0] & 0xF8, r >= 100 && r <= 104 ? 0xF8 : 0) << "row " << r;
 		}
 	}
 }

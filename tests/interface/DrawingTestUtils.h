@@ -55,9 +55,15 @@ struct Canvas {
 	::testing::AssertionResult Covers(const std::function<bool(int32, int32)>& inside,
 		uint16 expected) const
 	{
+		return Shows([&](int32 x, int32 y) -> uint16 { return inside(x, y) ? expected : 0xffff; });
+	}
+
+	// Checks every pixel of a B_RGB16_BIG canvas against the word expected(x, y) gives.
+	::testing::AssertionResult Shows(const std::function<uint16(int32, int32)>& expected) const
+	{
 		for (int32 y = 0; y < Height(); y++) {
 			for (int32 x = 0; x < Width(); x++) {
-				uint16 want = inside(x, y) ? expected : 0xffff;
+				uint16 want = expected(x, y);
 				if (Word(x, y) != want) {
 					return ::testing::AssertionFailure()
 						<< "pixel (" << x << ", " << y << ") is " << std::hex << Word(x, y)
