@@ -48,6 +48,9 @@ void pixels_to_rgb16_big(color_space format, const uint8* source, uint8* destina
 			for (int32 i = 0; i < count; i++, source++, destination += 2)
 				put(destination, source[0], source[0], source[0]);
 			break;
+		case B_RGB16_BIG:
+			memcpy(destination, source, static_cast<size_t>(count) * 2);
+			break;
 		default:
 			break;
 	}
@@ -64,7 +67,8 @@ bool PixelPageWriter::Begin(const PixelArea& area, color_space format, const Str
 {
 	fOpen = false;
 	fStrip.reset();
-	if (format != B_RGB24_BIG && format != B_RGB32 && format != B_GRAY8) {
+	if (format != B_RGB24_BIG && format != B_RGB32 && format != B_GRAY8
+		&& format != B_RGB16_BIG) {
 		*error = "pixels in a colour space the spool page does not take";
 		return false;
 	}

@@ -51,7 +51,8 @@ public:
 
 	// Starts a page. `format` names the layout of the rows given to AddRow:
 	// B_RGB24_BIG (red, green, blue), B_GRAY8 (one luminance byte) or B_RGB32 (blue, green,
-	// red, unused: Cairo's RGB24 and ARGB32 rows on a little-endian machine). `stripRows`
+	// red, unused: Cairo's RGB24 and ARGB32 rows on a little-endian machine); B_RGB16_BIG
+	// rows, already in the band's form, are taken as they are. `stripRows`
 	// other than 0 sets the rows per strip. False for an empty or impossible area, an
 	// unknown format, or no memory for a strip.
 	bool Begin(const PixelArea& area, color_space format, const StripSink& sink,
@@ -85,7 +86,7 @@ private:
 	bool fOpen = false;
 };
 
-// Converts `count` pixels of an 8-bit row into B_RGB16_BIG, each channel truncated.
+// Converts `count` pixels of a row into B_RGB16_BIG, each 8-bit channel truncated.
 void pixels_to_rgb16_big(color_space format, const uint8* source, uint8* destination,
 	int32 count);
 
