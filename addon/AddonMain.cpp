@@ -6,6 +6,7 @@
 // add_printer labels a new printer's folder. config_page and config_job run the page setup and
 // job setup dialogs on a copy of the settings; their bodies live with the dialogs.
 
+#include "JobOutcome.h"
 #include "JobSettings.h"
 #include "OutputBuffer.h"
 #include "SetupHooks.h"
@@ -22,6 +23,7 @@
 #include <image.h>
 
 #include <cstring>
+#include <string>
 
 #define TESSARY_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -60,20 +62,30 @@ bool read_transport_name(BNode* printer, char (&name)[kTransportNameSize])
 	return is_plain_leaf_name(name);
 }
 
-}  // namespace
-
-TESSARY_EXPORT BMessage* take_job(BFile* spool_file, BNode* printer_folder, BMessage* settings)
+// Loads the transport, runs the job into its stream and closes it again. Returns the
+// outcome of a job that never reached DoJob; a job that did has its record written here,
+// before the transport closes, and *recorded set. `image` is left loaded (or negative) for
+// the caller to unload.
+JobOutcome run_job(BFile* spool_file, BNode* printer_folder, BMessage* result, image_id* image,
+	bool* recorded)
 {
-	BMessage* result = new BMessage(*settings);
+	JobOutcome outcome;
+	outcome.stop = JobStop::no_transport;
 
 	// The transport the printer uses, from the node that "printer" designates.
 	int32 token = 0;
-	if (result->FindInt32(kPrinterField, 0, &token) != B_OK)
-		return result;
-	BNode* printer = node_from_token(token);
+	BNode* printer = nullptr;
+	if (result->FindInt32(kPrinterField, 0, &token) == B_OK)
+		printer = node_from_token(token);
 	char transportName[kTransportNameSize];
-	if (printer == nullptr || !read_transport_name(printer, transportName))
-		return result;
+	if (printer == nullptr) {
+		outcome.detail = "the settings name no printer (\"printer\")";
+		return outcome;
+	}
+	if (!read_transport_name(printer, transportName)) {
+		outcome.detail = "the printer names no usable transport (\"transport\")";
+		return outcome;
+	}
 
 	BPath addonsPath;
 	find_directory(B_BEOS_ADDONS_DIRECTORY, &addonsPath);
@@ -82,17 +94,20 @@ TESSARY_EXPORT BMessage* take_job(BFile* spool_file, BNode* printer_folder, BMes
 	transportPath.Append("transport");
 	transportPath.Append(transportName);
 
-	image_id image = load_add_on(transportPath.Path());
-	if (image < 0)
-		return result;
+	*image = load_add_on(transportPath.Path());
+	if (*image < 0) {
+		outcome.detail = std::string("the transport \"") + transportName + "\" cannot be loaded";
+		return outcome;
+	}
 
 	void* initSymbol = nullptr;
 	void* exitSymbol = nullptr;
-	if (get_image_symbol(image, "init_transport", B_SYMBOL_TYPE_TEXT, &initSymbol) != B_OK
-		|| get_image_symbol(image, "exit_transport", B_SYMBOL_TYPE_TEXT, &exitSymbol) != B_OK
+	if (get_image_symbol(*image, "init_transport", B_SYMBOL_TYPE_TEXT, &initSymbol) != B_OK
+		|| get_image_symbol(*image, "exit_transport", B_SYMBOL_TYPE_TEXT, &exitSymbol) != B_OK
 		|| initSymbol == nullptr || exitSymbol == nullptr) {
-		unload_add_on(image);
-		return result;
+		outcome.detail = std::string("the transport \"") + transportName
+			+ "\" lacks init_transport or exit_transport";
+		return outcome;
 	}
 	auto init_transport = reinterpret_cast<init_transport_func>(initSymbol);
 	auto exit_transport = reinterpret_cast<exit_transport_func>(exitSymbol);
@@ -110,11 +125,37 @@ TESSARY_EXPORT BMessage* take_job(BFile* spool_file, BNode* printer_folder, BMes
 	open.AddString(kPrinterFileField, folderPath.Path() != nullptr ? folderPath.Path() : "");
 
 	stream = init_transport(&open, &reply);
-	if (stream != nullptr) {
-		DoJob(spool_file);
-		exit_transport();
+	if (stream == nullptr) {
+		outcome.detail = std::string("the transport \"") + transportName
+			+ "\" could not open the printer";
+		return outcome;
 	}
-	unload_add_on(image);
+	DoJob(spool_file);
+	outcome = job_outcome;
+	// The transport may look at the record when it closes: a File transport keeps the old
+	// file in place of a job that stopped early.
+	(void)write_job_outcome(printer_folder, outcome);
+	*recorded = true;
+	exit_transport();
+	stream = nullptr;  // the transport has released it
+	return outcome;
+}
+
+}  // namespace
+
+TESSARY_EXPORT BMessage* take_job(BFile* spool_file, BNode* printer_folder, BMessage* settings)
+{
+	BMessage* result = new BMessage(*settings);
+	// No record of an earlier job may be read as this one's.
+	clear_job_outcome(printer_folder);
+
+	image_id image = -1;
+	bool recorded = false;
+	JobOutcome outcome = run_job(spool_file, printer_folder, result, &image, &recorded);
+	if (!recorded)
+		(void)write_job_outcome(printer_folder, outcome);
+	if (image >= 0)
+		unload_add_on(image);
 	return result;
 }
 

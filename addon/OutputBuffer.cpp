@@ -11,11 +11,16 @@ const int kBlockSize = 1024;
 
 char buf[kBlockSize];
 int32 pos = 0;  // bytes held at the start of buf, 0 to kBlockSize
+bool failed = false;  // a write of this job did not take all its bytes
 
 
+// The transport records why a write failed; the driver only needs to know that it did.
 void write_block(const char* data, int length)
 {
-	(void)stream->Write(data, length);  // the transport records its own errors
+	if (failed)
+		return;
+	if (stream->Write(data, length) != (ssize_t)length)
+		failed = true;
 }
 
 }  // namespace
@@ -52,7 +57,20 @@ void SendToOutput(char* text)
 }
 
 
+bool output_failed()
+{
+	return failed;
+}
+
+
+void begin_output()
+{
+	failed = false;
+}
+
+
 void reset_output_buffer()
 {
 	pos = 0;
+	failed = false;
 }

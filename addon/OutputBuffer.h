@@ -18,6 +18,12 @@ void SendToOutput(char* data, int length);
 // Appends the characters of a NUL-terminated command string, without the NUL.
 void SendToOutput(char* text);
 
+// True once a write to `stream` failed or took fewer bytes than it was given in this job.
+// Nothing more is written after that: the job stops, and the bytes already lost cannot be
+// sent again. begin_output clears it when a job begins.
+bool output_failed();
+void begin_output();
+
 // For test fixtures only: drops whatever the buffer holds without writing it, so each test
 // starts with the empty buffer a freshly loaded driver has.
 void reset_output_buffer();

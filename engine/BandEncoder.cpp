@@ -359,7 +359,7 @@ void encode_band_color(const uint8* bits, size_t bytes_per_row)
 	std::unique_ptr<int16[]> errors = allocate_row<int16>(4 * (size_t)dots);
 	color_planes upper, lower;
 	if (!errors || !upper.Allocate(SpoolWidth) || !lower.Allocate(SpoolWidth)) {
-		job_failed = true;
+		stop_job(JobStop::no_memory);
 		return;
 	}
 	transfer_commands commands(SpoolWidth);
@@ -395,7 +395,7 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 	std::unique_ptr<uint8[]> upper = allocate_row<uint8>(SpoolWidth);
 	std::unique_ptr<uint8[]> lower = allocate_row<uint8>(SpoolWidth);
 	if (!errors || !upper || !lower) {
-		job_failed = true;
+		stop_job(JobStop::no_memory);
 		return;
 	}
 	uint8* const upper_plane[1] = {upper.get()};

@@ -3,10 +3,12 @@
 // can be driven without a bitmap.
 #pragma once
 
+#include <JobOutcome.h>
 #include <Rect.h>
 #include <SupportDefs.h>
 
 #include <cstddef>
+#include <string>
 
 // Rows of one band, and the highest ink levels of the two kinds of level row.
 const int32 kBandRows = 100;
@@ -14,6 +16,16 @@ const int kHighestColorLevel = 31;
 const int kHighestGreyLevel = 93;
 // Widest band bitmap row that a job may ask for, in bytes.
 const int32 kMaxBandRowBytes = 64 * 1024;
+// Dots of the widest plane row that fits that band row. A page may be no taller, in device
+// rows, than the widest page is wide: 32,760 dots, 109 inches at 300 dots per inch.
+const int32 kMaxPageDots = 8 * ((kMaxBandRowBytes / 2 - 2) / 8);
+// Highest "xres" taken: PCL raster resolutions stop at 600 dots per inch.
+const int32 kMaxResolution = 600;
+const int32 kMinResolution = 75;
+
+// Stops the job: nothing more is sent after the band in hand. The first reason is the one
+// recorded in job_outcome, with the page in hand.
+void stop_job(JobStop reason);
 
 // Raster geometry of a job, worked out from the paper rectangle and "xres".
 struct job_geometry {
@@ -23,8 +35,10 @@ struct job_geometry {
 };
 
 // Fills `geometry` and returns true when the paper and resolution give a band that can be
-// printed: at least one byte and one band, a band row of at most kMaxBandRowBytes.
-bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry);
+// printed: at least one byte and one band, a band row of at most kMaxBandRowBytes and a page
+// of at most kMaxPageDots rows. Otherwise *refusal (when given) says why, in the user's words.
+bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry,
+	std::string* refusal = nullptr);
 
 // Bytes per row of the band bitmap for a plane row of `spool_width` bytes: 8 * spool_width + 1
 // pixels of two bytes, brought up to a multiple of 4.
@@ -57,8 +71,8 @@ void send_transfer(char* command, uint8* plane_row, int32 count);
 void send_page_header(bool bw);
 
 // Encode rows 0 to 99 of a band of B_RGB16_BIG pixels (pixel x of row r at
-// bits + r * bytes_per_row + 2 * x) and send them. Set job_failed, and send nothing, when the
-// working rows cannot be allocated.
+// bits + r * bytes_per_row + 2 * x) and send them. Stop the job for want of memory, and send
+// nothing, when the working rows cannot be allocated.
 void encode_band_color(const uint8* bits, size_t bytes_per_row);
 void encode_band_bw(const uint8* bits, size_t bytes_per_row);
 

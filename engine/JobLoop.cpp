@@ -3,10 +3,13 @@
 // encoder. Entry points and job-wide values keep their established names; local functions
 // are snake_case.
 //
-// A job that cannot be printed as asked (settings without "xres", "copies" or "BWMode", an
-// "xres" below 75, a page too wide or empty, no memory for the band) is refused before any
-// byte is written. A spool file that ends early or points outside itself stops the job after
-// the last page that was read whole; what was sent until then is flushed.
+// A job that cannot be printed as asked (settings that do not unflatten or lack "xres",
+// "copies" or "BWMode", an "xres" outside 75 to 600, a page too wide, too tall or empty, no
+// memory for the band) is refused before any byte is written. A spool file that ends early,
+// or whose next page record does not lie past the end of the current one, stops the job
+// after the last page that was read whole; what was sent until then is flushed. A stop
+// request, a failed write to the transport or a failed band stop the job at the next band
+// boundary. Every way out leaves its account in job_outcome.
 #include "TessaryPrint.h"
 
 #include "EngineInternal.h"
@@ -21,6 +24,8 @@
 #include <View.h>
 
 #include <memory>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -35,10 +40,16 @@ struct page_pictures {
 
 // Reads the picture records of a page at the file's position. The first kMaxPagePictures are
 // kept; the records of any others are read past. False when the file ends inside a record or
-// a record is not a picture's, so that the page cannot be known whole.
+// a record is not a picture's, so that the page cannot be known whole. A picture whose
+// container is sound but whose ops do not unflatten is counted in job_outcome and left out.
 bool read_page_pictures(BFile* spool_file, int32 picture_count, off_t file_size,
 	page_pictures* pictures)
 {
+	// Every record takes more than its 24 placement bytes: a count beyond what the rest of
+	// the file could hold is damage, found before any record is read.
+	if (picture_count < 0
+		|| picture_count > (file_size - spool_file->Position()) / 24)
+		return false;
 	for (int32 i = 0; i < picture_count; i++) {
 		BPoint where;
 		BRect rect;
@@ -52,8 +63,10 @@ bool read_page_pictures(BFile* spool_file, int32 picture_count, off_t file_size,
 		if (i < kMaxPagePictures) {
 			auto picture = std::make_unique<BPicture>();
 			// A picture that does not unflatten draws nothing; the page goes on.
-			if (picture->Unflatten(spool_file) != B_OK)
+			if (picture->Unflatten(spool_file) != B_OK) {
 				picture.reset();
+				job_outcome.pictures_unread++;
+			}
 			pictures->where[i] = where;
 			pictures->rect[i] = rect;
 			pictures->picture[i] = std::move(picture);
@@ -87,35 +100,93 @@ void render_band(int32 band, const page_pictures& pictures)
 	}
 }
 
+
+// Refuses the job for a settings field that is missing (value "") or cannot be printed.
+void refuse_settings(const char* field, const std::string& value)
+{
+	stop_job(JobStop::settings_refused);
+	job_outcome.field = field;
+	job_outcome.value = value;
+}
+
+
+// Reads the four fields the engine uses; false, with the job refused, when one is missing or
+// out of range.
+bool read_job_settings(BFile* spool_file, BRect* paper, int32* xres, int16* copies, int16* bw)
+{
+	BMessage settings;
+	if (settings.Unflatten(spool_file) != B_OK) {
+		refuse_settings("", "");
+		return false;
+	}
+	(void)settings.FindRect(kPaperRectField, paper);  // stays (0, 0, -1, -1) when absent
+	if (settings.FindInt32(kXResField, xres) != B_OK) {
+		refuse_settings(kXResField, "");
+		return false;
+	}
+	if (*xres < kMinResolution || *xres > kMaxResolution) {
+		refuse_settings(kXResField, std::to_string(*xres));
+		return false;
+	}
+	if (settings.FindInt16(kCopiesField, copies) != B_OK) {
+		refuse_settings(kCopiesField, "");
+		return false;
+	}
+	if (settings.FindInt16(kBWModeField, bw) != B_OK) {
+		refuse_settings(kBWModeField, "");
+		return false;
+	}
+	return true;
+}
+
+
+// Sends every page of the job; stops at the first page that cannot be sent whole.
+void print_pages(BFile* spool_file, int32 page_count, int copies, int bw)
+{
+	for (int32 page = 0; page < page_count && !job_failed; page++) {
+		if (job_stop_requested()) {
+			stop_job(JobStop::interrupted);
+		} else {
+			job_outcome.copies_sent = 0;
+			print_page(spool_file, copies, bw);
+		}
+		if (job_failed)
+			job_outcome.stop_page = page + 1;
+		else
+			job_outcome.pages_sent++;
+	}
+}
+
 }  // namespace
 
 
 void DoJob(BFile* spool_file)
 {
 	job_failed = false;
+	job_outcome = JobOutcome();
+	begin_output();
 
 	// Header and settings
 	int32 page_count;
-	if (!read_spool_header(spool_file, &page_count))
+	if (!read_spool_header(spool_file, &page_count)) {
+		stop_job(JobStop::spool_cut);
 		return;
-	BMessage settings;
-	// A message that does not unflatten has no "xres" and so refuses the job below.
-	(void)settings.Unflatten(spool_file);
-
-	BRect paper;  // stays (0, 0, -1, -1) without "paper_rect": one unit each way
+	}
+	job_outcome.pages_announced = page_count > 0 ? page_count : 0;
+	BRect paper;
 	int32 xres;
 	int16 copies;
 	int16 bw;
-	(void)settings.FindRect(kPaperRectField, &paper);
-	if (settings.FindInt32(kXResField, &xres) != B_OK
-		|| settings.FindInt16(kCopiesField, &copies) != B_OK
-		|| settings.FindInt16(kBWModeField, &bw) != B_OK || xres < 75)
+	if (!read_job_settings(spool_file, &paper, &xres, &copies, &bw))
 		return;
+	job_outcome.copies = copies > 0 ? copies : 0;
 
 	// Raster geometry and the band
 	job_geometry geometry;
-	if (!compute_geometry(paper, xres, &geometry))
+	if (!compute_geometry(paper, xres, &geometry, &job_outcome.detail)) {
+		stop_job(JobStop::geometry_refused);
 		return;
+	}
 	factor = geometry.factor;
 	SpoolWidth = geometry.spool_width;
 	band_num = geometry.band_num;
@@ -125,15 +196,17 @@ void DoJob(BFile* spool_file)
 	if (!band_bmp->IsValid()) {
 		delete band_bmp;
 		band_bmp = nullptr;
+		stop_job(JobStop::no_memory);
 		return;
 	}
 	band_view = new BView(bounds, "OutputView", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
 	band_bmp->AddChild(band_view);
 
 	// Pages, then the one flush of the job
-	for (int32 page = 0; page < page_count && !job_failed; page++)
-		print_page(spool_file, copies, bw);
+	print_pages(spool_file, page_count, copies, bw);
 	SendToOutput(NULL, 0);
+	if (output_failed())
+		stop_job(JobStop::transport_failed);
 
 	band_bmp->RemoveChild(band_view);
 	delete band_view;
@@ -150,33 +223,53 @@ void print_page(BFile* spool_file, int copies, int bw)
 	spool_file->GetSize(&file_size);
 	int32 picture_count;
 	int64 next_page;
-	auto pictures = std::make_unique<page_pictures>();
-	if (!read_page_header(spool_file, &picture_count, &next_page)
-		|| !read_page_pictures(spool_file, picture_count, file_size, pictures.get())) {
-		job_failed = true;
+	std::unique_ptr<page_pictures> pictures(new (std::nothrow) page_pictures);
+	if (!pictures) {
+		stop_job(JobStop::no_memory);
 		return;
 	}
-	// An offset outside the file leaves the file at its end, where a following page reads as
-	// cut short.
-	if (next_page < 0 || next_page > file_size)
+	bool read_whole;
+	try {
+		read_whole = read_page_header(spool_file, &picture_count, &next_page)
+			&& read_page_pictures(spool_file, picture_count, file_size, pictures.get());
+	} catch (const std::bad_alloc&) {
+		stop_job(JobStop::no_memory);
+		return;
+	}
+	if (!read_whole) {
+		stop_job(JobStop::spool_cut);
+		return;
+	}
+	// The next record lies past this one. An offset back into it or before it would read
+	// pages again for ever, and one outside the file names nothing: both leave the file at
+	// its end, where a following page reads as cut short.
+	if (next_page < spool_file->Position() || next_page > file_size)
 		next_page = file_size;
 	spool_file->Seek(next_page, SEEK_SET);
 
 	send_page_header(bw != 0);
 
-	// Bands of every copy
+	// Bands of every copy; a stop request or a failed write ends the page at a band boundary.
 	band_bmp->Lock();
 	band_view->ForceFontAliasing(true);
 	band_view->SetScale(factor);
 	band_view->SetHighColor(255, 255, 255, 255);
 	for (; copies > 0 && !job_failed; copies--) {
 		for (int32 band = 0; band < band_num && !job_failed; band++) {
+			if (job_stop_requested()) {
+				stop_job(JobStop::interrupted);
+				break;
+			}
 			render_band(band, *pictures);
 			if (bw != 0)
 				DrawBandBW();
 			else
 				DrawBandColor();
+			if (output_failed())
+				stop_job(JobStop::transport_failed);
 		}
+		if (!job_failed)
+			job_outcome.copies_sent++;
 	}
 	// A job stopped inside the page sends nothing more, not even the form feed.
 	if (!job_failed)

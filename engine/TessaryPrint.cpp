@@ -15,6 +15,7 @@ int32 band_num = 0;
 BBitmap* band_bmp = nullptr;
 BView* band_view = nullptr;
 bool job_failed = false;
+JobOutcome job_outcome;
 
 
 // #pragma mark - geometry
@@ -51,16 +52,46 @@ bool scaled_units(float length, int64 per_unit, float scale, int32* result)
 }  // namespace
 
 
-bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry)
+bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry, std::string* refusal)
 {
+	std::string ignored;
+	if (refusal == nullptr)
+		refusal = &ignored;
 	geometry->factor = (float)(xres / 75);
 	if (!scaled_units(paper.right - paper.left, 8, geometry->factor, &geometry->spool_width)
 		|| !scaled_units(paper.bottom - paper.top, 100, geometry->factor,
-			&geometry->band_num))
+			&geometry->band_num)
+		|| geometry->spool_width <= 0 || geometry->band_num <= 0) {
+		*refusal = "the paper size cannot be printed";
 		return false;
-	if (geometry->spool_width <= 0 || geometry->band_num <= 0)
+	}
+
+	// Both limits in inches at the job's resolution, for the message.
+	char limit[64];
+	snprintf(limit, sizeof(limit), "%.1f inches at %d dpi",
+		(double)kMaxPageDots / (75.0 * geometry->factor), (int)(75 * geometry->factor));
+	if (band_bytes_per_row(geometry->spool_width) > (size_t)kMaxBandRowBytes) {
+		*refusal = std::string("the paper is wider than the driver prints (at most ") + limit
+			+ ")";
 		return false;
-	return band_bytes_per_row(geometry->spool_width) <= (size_t)kMaxBandRowBytes;
+	}
+	// The height costs time, not memory, but a page of a few bytes must not buy hours of
+	// bands: the same limit as the width.
+	if ((int64)geometry->band_num * kBandRows > kMaxPageDots + kBandRows - 1) {
+		*refusal = std::string("the paper is taller than the driver prints (at most ") + limit
+			+ ")";
+		return false;
+	}
+	return true;
+}
+
+
+void stop_job(JobStop reason)
+{
+	if (job_failed)
+		return;
+	job_failed = true;
+	job_outcome.stop = reason;
 }
 
 

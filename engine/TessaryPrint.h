@@ -7,6 +7,7 @@
 // the job-wide values are neither locked nor atomic.
 #pragma once
 
+#include <JobOutcome.h>
 #include <SupportDefs.h>
 
 class BBitmap;
@@ -20,8 +21,10 @@ extern int32 band_num;		// bands of 100 device rows per page
 extern BBitmap* band_bmp;	// the band, B_RGB16_BIG; owned by DoJob while it runs
 extern BView* band_view;	// draws into band_bmp; owned by DoJob while it runs
 extern bool job_failed;		// set when the job must stop: nothing more is sent after it
+extern JobOutcome job_outcome;	// how the last job went; written by DoJob, read by take_job
 
-// Prints one spooled job to `stream`. The file is positioned at its start.
+// Prints one spooled job to `stream`. The file is positioned at its start. On return
+// job_outcome says how far it got and why it stopped.
 void DoJob(BFile* spool_file);
 
 // Prints the page record at the file's position, `copies` times; leaves the file at the next

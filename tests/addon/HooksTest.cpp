@@ -1,6 +1,7 @@
 // The add-on's take_job and add_printer, called through the built add-on as the print server
 // calls them, with test transports installed in a temporary root.
 
+#include "JobOutcome.h"
 #include "Spool.h"
 #include "support/TempRoot.h"
 
@@ -217,6 +218,11 @@ TEST_P(TakeJobRefusals, SkipTheJobAndLeaveNoAddOnLoaded)
 	fs::copy_file(std::string(TEST_TRANSPORT_DIR) + "/RECORDER", fRoot.Sub("Outside"));
 
 	std::string folder = MakePrinter("P", refusal.attribute, refusal.attributeSize);
+	// A record of an earlier, good job must not survive this one.
+	BNode node(folder.c_str());
+	JobOutcome earlier;
+	earlier.pages_sent = earlier.pages_announced = 5;
+	ASSERT_EQ(write_job_outcome(&node, earlier), B_OK);
 	int32 loadedBefore = count_loaded_add_ons();
 	BMessage* result = RunJob(folder, refusal.withPrinterField, refusal.token);
 	ASSERT_NE(result, nullptr) << refusal.label;
@@ -232,6 +238,12 @@ TEST_P(TakeJobRefusals, SkipTheJobAndLeaveNoAddOnLoaded)
 	}
 	EXPECT_FALSE(fs::exists(fOutput)) << refusal.label;
 	EXPECT_EQ(count_loaded_add_ons(), loadedBefore) << refusal.label;
+
+	JobOutcome outcome;
+	ASSERT_TRUE(read_job_outcome(&node, &outcome)) << refusal.label;
+	EXPECT_EQ(outcome.stop, JobStop::no_transport) << refusal.label;
+	EXPECT_EQ(outcome.pages_sent, 0) << refusal.label;
+	EXPECT_FALSE(outcome.detail.empty()) << refusal.label;
 }
 
 // A name of 128 characters needs 129 bytes with its NUL: refused, even though it exists.
@@ -251,6 +263,124 @@ INSTANTIATE_TEST_SUITE_P(Hooks, TakeJobRefusals, ::testing::Values(
 	Refusal{"missing exit_transport", "NO_EXIT", "NoExit", "NoExit", 0, true, 0, false},
 	Refusal{"init_transport is data", "DATA_INIT", "DataInit", "DataInit", 0, true, 0, false},
 	Refusal{"no stream", "NULL", "Null", "Null", 0, true, 0, true}));
+
+// A spool file to change before the job: settings, then `pages` empty pages.
+struct OutcomeCase {
+	const char* label;
+	void (*settings)(BMessage* settings);
+	int32 pages;
+	// Changes the spool file's bytes; `first_page` is the offset of the first page record.
+	void (*damage)(std::string* bytes, size_t first_page);
+	bool stopRequested;
+	JobStop stop;
+	int32 pagesSent;
+	int32 pagesAnnounced;
+	int32 stopPage;
+	const char* field;
+	const char* value;
+	const char* words;  // describe_job_outcome, in part
+};
+
+void put_le(std::string* bytes, size_t at, uint64 value, int width)
+{
+	for (int i = 0; i < width; i++)
+		(*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+class TakeJobOutcomes : public Hooks, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(TakeJobOutcomes, LeaveOneRecordThatSaysHowFarTheJobGot)
+{
+	const OutcomeCase& test = GetParam();
+	InstallTransport("RECORDER", "R");
+	std::string folder = MakePrinter("P", "R");
+
+	// Small paper at 75 dpi keeps each page to a few bands.
+	BMessage settings('okok');
+	settings.AddRect("paper_rect", BRect(0, 0, 80, 100));
+	settings.AddInt32("xres", 75);
+	settings.AddInt16("copies", 1);
+	settings.AddInt16("BWMode", 1);
+	if (test.settings != nullptr)
+		test.settings(&settings);
+	std::string path = fRoot.Sub("job.spool");
+	server::SpoolWriter writer;
+	std::string error;
+	ASSERT_TRUE(writer.Open(path, settings, &error)) << error;
+	for (int32 page = 0; page < test.pages; page++)
+		ASSERT_TRUE(writer.AddPage(server::SpooledPage(), &error)) << error;
+	ASSERT_TRUE(writer.Close(&error)) << error;
+	if (test.damage != nullptr) {
+		std::ifstream in(path, std::ios::binary);
+		std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+		in.close();
+		test.damage(&bytes, 28 + static_cast<size_t>(settings.FlattenedSize()));
+		std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+	}
+
+	BNode printer(folder.c_str());
+	int32 token = register_node_token(&printer);
+	settings.AddInt32("printer", token);
+	BFile spool(path.c_str(), B_READ_ONLY);
+	if (test.stopRequested)
+		request_job_stop();
+	delete fTakeJob(&spool, &printer, &settings);
+	reset_job_stop();
+	unregister_node_token(token);
+
+	JobOutcome outcome;
+	ASSERT_TRUE(read_job_outcome(&printer, &outcome)) << test.label;
+	EXPECT_EQ(outcome.stop, test.stop) << test.label;
+	EXPECT_EQ(outcome.pages_sent, test.pagesSent) << test.label;
+	EXPECT_EQ(outcome.pages_announced, test.pagesAnnounced) << test.label;
+	EXPECT_EQ(outcome.stop_page, test.stopPage) << test.label;
+	EXPECT_EQ(outcome.field, test.field) << test.label;
+	EXPECT_EQ(outcome.value, test.value) << test.label;
+	std::string words = describe_job_outcome(outcome);
+	EXPECT_NE(words.find(test.words), std::string::npos) << test.label << ": " << words;
+
+	// The transport was opened and closed on every path that read the spool file; a job
+	// refused for its settings or paper sent it nothing at all.
+	std::vector<std::string> lines = read_lines(fLog);
+	ASSERT_GE(lines.size(), 2u) << test.label;
+	EXPECT_EQ(lines.back(), "exit") << test.label;
+	if (test.stop == JobStop::settings_refused || test.stop == JobStop::geometry_refused) {
+		EXPECT_EQ(lines.size(), 2u) << test.label;
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(Hooks, TakeJobOutcomes, ::testing::Values(
+	OutcomeCase{"two pages", nullptr, 2, nullptr, false, JobStop::completed, 2, 2, 0, "", "",
+		"printed 2 pages"},
+	OutcomeCase{"no xres", [](BMessage* s) { s->RemoveName("xres"); }, 1, nullptr, false,
+		JobStop::settings_refused, 0, 1, 0, "xres", "",
+		"not printed: the job's settings have no resolution (\"xres\")"},
+	OutcomeCase{"xres 50", [](BMessage* s) { s->ReplaceInt32("xres", 50); }, 1, nullptr, false,
+		JobStop::settings_refused, 0, 1, 0, "xres", "50", "resolution (\"xres\") 50 dpi"},
+	OutcomeCase{"xres 300000", [](BMessage* s) { s->ReplaceInt32("xres", 300000); }, 1,
+		nullptr, false, JobStop::settings_refused, 0, 1, 0, "xres", "300000", "300000"},
+	OutcomeCase{"no copies", [](BMessage* s) { s->RemoveName("copies"); }, 1, nullptr, false,
+		JobStop::settings_refused, 0, 1, 0, "copies", "", "(\"copies\")"},
+	OutcomeCase{"settings do not unflatten", nullptr, 1,
+		[](std::string* bytes, size_t) { (*bytes)[28] = 'X'; }, false,
+		JobStop::settings_refused, 0, 1, 0, "", "", "settings cannot be read"},
+	OutcomeCase{"page 1e7 units tall",
+		[](BMessage* s) { s->ReplaceRect("paper_rect", BRect(0, 0, 80, 1e7f)); }, 1, nullptr,
+		false, JobStop::geometry_refused, 0, 1, 0, "", "", "taller than the driver prints"},
+	OutcomeCase{"cut inside page 3 of 3", nullptr, 3,
+		[](std::string* bytes, size_t) { bytes->resize(bytes->size() - 20); }, false,
+		JobStop::spool_cut, 2, 3, 3, "", "",
+		"printed 2 of 3 pages: the spool file ends inside page 3"},
+	OutcomeCase{"header cut", nullptr, 0, [](std::string* bytes, size_t) { bytes->resize(20); },
+		false, JobStop::spool_cut, 0, 0, 0, "", "", "before its first page"},
+	OutcomeCase{"page record that points back at itself", nullptr, 1,
+		[](std::string* bytes, size_t first_page) {
+			put_le(bytes, 4, 0x7FFFFFFF, 4);
+			put_le(bytes, first_page + 4, first_page, 8);
+		},
+		false, JobStop::spool_cut, 1, 0x7FFFFFFF, 2, "", "", "ends inside page 2"},
+	OutcomeCase{"stop requested", nullptr, 2, nullptr, true, JobStop::interrupted, 0, 2, 1, "",
+		"", "interrupted after 0 of 2 pages"}));
 
 TEST_F(Hooks, AddPrinterLabelsTheFolderAndReturnsTheSameName)
 {

@@ -5,7 +5,7 @@
 // the job goes to a new file in the printer's folder, named after the job and the time, and
 // never replaces one.
 
-#include "TransportOutcome.h"
+#include "TransportStream.h"
 
 #include <Message.h>
 #include <Node.h>

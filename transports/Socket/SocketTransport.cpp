@@ -4,7 +4,7 @@
 // waits for the printer to close, so a printer that hung up before taking every byte is
 // reported (it resets the connection) instead of being counted as delivered.
 
-#include "TransportOutcome.h"
+#include "TransportStream.h"
 
 #include <Message.h>
 #include <Node.h>

@@ -3,7 +3,6 @@
 #include <TypeConstants.h>
 #include <fs_attr.h>
 
-#include <cerrno>
 #include <vector>
 
 const char* const kTransportBytesAttr = "transport:bytes";
@@ -49,44 +48,14 @@ status_t record_outcome(BNode& folder, int64 bytes, const std::string& error,
 	return written < 0 ? static_cast<status_t>(written) : B_OK;
 }
 
-std::string printer_folder_of(const BMessage* openMessage)
+bool read_transport_outcome(BNode& folder, TransportReport* report)
 {
-	const char* path = nullptr;
-	if (openMessage == nullptr || openMessage->FindString("printer_file", &path) != B_OK
-		|| path == nullptr)
-		return std::string();
-	return path;
-}
-
-bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
-	std::string* address)
-{
-	*folderPath = printer_folder_of(openMessage);
-	if (folderPath->empty() || folder->SetTo(folderPath->c_str()) != B_OK)
+	int64 bytes = 0;
+	if (folder.ReadAttr(kTransportBytesAttr, B_INT64_TYPE, 0, &bytes, sizeof(bytes))
+		!= static_cast<ssize_t>(sizeof(bytes)))
 		return false;
-	clear_outcome(*folder);
-	*address = read_string_attr(*folder, kTransportAddressAttr);
+	report->bytes = bytes;
+	report->error = read_string_attr(folder, kTransportErrorAttr);
+	report->destination = read_string_attr(folder, kTransportDestinationAttr);
 	return true;
-}
-
-ssize_t TransportStream::Write(const void* buffer, size_t size)
-{
-	if (!fError.empty())
-		return B_IO_ERROR;
-	const char* bytes = static_cast<const char*>(buffer);
-	size_t done = 0;
-	while (done < size) {
-		ssize_t written = WriteSome(bytes + done, size - done);
-		if (written < 0) {
-			if (errno == EINTR)
-				continue;
-			int error = errno;
-			fBytes += static_cast<int64>(done);
-			SetError(DescribeError(error));
-			return status_from_errno(error);
-		}
-		done += static_cast<size_t>(written);
-	}
-	fBytes += static_cast<int64>(size);
-	return static_cast<ssize_t>(size);
 }

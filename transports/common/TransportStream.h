@@ -1,34 +1,16 @@
-// What a transport tells the print tool about a job: the bytes it delivered and the first
-// error, kept as attributes of the printer's folder so the tool can read them after the job
-// (the driver itself reports nothing).
-//
-//   "transport:bytes"        int64   bytes the destination accepted
-//   "transport:error"        string  the first error, empty when the job was delivered
-//   "transport:destination"  string  where the bytes went (a path or host:port)
+// What every transport add-on shares: how a job begins (the printer folder named by the open
+// message, the last job's record cleared, the folder's address read) and a stream that
+// counts the bytes delivered and keeps the first error, for the transport's record
+// (TransportOutcome.h).
 #pragma once
+
+#include "TransportOutcome.h"
 
 #include <DataIO.h>
 #include <Message.h>
 #include <Node.h>
 
 #include <string>
-
-extern const char* const kTransportBytesAttr;
-extern const char* const kTransportErrorAttr;
-extern const char* const kTransportDestinationAttr;
-extern const char* const kTransportAddressAttr;  // "transport_address", set by the print tool
-extern const char* const kJobNameAttr;           // "transport:job_name", set by the print tool
-
-// Reads a string attribute; empty when absent.
-std::string read_string_attr(BNode& node, const char* name);
-
-// Removes what an earlier job recorded, so a job that never reaches the transport cannot be
-// mistaken for a success.
-void clear_outcome(BNode& folder);
-
-// Records a job's outcome on the printer folder.
-status_t record_outcome(BNode& folder, int64 bytes, const std::string& error,
-	const std::string& destination);
 
 // The printer folder's path from the transport's open message ("printer_file").
 std::string printer_folder_of(const BMessage* openMessage);
