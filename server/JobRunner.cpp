@@ -2,6 +2,7 @@
 
 #include "Documents.h"
 #include "DriverAddOn.h"
+#include "JobOutcome.h"
 #include "JobSettings.h"
 #include "Paths.h"
 #include "Printers.h"
@@ -101,7 +102,9 @@ std::string resolution_caption(const BMessage& settings, const std::string& prin
 	return text;
 }
 
-// Page offsets of a spool file, for the progress bar.
+// Page offsets of a spool file, for the progress bar. A record whose next offset does not lie
+// past its own header ends the walk, and no more offsets are kept than the file has room for
+// page headers.
 std::vector<off_t> page_starts(const std::string& path)
 {
 	std::vector<off_t> starts;
@@ -117,7 +120,8 @@ std::vector<off_t> page_starts(const std::string& path)
 	off_t size = 0;
 	file.GetSize(&size);
 	off_t position = file.Position();
-	for (int32 page = 0; page < pages && position < size && page < 100000; page++) {
+	const off_t kPageHeaderSize = 52;
+	for (int32 page = 0; page < pages && position + kPageHeaderSize <= size; page++) {
 		starts.push_back(position);
 		uint8 pageHeader[12];
 		if (file.ReadAt(position, pageHeader, sizeof(pageHeader)) != sizeof(pageHeader))
@@ -125,11 +129,73 @@ std::vector<off_t> page_starts(const std::string& path)
 		int64 next = 0;
 		for (int i = 0; i < 8; i++)
 			next |= static_cast<int64>(pageHeader[4 + i]) << (8 * i);
-		if (next <= position)
+		if (next < position + kPageHeaderSize)
 			break;
 		position = next;
 	}
 	return starts;
+}
+
+// The notes of a job that did not print: where its spool file is.
+void keep_spool(const std::string& spoolPath, PrintOutcome* outcome)
+{
+	outcome->notes.push_back("the spool file is kept: " + spoolPath);
+}
+
+// Reads what the driver and the transport recorded of the job and turns it into the tool's
+// answer: true only for a job the driver sent whole and the transport delivered whole.
+bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterInfo& printer,
+	const std::string& spoolPath, bool ownSpool, PrintOutcome* outcome, std::string* error)
+{
+	JobOutcome job;
+	bool recorded = read_job_outcome(&printerNode, &job);
+	TransportReport delivery;
+	bool delivered = read_transport_outcome(printerNode, &delivery);
+	if (delivered) {
+		outcome->bytes = delivery.bytes;
+		outcome->destination = delivery.destination;
+	}
+	outcome->pages = recorded ? job.pages_sent : 0;
+	outcome->interrupted = recorded && job.stop == JobStop::interrupted;
+
+	if (!recorded) {
+		*error = "the driver left no account of the job; it may not have printed";
+	} else if (job.stop == JobStop::no_transport) {
+		// A transport that could not open says why in its own record.
+		if (delivered && !delivery.error.empty())
+			*error = "not printed: " + delivery.error;
+		else if (!delivered)
+			*error = "not printed: the job did not reach a transport (printer \"" + request.printer
+				+ "\" uses \"" + printer.transport + "\"; is its add-on in "
+				+ transport_folder() + "?)";
+		else
+			*error = describe_job_outcome(job);
+	} else if (delivered && !delivery.error.empty()) {
+		*error = "the job failed after " + std::to_string(delivery.bytes) + " bytes: "
+			+ delivery.error;
+	} else if (!job.Completed()) {
+		*error = describe_job_outcome(job);
+	} else if (!delivered) {
+		*error = "the transport left no account of the job; it may not have printed";
+	} else {
+		if (job.pictures_unread > 0) {
+			outcome->notes.push_back(std::to_string(job.pictures_unread)
+				+ (job.pictures_unread == 1 ? " picture" : " pictures")
+				+ " of the spool file could not be read and were left out");
+		}
+		if (job.pictures_cut > 0) {
+			outcome->notes.push_back(std::to_string(job.pictures_cut)
+				+ (job.pictures_cut == 1 ? " picture" : " pictures")
+				+ " took too long to draw and were drawn only in part");
+		}
+		if (ownSpool && !request.keepSpool)
+			unlink(spoolPath.c_str());
+		else if (ownSpool)
+			outcome->notes.push_back("spool file: " + spoolPath);
+		return true;
+	}
+	keep_spool(spoolPath, outcome);
+	return false;
 }
 
 }  // namespace
@@ -227,12 +293,9 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 				resolution_caption(settings, request.printer), &outcome->pages, error,
 				request.turnWidePages))
 			return false;
-	} else {
-		SpoolSummary summary;
-		if (!read_spool_summary(spoolPath, &summary, error))
-			return false;
-		outcome->pages = summary.pageCount;
 	}
+	// A spool file given as it is goes to the driver unread: the driver alone decides
+	// whether its settings and pages can be printed, and says so in its record.
 
 	BNode printerNode(folder.c_str());
 	if (printerNode.InitCheck() != B_OK) {
@@ -240,6 +303,7 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		return false;
 	}
 	clear_outcome(printerNode);
+	clear_job_outcome(&printerNode);
 	std::string jobName = job_name_for(request);
 	printerNode.WriteAttr(kJobNameAttr, B_STRING_TYPE, 0, jobName.c_str(), jobName.size() + 1);
 
@@ -257,31 +321,7 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	}
 	unregister_node_token(token);
 
-	// What the transport says happened.
-	int64 bytes = -1;
-	if (printerNode.ReadAttr(kTransportBytesAttr, B_INT64_TYPE, 0, &bytes, sizeof(bytes))
-		!= static_cast<ssize_t>(sizeof(bytes))) {
-		*error = "the job did not reach a transport (printer \"" + request.printer
-			+ "\" uses \"" + printer.transport + "\"; is its add-on in "
-			+ transport_folder() + "?)";
-		if (ownSpool && !request.keepSpool)
-			unlink(spoolPath.c_str());
-		return false;
-	}
-	std::string failure = read_string_attr(printerNode, kTransportErrorAttr);
-	outcome->bytes = bytes;
-	outcome->destination = read_string_attr(printerNode, kTransportDestinationAttr);
-	if (!failure.empty()) {
-		*error = "the job failed after " + std::to_string(bytes) + " bytes: " + failure;
-		if (ownSpool)
-			outcome->notes.push_back("the spool file is kept: " + spoolPath);
-		return false;
-	}
-	if (ownSpool && !request.keepSpool)
-		unlink(spoolPath.c_str());
-	else if (ownSpool)
-		outcome->notes.push_back("spool file: " + spoolPath);
-	return true;
+	return report_job(printerNode, request, printer, spoolPath, ownSpool, outcome, error);
 }
 
 }  // namespace server

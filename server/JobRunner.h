@@ -19,9 +19,10 @@ struct PrintRequest {
 };
 
 struct PrintOutcome {
-	int32 pages = 0;
+	int32 pages = 0;                     // pages the driver sent whole
 	int64 bytes = 0;
 	std::string destination;
+	bool interrupted = false;            // the job stopped at the caller's request
 	std::vector<std::string> notes;      // things the user should be told
 };
 
@@ -33,6 +34,10 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
 	bool turnWidePages = true);
 
+// Prints the request; true only when the driver sent every page and the transport delivered
+// every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says
+// whether a stop request ended the job); a spool file the tool wrote is then kept, and named
+// in the notes.
 bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error);
 
 }  // namespace server

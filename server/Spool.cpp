@@ -193,8 +193,11 @@ bool read_spool_summary(const std::string& path, SpoolSummary* summary, std::str
 		if (!complete)
 			break;
 		summary->pictures.push_back(count);
-		if (next > 0 && next <= size)
-			file.Seek(next, SEEK_SET);
+		// The next record lies past this one, inside the file; any other offset would read
+		// pages again for ever (a header may announce two thousand million of them).
+		if (next < file.Position() || next > size)
+			break;
+		file.Seek(next, SEEK_SET);
 	}
 	return true;
 }

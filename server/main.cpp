@@ -2,6 +2,7 @@
 // runs jobs through the driver add-on and its transports, and previews what a printer
 // would print.
 
+#include "JobOutcome.h"
 #include "JobRunner.h"
 #include "PclPreview.h"
 #include "Printers.h"
@@ -11,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +31,26 @@ extern "C" const char* __lsan_default_suppressions()
 #endif
 
 namespace {
+
+volatile sig_atomic_t sStopSignal = 0;
+
+// The first SIGINT or SIGTERM asks the job to stop at its next band; the handler is then
+// the default again, so a second one ends the process at once.
+void stop_job_on_signal(int signal)
+{
+	sStopSignal = signal;
+	request_job_stop();
+}
+
+void catch_stop_signals()
+{
+	struct sigaction action = {};
+	action.sa_handler = stop_job_on_signal;
+	action.sa_flags = SA_RESETHAND;
+	sigemptyset(&action.sa_mask);
+	sigaction(SIGINT, &action, nullptr);
+	sigaction(SIGTERM, &action, nullptr);
+}
 
 int fail(const std::string& message)
 {
@@ -265,11 +287,15 @@ int main(int argc, char** argv)
 		if (!spoolInput.empty() && !files.empty())
 			return fail("give either files or --spool, not both");
 		server::PrintOutcome outcome;
+		catch_stop_signals();
 		bool printed = server::print_job(request, &outcome, &error);
 		if (!printed)
 			fail(error);
 		for (const std::string& note : outcome.notes)
 			fprintf(stderr, "tessary: %s\n", note.c_str());
+		// Stopped by a signal: the shell's status for it, 128 + the signal's number.
+		if (!printed && outcome.interrupted && sStopSignal != 0)
+			return 128 + sStopSignal;
 		if (!printed)
 			return 1;
 		printf("printed %d page%s on %s: %lld bytes to %s\n", static_cast<int>(outcome.pages),

@@ -1,6 +1,7 @@
 // Printing end to end through the print tool's own code: printers with File and Socket
 // transports in a temporary root, the built driver add-on, and the transports' outcomes.
 
+#include "JobOutcome.h"
 #include "JobRunner.h"
 #include "PclPreview.h"
 #include "Printers.h"
@@ -11,13 +12,17 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -138,16 +143,60 @@ protected:
 		return server::print_job(request, &fOutcome, error != nullptr ? error : &ignored);
 	}
 
-	// Runs the built tessary command; returns its exit status and what it wrote to stderr.
-	int RunTool(const std::string& arguments, std::string* errors)
+	// Runs the built tessary command; returns its exit status and what it wrote to stderr
+	// (and to stdout, when asked).
+	int RunTool(const std::string& arguments, std::string* errors, std::string* output = nullptr)
 	{
 		std::string errorsPath = fRoot.Sub("stderr.txt");
+		std::string outputPath = fRoot.Sub("stdout.txt");
 		std::string command = std::string(TESSARY_BUILD_DIR) + "/server/tessary " + arguments
-			+ " >/dev/null 2>" + errorsPath;
+			+ " >" + outputPath + " 2>" + errorsPath;
 		int status = system(command.c_str());
 		std::ifstream file(errorsPath);
 		errors->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+		if (output != nullptr) {
+			std::ifstream out(outputPath);
+			output->assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+		}
 		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	}
+
+	// A spool file of `document` (the test page when empty) with settings `change` made to
+	// the defaults on small paper at 75 dpi, and `damage` done to its bytes after.
+	std::string MakeSpool(const std::string& name, const std::string& document,
+		void (*change)(BMessage*), void (*damage)(std::string*, size_t))
+	{
+		BMessage settings;
+		server::default_settings(&settings);
+		settings.ReplaceRect("paper_rect", BRect(0, 0, 160, 200));
+		settings.ReplaceInt32("xres", 75);
+		if (change != nullptr)
+			change(&settings);
+		std::string path = fRoot.Sub(name);
+		int32 pages = 0;
+		std::string error;
+		std::vector<std::string> documents;
+		if (!document.empty())
+			documents.push_back(document);
+		EXPECT_TRUE(server::write_spool(path, documents, settings, "", &pages, &error)) << error;
+		if (damage != nullptr) {
+			std::vector<uint8_t> data = read_file(path);
+			std::string bytes(data.begin(), data.end());
+			damage(&bytes, 28 + static_cast<size_t>(settings.FlattenedSize()));
+			std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+		}
+		return path;
+	}
+
+	// Names in `folder` other than `keep`: what a job left beside its target.
+	static std::vector<std::string> OthersIn(const std::string& folder, const std::string& keep)
+	{
+		std::vector<std::string> others;
+		for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+			if (entry.path().filename() != keep)
+				others.push_back(entry.path().filename().string());
+		}
+		return others;
 	}
 
 	TempRoot fRoot;
@@ -293,6 +342,174 @@ TEST_F(PrintTool, SpoolFileOfTheTestPageIsReadBackWithAllItsPages)
 	ASSERT_TRUE(server::print_job(request, &outcome, &error)) << error;
 	EXPECT_EQ(decode_pages(read_file(file)).size(), 3u);
 	EXPECT_TRUE(fs::exists(spool));  // a spool file given by the user is never removed
+}
+
+void put_le(std::string* bytes, size_t at, uint64 value, int width)
+{
+	for (int i = 0; i < width; i++)
+		(*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+struct BrokenJob {
+	const char* label;
+	void (*change)(BMessage*);
+	void (*damage)(std::string* bytes, size_t firstPage);
+	const char* line;  // the one line the tool gives, in part
+};
+
+const BrokenJob kBrokenJobs[] = {
+	{"no xres", [](BMessage* s) { s->RemoveName("xres"); }, nullptr,
+		"not printed: the job's settings have no resolution (\"xres\")"},
+	{"xres 50", [](BMessage* s) { s->ReplaceInt32("xres", 50); }, nullptr,
+		"not printed: the job's resolution (\"xres\") 50 dpi cannot be printed"},
+	{"xres 300000 without paper",
+		[](BMessage* s) {
+			s->ReplaceInt32("xres", 300000);
+			s->RemoveName("paper_rect");
+		},
+		nullptr, "not printed: the job's resolution (\"xres\") 300000 dpi cannot be printed"},
+	{"settings that do not unflatten", nullptr,
+		[](std::string* bytes, size_t) { (*bytes)[28] ^= 0x55; },
+		"not printed: the job's settings cannot be read"},
+	{"page 1e7 units tall",
+		[](BMessage* s) { s->ReplaceRect("paper_rect", BRect(0, 0, 160, 1e7f)); }, nullptr,
+		"not printed: the paper is taller than the driver prints"},
+	{"cut inside page 3 of 3", nullptr,
+		[](std::string* bytes, size_t) { bytes->resize(bytes->size() - 30); },
+		"printed 2 of 3 pages: the spool file ends inside page 3"},
+	{"2^31 - 1 pages and a record that points at itself", nullptr,
+		[](std::string* bytes, size_t firstPage) {
+			put_le(bytes, 4, 0x7FFFFFFF, 4);
+			put_le(bytes, firstPage + 4, firstPage, 8);
+		},
+		"printed 1 of 2147483647 pages: the spool file ends inside page 2"},
+};
+
+TEST_F(PrintTool, BrokenJobsFailInOneLineAndLeaveTheLastGoodFileAsItWas)
+{
+	std::string error;
+	std::string folder = fRoot.Sub("out");
+	fs::create_directories(folder);
+	std::string target = folder + "/out.pcl";
+	ASSERT_TRUE(server::add_printer("Desk", "File", target, &error)) << error;
+	const std::string lastGood = "the last good job\n";
+	std::ofstream(target, std::ios::binary) << lastGood;
+	std::string text = fRoot.Sub("three.txt");
+	std::ofstream(text) << "one\ftwo\fthree";
+
+	for (const BrokenJob& job : kBrokenJobs) {
+		std::string spool = MakeSpool("broken.spool", text, job.change, job.damage);
+		std::string errors;
+		EXPECT_EQ(RunTool("print Desk --spool " + spool, &errors), 1) << job.label;
+		std::string firstLine = errors.substr(0, errors.find('\n'));
+		EXPECT_EQ(firstLine.rfind("tessary: ", 0), 0u) << job.label << ": " << errors;
+		EXPECT_NE(firstLine.find(job.line), std::string::npos) << job.label << ": " << errors;
+		EXPECT_NE(errors.find("the spool file is kept: " + spool), std::string::npos)
+			<< job.label;
+		std::vector<uint8_t> kept = read_file(target);
+		EXPECT_EQ(std::string(kept.begin(), kept.end()), lastGood) << job.label;
+		EXPECT_TRUE(OthersIn(folder, "out.pcl").empty()) << job.label;
+		EXPECT_TRUE(fs::exists(spool)) << job.label;
+	}
+
+	// A hidden file of a job whose process died goes with the next job to the same target;
+	// one of a live process is that process's job and stays.
+	pid_t dead = fork();
+	if (dead == 0)
+		_exit(0);
+	ASSERT_GT(dead, 0);
+	waitpid(dead, nullptr, 0);
+	std::string leftover = folder + "/.out.pcl.part-" + std::to_string(dead);
+	std::string live = folder + "/.out.pcl.part-" + std::to_string(getpid());
+	std::ofstream(leftover) << "partial";
+	std::ofstream(live) << "partial";
+
+	// The same document whole prints, and replaces the file.
+	std::string good = MakeSpool("good.spool", text, nullptr, nullptr);
+	std::string errors;
+	std::string output;
+	EXPECT_EQ(RunTool("print Desk --spool " + good, &errors, &output), 0) << errors;
+	EXPECT_EQ(output.rfind("printed 3 pages on Desk: ", 0), 0u) << output;
+	EXPECT_EQ(decode_pages(read_file(target)).size(), 3u);
+	EXPECT_EQ(OthersIn(folder, "out.pcl"), std::vector<std::string>{fs::path(live).filename()});
+}
+
+TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)
+{
+	std::string error;
+	std::string folder = fRoot.Sub("out");
+	fs::create_directories(folder);
+	std::string target = folder + "/out.pcl";
+	ASSERT_TRUE(server::add_printer("Desk", "File", target, &error)) << error;
+	std::ofstream(target, std::ios::binary) << "the last good job";
+	// 500 copies of a Letter page at 300 dpi: minutes of work if nothing stops it.
+	std::string spool = MakeSpool("copies.spool", "",
+		[](BMessage* s) {
+			s->ReplaceRect("paper_rect", BRect(0, 0, 637.5f, 825));
+			s->ReplaceInt32("xres", 300);
+			s->ReplaceInt16("copies", 500);
+		},
+		nullptr);
+
+	std::string errorsPath = fRoot.Sub("stderr.txt");
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+	posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(),
+		O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	std::string tool = std::string(TESSARY_BUILD_DIR) + "/server/tessary";
+	const char* argv[] = {tool.c_str(), "print", "Desk", "--spool", spool.c_str(), nullptr};
+	pid_t child;
+	ASSERT_EQ(posix_spawn(&child, tool.c_str(), &actions, nullptr,
+		const_cast<char* const*>(argv), environ), 0);
+	posix_spawn_file_actions_destroy(&actions);
+
+	// Wait (bounded) until bytes reach the hidden file: the job is under way.
+	std::string partial = folder + "/.out.pcl.part-" + std::to_string(child);
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+	std::error_code code;
+	while (fs::file_size(partial, code) == 0 || code) {
+		ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the job never began";
+		usleep(20000);
+	}
+	ASSERT_EQ(kill(child, SIGINT), 0);
+	auto interrupted = std::chrono::steady_clock::now();
+	int status = 0;
+	while (waitpid(child, &status, WNOHANG) == 0) {
+		if (std::chrono::steady_clock::now() > interrupted + std::chrono::seconds(60)) {
+			kill(child, SIGKILL);
+			waitpid(child, &status, 0);
+			FAIL() << "the job went on after SIGINT";
+		}
+		usleep(10000);
+	}
+	double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now()
+		- interrupted).count();
+	RecordProperty("seconds_to_stop", std::to_string(seconds));
+	ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+	EXPECT_EQ(WEXITSTATUS(status), 130);
+	std::vector<uint8_t> errors = read_file(errorsPath);
+	std::string text(errors.begin(), errors.end());
+	EXPECT_EQ(text.rfind("tessary: interrupted after ", 0), 0u) << text;
+	EXPECT_NE(text.find(" of 500 copies\n"), std::string::npos) << text;
+	EXPECT_NE(text.find("the spool file is kept: " + spool), std::string::npos) << text;
+	std::vector<uint8_t> kept = read_file(target);
+	EXPECT_EQ(std::string(kept.begin(), kept.end()), "the last good job");
+	EXPECT_TRUE(OthersIn(folder, "out.pcl").empty());
+}
+
+TEST_F(PrintTool, SpoolSummaryStopsAtARecordThatDoesNotMoveForward)
+{
+	std::string spool = MakeSpool("loop.spool", "", nullptr,
+		[](std::string* bytes, size_t firstPage) {
+			put_le(bytes, 4, 0x7FFFFFFF, 4);
+			put_le(bytes, firstPage + 4, firstPage, 8);
+		});
+	server::SpoolSummary summary;
+	std::string error;
+	ASSERT_TRUE(server::read_spool_summary(spool, &summary, &error)) << error;
+	EXPECT_EQ(summary.pageCount, 0x7FFFFFFF);
+	EXPECT_EQ(summary.pictures.size(), 1u);
 }
 
 TEST_F(PrintTool, PageRangeOfTheSettingsSelectsPagesOfEachDocument)

@@ -1,14 +1,21 @@
 // The "File" transport: the job goes to the file named by the printer folder's
 // "transport_address" attribute, replacing it as printing to a file does. The bytes are
-// written to a hidden file beside it and moved over the old file only when the whole job got
-// through, so a failed job never leaves a half-written file in its place. Without an address
-// the job goes to a new file in the printer's folder, named after the job and the time, and
-// never replaces one.
+// written to a hidden file beside it (".NAME.part-PID") and moved over the old file only when
+// the driver's record says it sent the whole job and every byte reached the disk, so a
+// refused, cut-short, interrupted or failed job leaves the old file as it was. A hidden file
+// left by a job whose process died is removed by the next job to the same file. Without an
+// address the job goes to a new file in the printer's folder, named after the job and the
+// time, and never replaces one.
 
 #include "TransportStream.h"
 
+#include <JobOutcome.h>
+
 #include <Message.h>
 #include <Node.h>
+
+#include <dirent.h>
+#include <signal.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -105,6 +112,42 @@ int open_new_job_file(const std::string& folder, const std::string& jobName, std
 	return -1;
 }
 
+// The hidden file a job to `leaf` writes while it runs, for the process `pid`.
+std::string partial_name(const std::string& leaf, pid_t pid)
+{
+	return "." + leaf + ".part-" + std::to_string(pid);
+}
+
+// Removes hidden files of earlier jobs to `leaf` in `directory` whose process is gone (killed,
+// or the machine went down). A live process's file is its job in progress and stays.
+void remove_leftovers(const std::string& directory, const std::string& leaf)
+{
+	DIR* folder = opendir(directory.c_str());
+	if (folder == nullptr)
+		return;
+	const std::string prefix = "." + leaf + ".part-";
+	while (struct dirent* entry = readdir(folder)) {
+		std::string name = entry->d_name;
+		if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+			continue;
+		std::string digits = name.substr(prefix.size());
+		if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+			continue;
+		pid_t pid = static_cast<pid_t>(std::stol(digits));
+		if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH)
+			unlink((directory + "/" + name).c_str());
+	}
+	closedir(folder);
+}
+
+// Whether the driver recorded this job as sent whole (it writes its record before it
+// closes the transport).
+bool driver_completed(BNode* folder)
+{
+	JobOutcome outcome;
+	return read_job_outcome(folder, &outcome) && outcome.Completed();
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessage* message,
@@ -127,7 +170,8 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 		size_t slash = address.rfind('/');
 		std::string directory = address.substr(0, slash);
 		std::string leaf = address.substr(slash + 1);
-		sJob->partial = directory + "/." + leaf + ".part-" + std::to_string(getpid());
+		remove_leftovers(directory, leaf);
+		sJob->partial = directory + "/" + partial_name(leaf, getpid());
 		fd = open(sJob->partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 	} else {
 		std::string jobName = read_string_attr(sJob->folder, kJobNameAttr);
@@ -152,11 +196,14 @@ extern "C" __attribute__((visibility("default"))) void exit_transport()
 	FileStream* stream = sJob->stream;
 	bool delivered = stream->Close();
 	if (!sJob->partial.empty()) {
-		if (delivered && rename(sJob->partial.c_str(), sJob->destination.c_str()) != 0) {
+		// A job the driver did not complete is no replacement for the old file; that is
+		// the driver's account to give, not a failure of the file.
+		bool replace = delivered && driver_completed(&sJob->folder);
+		if (replace && rename(sJob->partial.c_str(), sJob->destination.c_str()) != 0) {
 			stream->SetError("cannot replace " + sJob->destination + ": " + strerror(errno));
 			delivered = false;
 		}
-		if (!delivered)
+		if (!replace || !delivered)
 			unlink(sJob->partial.c_str());
 	}
 	record_outcome(sJob->folder, stream->BytesDelivered(), stream->FirstError(),
