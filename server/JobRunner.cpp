@@ -205,8 +205,7 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 	bool turnWidePages)
 {
 	PageSetup setup = PageSetup::FromSettings(settings, turnWidePages);
-	if (!setup.paper.IsValid() || setup.paper.Width() < 1 || setup.paper.Height() < 1
-		|| setup.paper.Width() > 75 * 1000 || setup.paper.Height() > 75 * 1000) {
+	if (!setup.paper.IsValid() || setup.paper.Width() < 1 || setup.paper.Height() < 1) {
 		*error = "the paper size in the settings cannot be printed";
 		return false;
 	}
