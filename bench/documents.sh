@@ -8,18 +8,17 @@
 #
 #   bench/documents.sh TESSARY [RUNS]
 #
-# The pages are made once by gen_pages.py (beside this repository in shared/bench-pages, or
-# named by BENCH_PAGES_GEN) into build/bench/pages.
+# The pages are made once by gen_pages.py (beside this script) into build/bench/pages.
 set -euo pipefail
 tessary=$(realpath "$1")
 runs=${2:-5}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
-generator=${BENCH_PAGES_GEN:-$repo/../shared/bench-pages/gen_pages.py}
+generator=$repo/bench/gen_pages.py
 pages=$repo/build/bench/pages
 if [ ! -f "$pages/photo.png" ] || [ ! -f "$pages/doc.png" ]; then
-  if [ ! -f "$generator" ] || ! command -v gs >/dev/null; then
-    echo "documents: no benchmark pages (needs $generator and Ghostscript); skipped"
+  if ! command -v gs >/dev/null; then
+    echo "documents: the pages are made with Ghostscript, which is not installed; skipped"
     exit 0
   fi
   mkdir -p "$pages"

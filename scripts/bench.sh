@@ -14,5 +14,8 @@ for program in "$build"/bench/*_bench; do
   "$program" "$@"
 done
 
+echo "== pdf_print"
+bash bench/pdf_print.sh "$build"
+
 echo "== documents"
 bash bench/documents.sh "$build/server/tessary"
