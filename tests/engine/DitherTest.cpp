@@ -140,6 +140,15 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 		}
 		std::vector<uint8> pixels[2] = {std::vector<uint8>(2 * dots),
 			std::vector<uint8>(2 * dots)};
+		// The four-row pass runs beside, on rows 0 to 3, 4 to 7, ... with its own errors.
+		std::vector<int16> wide_errors;
+		std::vector<uint8> quad_pixels[4];
+		std::vector<uint8> quad_planes[4][3];
+		std::vector<uint8> quad_expected[4][3];
+		for (auto& row : quad_planes) {
+			for (std::vector<uint8>& plane : row)
+				plane.resize(spool_width);
+		}
 
 		std::uniform_int_distribution<int> error_value(-1500, 1500);
 		for (int p = 0; p < 4; p++) {
@@ -150,6 +159,7 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 			}
 		}
 
+		wide_errors = color_errors;
 		for (int row = 0; row < 12; row += 2) {
 			std::vector<uint8> expected[2][4];
 			for (int half = 0; half < 2; half++) {
@@ -168,6 +178,9 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 					planes[p].Dither(p < 3 ? 31 : 93);
 					expected[half][p] = planes[p].plane;
 				}
+				quad_pixels[row % 4 + half] = pixels[half];
+				for (int p = 0; p < 3; p++)
+					quad_expected[row % 4 + half][p] = expected[half][p];
 			}
 			uint8* const upper[3] = {fused[0][0].data(), fused[0][1].data(), fused[0][2].data()};
 			uint8* const lower[3] = {fused[1][0].data(), fused[1][1].data(), fused[1][2].data()};
@@ -193,6 +206,25 @@ TEST_F(Dither, OnePassDitherMatchesDoDither)
 				ASSERT_EQ(color_errors[4 * i + 3], 0);
 				for (int lane = 1; lane < 4; lane++)
 					ASSERT_EQ(grey_errors[4 * i + lane], 0);
+			}
+			if (row % 4 == 2) {
+				uint8* const rows[4][3] = {
+					{quad_planes[0][0].data(), quad_planes[0][1].data(), quad_planes[0][2].data()},
+					{quad_planes[1][0].data(), quad_planes[1][1].data(), quad_planes[1][2].data()},
+					{quad_planes[2][0].data(), quad_planes[2][1].data(), quad_planes[2][2].data()},
+					{quad_planes[3][0].data(), quad_planes[3][1].data(), quad_planes[3][2].data()}};
+				uint8* const* quad[4] = {rows[0], rows[1], rows[2], rows[3]};
+				const uint8* quad_rows[4] = {quad_pixels[0].data(), quad_pixels[1].data(),
+					quad_pixels[2].data(), quad_pixels[3].data()};
+				if (dither_three_planes_four_rows(quad, quad_rows, wide_errors.data())) {
+					for (int g = 0; g < 4; g++) {
+						for (int p = 0; p < 3; p++) {
+							ASSERT_EQ(quad_planes[g][p], quad_expected[g][p]) << "four rows, width "
+								<< spool_width << " row " << row - 2 + g << " plane " << p;
+						}
+					}
+					ASSERT_EQ(wide_errors, color_errors) << "four rows, width " << spool_width;
+				}
 			}
 		}
 	}
