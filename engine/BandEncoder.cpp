@@ -300,13 +300,19 @@ __attribute__((target("avx2"))) void dither_four_rows(const level_tables& tables
 	for (int32 s = 0; s < width + last_lag; s++) {
 		// Row g works on dot s - 3g while that is inside the row.
 		wide_quarters levels = {};
-		wide_quarters active = {};
-		for (int g = 0; g < Rows; g++) {
+		wide_quarters active = {-1, -1, -1, -1};
+		// Between the last row's first dot and the first row's last, every row takes a dot.
+		const bool all_rows = s >= last_lag && s < width;
+		for (int g = 0; all_rows && g < Rows; g++)
+			levels[g] = (int64)tables.Lanes(pixels[g] + 2 * (s - lag * g));
+		for (int g = 0; !all_rows && g < Rows; g++) {
 			int32 dot = s - lag * g;
 			if (dot >= 0 && dot < width) {
 				levels[g] = (int64)tables.Lanes(pixels[g] + 2 * dot);
-				active[g] = -1;
-			} else if (dot == width) {
+				continue;
+			}
+			active[g] = 0;
+			if (dot == width) {
 				// Past this row's end: nothing more travels along it.
 				wide_quarters keep = {-1, -1, -1, -1};
 				keep[g] = 0;
@@ -325,7 +331,8 @@ __attribute__((target("avx2"))) void dither_four_rows(const level_tables& tables
 			wide_quarters first = {carried, 0, 0, 0};
 			down += (wide_lanes)first;
 		}
-		down &= (wide_lanes)active;
+		if (!all_rows)
+			down &= (wide_lanes)active;
 
 		wide_lanes base = down + (wide_lanes)levels + eighth_before;
 		wide_lanes value = base + quarter_last;
@@ -352,12 +359,13 @@ __attribute__((target("avx2"))) void dither_four_rows(const level_tables& tables
 			int64 lanes = ((wide_quarters)final_sum)[Rows - 1];
 			memcpy(errors + 4 * (s - last_lag - 2), &lanes, sizeof(lanes));
 		}
-		for (int g = 0; g < Rows; g++) {
-			int32 done = s - lag * g;
-			if ((done & 7) == 7 && done >= 0 && done < width) {
-				for (int plane = 0; plane < 3; plane++)
-					planes[g][plane][done >> 3] = (uint8)bits[4 * g + plane];
-			}
+		// Row g ends a byte when s - 3g is 7 modulo 8: at most one row a step.
+		const int ending_row[8] = {3, -1, 1, -1, -1, 2, -1, 0};
+		int g = ending_row[s & 7];
+		int32 done = s - lag * g;
+		if (g >= 0 && done >= 0 && done < width) {
+			for (int plane = 0; plane < 3; plane++)
+				planes[g][plane][done >> 3] = (uint8)bits[4 * g + plane];
 		}
 	}
 
