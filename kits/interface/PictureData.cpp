@@ -323,6 +323,15 @@ void PictureData::MakeEmpty()
 }
 
 
+int32 PictureData::NestingDepth() const
+{
+	int32 deepest = 0;
+	for (const PictureData& sub : fSubPictures)
+		deepest = std::max(deepest, sub.NestingDepth());
+	return deepest + 1;
+}
+
+
 const PictureData* PictureData::SubPictureAt(int32 index) const
 {
 	if (index < 0 || index >= CountSubPictures())

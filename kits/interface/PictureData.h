@@ -49,6 +49,10 @@ public:
 	bool IsEmpty() const { return fOps.empty() && fSubPictures.empty(); }
 	void MakeEmpty();
 
+	// Levels of pictures in this one, itself included: 1 without sub-pictures. Unflatten
+	// takes at most kMaxNesting.
+	int32 NestingDepth() const;
+
 	int32 CountSubPictures() const { return static_cast<int32>(fSubPictures.size()); }
 	const PictureData* SubPictureAt(int32 index) const;
 	const uint8* OpData() const { return fOps.data(); }
@@ -69,7 +73,8 @@ private:
 // can forward each drawing call and state change unchanged (and a played picture can be
 // recorded again). EnterStateChange / EnterFontState open a block whose size is patched when
 // the matching Exit call closes it (an Exit closes the blocks opened inside it too).
-// DrawPicture and ClipToPicture store a copy of the picture as a sub-picture.
+// DrawPicture and ClipToPicture store a copy of the picture as a sub-picture; they record
+// nothing for a picture already kMaxNesting levels deep, which no reader would take back.
 //
 // With batchStateChanges the writer groups state ops the way the original recorder does: a
 // state op (0x0201 to 0x03FF, font blocks included) written outside any block opens a

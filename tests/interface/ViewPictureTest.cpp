@@ -283,3 +283,36 @@ TEST(ViewPicture, DamagedPicturesDrawWithoutHarm)
 	}
 	EXPECT_EQ(played, 57);
 }
+
+TEST(ViewPicture, RecorderKeepsNestingWithinWhatTheReaderTakes)
+{
+	// Each picture draws the one before it: the deepest still read back draws its square,
+	// and the one a level deeper records without it instead of becoming unreadable.
+	std::vector<std::unique_ptr<BPicture>> chain;
+	chain.push_back(record([](BView* view) {
+		view->SetHighColor(255, 0, 0);
+		view->FillRect(BRect(0, 0, 3, 3));
+	}));
+	for (int level = 2; level <= 33; level++) {
+		BPicture* inner = chain.back().get();
+		chain.push_back(record([&](BView* view) { view->DrawPicture(inner, BPoint(1, 1)); }));
+	}
+	auto round_trip = [](const BPicture& picture) {
+		BMallocIO flat;
+		EXPECT_EQ(picture.Flatten(&flat), B_OK);
+		flat.Seek(0, SEEK_SET);
+		auto read = std::make_unique<BPicture>();
+		EXPECT_EQ(read->Unflatten(&flat), B_OK);
+		return read;
+	};
+
+	std::unique_ptr<BPicture> deepest = round_trip(*chain[31]);  // 32 levels
+	Canvas canvas(48, 48);
+	canvas.view->DrawPicture(deepest.get(), BPoint(0, 0));
+	EXPECT_TRUE(canvas.Covers(in_rect(31, 31, 34, 34), kRed));
+
+	std::unique_ptr<BPicture> beyond = round_trip(*chain[32]);  // would be 33
+	Canvas blank(48, 48);
+	blank.view->DrawPicture(beyond.get(), BPoint(0, 0));
+	EXPECT_TRUE(blank.Covers(in_rect(0, 0, 47, 47), kWhite));
+}
