@@ -1,7 +1,8 @@
 // The job loop: DoJob reads the spool file's header and settings and sets up the band;
 // print_page renders every page band by band into the band bitmap and hands each band to an
-// encoder. Entry points and job-wide values keep their established names; local functions
-// are snake_case.
+// encoder, once per copy, each copy a page of the stream from its header to its form feed.
+// Entry points and job-wide values keep their established names; local functions are
+// snake_case.
 //
 // A job that cannot be printed as asked (settings that do not unflatten or lack "xres",
 // "copies" or "BWMode", an "xres" outside 75 to 600, a page too wide, too tall or empty, no
@@ -247,15 +248,22 @@ void print_page(BFile* spool_file, int copies, int bw)
 		next_page = file_size;
 	spool_file->Seek(next_page, SEEK_SET);
 
-	send_page_header(bw != 0);
-
-	// Bands of every copy; a stop request or a failed write ends the page at a band boundary.
+	// Every copy is a sheet of its own: page header, bands, form feed. Without copies the
+	// page is its header and form feed alone. A stop request or a failed write ends the page
+	// at a band boundary; between copies, before the next sheet's header.
 	band_bmp->Lock();
 	band_view->ForceFontAliasing(true);
 	band_view->SetScale(factor);
 	band_view->SetHighColor(255, 255, 255, 255);
-	for (; copies > 0 && !job_failed; copies--) {
-		for (int32 band = 0; band < band_num && !job_failed; band++) {
+	int sheets = copies > 0 ? copies : 1;
+	int32 bands = copies > 0 ? band_num : 0;
+	for (int sheet = 0; sheet < sheets && !job_failed; sheet++) {
+		if (sheet > 0 && job_stop_requested()) {
+			stop_job(JobStop::interrupted);
+			break;
+		}
+		send_page_header(bw != 0);
+		for (int32 band = 0; band < bands && !job_failed; band++) {
 			if (job_stop_requested()) {
 				stop_job(JobStop::interrupted);
 				break;
@@ -268,12 +276,13 @@ void print_page(BFile* spool_file, int copies, int bw)
 			if (output_failed())
 				stop_job(JobStop::transport_failed);
 		}
-		if (!job_failed)
-			job_outcome.copies_sent++;
+		// A job stopped inside a sheet sends nothing more, not even the form feed.
+		if (!job_failed) {
+			send_form_feed();
+			if (copies > 0)
+				job_outcome.copies_sent++;
+		}
 	}
-	// A job stopped inside the page sends nothing more, not even the form feed.
-	if (!job_failed)
-		send_form_feed();
 	band_bmp->Unlock();
 }
 

@@ -27,8 +27,9 @@ extern JobOutcome job_outcome;	// how the last job went; written by DoJob, read 
 // job_outcome says how far it got and why it stopped.
 void DoJob(BFile* spool_file);
 
-// Prints the page record at the file's position, `copies` times; leaves the file at the next
-// page record. `bw` non-zero selects the one-plane black-and-white rows.
+// Prints the page record at the file's position, `copies` times, each copy a page of the
+// stream from its header to its form feed; leaves the file at the next page record. `bw`
+// non-zero selects the one-plane black-and-white rows.
 void print_page(BFile* spool_file, int copies, int bw);
 
 // Encode the rows 0 to 99 of band_bmp and send them.

@@ -1,4 +1,5 @@
 #include "EngineFixture.h"
+#include "PclPreview.h"
 #include "SpoolBuilder.h"
 #include "support/TempRoot.h"
 
@@ -152,31 +153,82 @@ TEST_F(JobLoop, PicturesArePlacedShiftedIntoTheirBandAndClipped)
 }
 
 
-TEST_F(JobLoop, ColourPageWithCopiesAt300)
+// Every copy is a page of the stream: its own header, its rows and its form feed. Each page
+// is decoded on its own here, from the bytes, and again by the print tool's preview decoder.
+TEST_F(JobLoop, EveryCopyIsAWholePage)
 {
-	std::string spool = SpoolBuilder()
-		.FileHeader(1)
-		.Raw(flattened_settings(BRect(0, 0, 7, 24), 300, 2, 0))
-		.PageHeader(1)
-		.Picture(0, 0, 0, 0, 1, 0, black_fill_picture(BRect(0, 0, 1, 0)))
-		.EndPage()
-		.Bytes();
-	std::string bytes = Print(spool);
+	auto job = [](int16 copies) {
+		return SpoolBuilder()
+			.FileHeader(2)
+			.Raw(flattened_settings(BRect(0, 0, 7, 24), 300, copies, 0))
+			.PageHeader(1)
+			.Picture(0, 0, 0, 0, 1, 0, black_fill_picture(BRect(0, 0, 1, 0)))
+			.EndPage()
+			.PageHeader(1)
+			.Picture(0, 0, 0, 0, 7, 24, black_fill_picture(BRect(4, 10, 7, 12)))
+			.EndPage()
+			.Bytes();
+	};
+	std::string one_copy = Print(job(1));
+	SetUp();
+	std::string bytes = Print(job(2));
 
-	// SpoolWidth 4 and 4 bands (one band of page units, 4 device bands): the 25-byte header,
-	// 2 copies x 400 rows x 4 x (5 + 4) bytes, the form feed.
-	ASSERT_EQ(bytes.size(), 25u + 2 * 400 * 36 + 1);
-	EXPECT_EQ(bytes.substr(0, 9), hex_bytes({0x1B, 0x45, 0x1B, 0x2A, 0x74, 0x33, 0x30, 0x30,
-		0x52}));
-	// Units (0, 0) to (1, 0) are dots 0 to 7 of rows 0 to 3 at factor 4: black ink.
-	std::string black_row = "\x1b*b4V" + std::string("\xFF\0\0\0", 4);
-	for (int copy = 0; copy < 2; copy++) {
-		size_t row_zero = 25 + copy * 400 * 36;
-		for (int r = 0; r < 4; r++)
-			EXPECT_EQ(bytes.substr(row_zero + r * 36, 9), black_row) << "copy " << copy;
-		EXPECT_EQ(bytes.substr(row_zero + 4 * 36, 9), "\x1b*b4V" + std::string(4, '\0'));
+	// SpoolWidth 4, 400 rows a page at 300 dpi, colour.
+	const std::string header = "\x1b" "E" "\x1b*t300R" "\x1b&l0E" "\x1b*b0M" "\x1b*r-4U";
+	const std::string by_plane = "\x1b*b4V";
+	const std::string by_row = "\x1b*b4W";
+	std::vector<std::string> pages;
+	std::vector<std::vector<std::string>> black_rows;
+	size_t at = 0;
+	while (at < bytes.size()) {
+		SCOPED_TRACE(pages.size());
+		size_t start = at;
+		ASSERT_EQ(bytes.compare(at, header.size(), header), 0) << "at byte " << at;
+		at += header.size();
+		std::vector<std::string> black;
+		while (at < bytes.size() && (uint8)bytes[at] != kFormFeed) {
+			for (int plane = 0; plane < 4; plane++) {
+				const std::string& command = plane < 3 ? by_plane : by_row;
+				ASSERT_EQ(bytes.compare(at, command.size(), command), 0) << "at byte " << at;
+				at += command.size();
+				ASSERT_LE(at + 4, bytes.size());
+				if (plane == 0)
+					black.push_back(bytes.substr(at, 4));
+				at += 4;
+			}
+		}
+		ASSERT_LT(at, bytes.size()) << "no form feed";
+		at++;
+		ASSERT_EQ(black.size(), 400u);
+		pages.push_back(bytes.substr(start, at - start));
+		black_rows.push_back(black);
 	}
-	EXPECT_EQ((uint8)bytes.back(), kFormFeed);
+	ASSERT_EQ(pages.size(), 4u);
+	EXPECT_TRUE(pages[0] == pages[1]);
+	EXPECT_TRUE(pages[2] == pages[3]);
+	EXPECT_FALSE(pages[0] == pages[2]);
+	// Units (0, 0) to (1, 0) are dots 0 to 7 of rows 0 to 3; units (4, 10) to (7, 12) dots
+	// 16 to 31 of rows 40 to 51.
+	EXPECT_EQ(black_rows[0][3], std::string("\xFF\0\0\0", 4));
+	EXPECT_EQ(black_rows[0][4], std::string(4, '\0'));
+	EXPECT_EQ(black_rows[2][40], std::string("\0\0\xFF\xFF", 4));
+	// One copy is the first copy of each page, as before.
+	EXPECT_TRUE(one_copy == pages[0] + pages[2]);
+
+	for (const std::string& page : pages) {
+		std::vector<uint8_t> data(page.begin(), page.end());
+		int decoded = 0;
+		preview::DecodeError error;
+		EXPECT_TRUE(preview::decode_stream(data.data(), data.size(),
+			[&](const preview::Page& each, std::string*) {
+				decoded++;
+				EXPECT_EQ(each.rows, 400);
+				EXPECT_EQ(each.planes, 4);
+				return true;
+			},
+			&error)) << error.message;
+		EXPECT_EQ(decoded, 1);
+	}
 }
 
 

@@ -251,6 +251,40 @@ TEST_F(PrintTool, TextDocumentSocketAndFileBytesAreIdentical)
 	EXPECT_EQ(decode_pages(fromFile).size(), 3u);
 }
 
+TEST_F(PrintTool, EachCopyIsASheetOfItsOwnInThePreview)
+{
+	std::string text = fRoot.Sub("two.txt");
+	std::ofstream(text) << "First page\fSecond page\n";
+	std::string error;
+	std::string file = fRoot.Sub("copies.pcl");
+	ASSERT_TRUE(server::add_printer("Desk", "File", file, &error)) << error;
+	std::string errors;
+	ASSERT_EQ(RunTool("job-setup Desk --copies 2 --resolution 75 --black-white", &errors), 0)
+		<< errors;
+	ASSERT_EQ(RunTool("print Desk " + text, &errors), 0) << errors;
+
+	std::string shown = fRoot.Sub("shown");
+	std::string summary;
+	ASSERT_EQ(RunTool("preview " + file + " -o " + shown, &errors, &summary), 0) << errors;
+	std::string expected;
+	for (int page = 1; page <= 4; page++) {
+		char line[160];
+		snprintf(line, sizeof(line),
+			"page %d: 75 dpi, 1 plane, 900 rows of 640 dots -> %s/page-%03d.png\n", page,
+			shown.c_str(), page);
+		expected += line;
+	}
+	EXPECT_EQ(summary, expected);
+	auto png = [&](int page) {
+		char name[32];
+		snprintf(name, sizeof(name), "/page-%03d.png", page);
+		return read_file(shown + name);
+	};
+	EXPECT_TRUE(png(1) == png(2));
+	EXPECT_TRUE(png(3) == png(4));
+	EXPECT_FALSE(png(1) == png(3));
+}
+
 TEST_F(PrintTool, RefusedConnectionIsAFailureWithANonZeroStatus)
 {
 	std::string error;

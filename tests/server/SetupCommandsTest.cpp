@@ -118,15 +118,19 @@ TEST_F(SetupCommands, PageAndJobSetupDecideWhatThePrinterGets)
 	server::PrintOutcome printed;
 	std::vector<preview::Page> pages = PrintTestPage(&printed);
 	EXPECT_TRUE(printed.notes.empty());
-	ASSERT_EQ(pages.size(), 1u);
+	// Two copies: two sheets.
+	ASSERT_EQ(pages.size(), 2u);
 	job_geometry geometry;
 	ASSERT_TRUE(compute_geometry(paper, 150, &geometry));
-	EXPECT_EQ(pages[0].resolution, 150);
-	EXPECT_EQ(pages[0].planes, 1);
-	EXPECT_EQ(pages[0].rows, 2 * geometry.band_num * 100);
-	EXPECT_EQ(pages[0].width, 8 * geometry.spool_width);
-	EXPECT_EQ(pages[0].rows, 3600);
-	EXPECT_EQ(pages[0].width, 1248);
+	for (const preview::Page& sheet : pages) {
+		EXPECT_EQ(sheet.resolution, 150);
+		EXPECT_EQ(sheet.planes, 1);
+		EXPECT_EQ(sheet.rows, geometry.band_num * 100);
+		EXPECT_EQ(sheet.width, 8 * geometry.spool_width);
+		EXPECT_EQ(sheet.rows, 1800);
+		EXPECT_EQ(sheet.width, 1248);
+	}
+	EXPECT_TRUE(pages[0].inks == pages[1].inks);
 }
 
 TEST_F(SetupCommands, PageSetupDropsTheJobFieldsAndPrintConfirmsTheJobSetupFirst)
