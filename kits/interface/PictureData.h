@@ -29,6 +29,11 @@ public:
 	static constexpr uint64 kMaxOpsPerPlay = 10000000;  // all nested plays together
 	static constexpr uint64 kMinOpsBudget = 200000;     // what any picture may play
 	static constexpr uint64 kOpsPerByte = 4;            // beyond that, ops per stored byte
+	// Work of an outermost play, all nested plays together: pixels worked by the object
+	// played into, and kWorkPerOp for every op besides. About a second of drawing, so a
+	// picture played once per band cannot cost a page more than a second a band.
+	static constexpr uint64 kMaxWorkPerPlay = 150000000;
+	static constexpr uint64 kWorkPerOp = 256;
 
 	PictureData() = default;
 
@@ -42,7 +47,8 @@ public:
 	// object (to build a clipping mask, say) passes the object it is being played into as
 	// sharing, so the limits carry over. maxOps is the budget of an outermost play (nested
 	// plays use what is left of theirs). Returns B_OK, or B_BAD_DATA when the nesting limit
-	// was reached or the op budget ran out (the ops before that point were played).
+	// was reached or the op or work budget ran out (the ops before that point were played;
+	// PlayBudgetRanOut() of the object played into tells the budgets apart).
 	status_t Play(PictureOps& ops, PictureOps* sharing = nullptr,
 		uint64 maxOps = kMaxOpsPerPlay) const;
 

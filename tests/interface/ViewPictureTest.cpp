@@ -316,3 +316,29 @@ TEST(ViewPicture, RecorderKeepsNestingWithinWhatTheReaderTakes)
 	blank.view->DrawPicture(beyond.get(), BPoint(0, 0));
 	EXPECT_TRUE(blank.Covers(in_rect(0, 0, 47, 47), kWhite));
 }
+
+TEST(ViewPicture, PlaybackStopsAtItsWorkBudgetAndTheBitmapSaysSo)
+{
+	// 40,000 fills of a whole 300 dpi band in a picture of under a megabyte: minutes of
+	// work by op count alone. The work budget stops it after a few hundred.
+	auto fills = record([](BView* view) {
+		for (int i = 0; i < 40000; i++)
+			view->FillRect(BRect(0, 0, 639, 24));
+	});
+	BMallocIO flat;
+	ASSERT_EQ(fills->Flatten(&flat), B_OK);
+	ASSERT_LT(flat.BufferLength(), 1024u * 1024u);
+	Canvas band(2561, 101);
+	band.view->SetScale(4);
+	band.view->DrawPicture(fills.get(), BPoint(0, 0));
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 1);
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 0);
+
+	// A picture well inside the budget is drawn whole and not counted.
+	auto few = record([](BView* view) {
+		for (int i = 0; i < 100; i++)
+			view->FillRect(BRect(0, 0, 639, 24));
+	});
+	band.view->DrawPicture(few.get(), BPoint(0, 0));
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 0);
+}
