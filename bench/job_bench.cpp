@@ -52,14 +52,10 @@ std::string spool_for(float heightUnits, bool blackAndWhite)
 	int fd = mkstemp(path);
 	close(fd);
 	server::SpoolWriter writer;
-	server::PageFormat format;
-	format.paper = paper;
-	format.caption = "benchmark";
 	std::string error;
-	server::PageSink sink = [&](server::SpooledPage& page, std::string* sinkError) {
-		return writer.AddPage(page, sinkError);
-	};
-	if (!writer.Open(path, settings, &error) || !server::record_test_page(format, sink, &error)
+	std::unique_ptr<server::Document> page = server::open_test_page(
+		server::PageSetup::FromSettings(settings, true), "benchmark");
+	if (!writer.Open(path, settings, &error) || !page->RecordPage(0, &writer, &error)
 		|| !writer.Close(&error)) {
 		fprintf(stderr, "job_bench: %s\n", error.c_str());
 		exit(1);

@@ -76,17 +76,18 @@ Fixture& fixture()
 		server::default_settings(&settings);
 		made->spool = made->root + "/mixed.spool";
 		server::SpoolWriter writer;
-		server::PageFormat format;
-		format.paper = BRect(0, 0, 637.5f, 825);
-		format.caption = "benchmark";
-		server::PageSink sink = [&](server::SpooledPage& page, std::string* sinkError) {
-			return writer.AddPage(page, sinkError);
-		};
-		if (!writer.Open(made->spool, settings, &error)
-			|| !server::record_test_page(format, sink, &error)
-			|| !server::record_document(photo, format, sink, &error)
-			|| !server::record_document(text, format, sink, &error)
-			|| !writer.Close(&error)) {
+		server::PageSetup setup = server::PageSetup::FromSettings(settings, true);
+		std::vector<std::unique_ptr<server::Document>> documents;
+		documents.push_back(server::open_test_page(setup, "benchmark"));
+		documents.push_back(server::open_document(photo, setup, &error));
+		documents.push_back(server::open_document(text, setup, &error));
+		bool written = writer.Open(made->spool, settings, &error);
+		for (auto& document : documents) {
+			for (int32 page = 0; written && document && page < document->CountPages(); page++)
+				written = document->RecordPage(page, &writer, &error);
+			written = written && document != nullptr;
+		}
+		if (!written || !writer.Close(&error)) {
 			fprintf(stderr, "print_bench: %s\n", error.c_str());
 			exit(1);
 		}

@@ -13,3 +13,6 @@ for program in "$build"/bench/*_bench; do
   echo "== $(basename "$program")"
   "$program" "$@"
 done
+
+echo "== pdf_print"
+bash bench/pdf_print.sh "$build"

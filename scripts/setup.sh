@@ -7,8 +7,9 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libpng-dev libjpeg62-turbo-dev libcli11-dev
+  libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev
   attr
+  ghostscript python3-numpy
 )
 
 missing=()

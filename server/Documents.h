@@ -1,30 +1,41 @@
-// Turning documents into pages of pictures, recorded through a BView as an application
-// records what it prints: the built-in test page, PNG and JPEG images fitted to the page,
-// and plain text set in the fixed font.
+// Documents the print tool prints: the built-in test page, plain text, PNG and JPEG images
+// and PDF. Each kind lives in its own file behind this one interface: a document, opened for
+// a page setup, yields its pages one at a time, recorded as pictures into a PageSink, laid
+// out on the paper by Layout. Adding a kind is adding a file and a line to open_document.
 #pragma once
 
+#include "Layout.h"
 #include "Spool.h"
 
-#include <functional>
+#include <memory>
 #include <string>
 
 namespace server {
 
-// Called once per finished page, in order; returning false stops the document.
-typedef std::function<bool(SpooledPage& page, std::string* error)> PageSink;
+class Document {
+public:
+	virtual ~Document() = default;
 
-struct PageFormat {
-	BRect paper;            // in page units of 1/75 inch
-	std::string caption;    // a line for the test page (printer, resolution...)
+	// Pages of the document as laid out for the page setup it was opened with.
+	virtual int32 CountPages() const = 0;
+	// Records page `index` (0-based) into the sink.
+	virtual bool RecordPage(int32 index, PageSink* sink, std::string* error) = 0;
 };
 
-bool record_test_page(const PageFormat& format, const PageSink& sink, std::string* error);
-
-// Detects the kind of the file (PNG, JPEG or text) and records its pages.
-bool record_document(const std::string& path, const PageFormat& format, const PageSink& sink,
+// Opens a file for printing, of the kind its contents say. A file named as one kind
+// (".pdf", ".png", ".jpg") but holding something else is refused with that kind's reason.
+// Errors name the file.
+std::unique_ptr<Document> open_document(const std::string& path, const PageSetup& setup,
 	std::string* error);
 
-bool record_text(const std::string& text, const std::string& title, const PageFormat& format,
-	const PageSink& sink, std::string* error);
+// The kinds, for open_document and the tests.
+std::unique_ptr<Document> open_test_page(const PageSetup& setup, const std::string& caption);
+std::unique_ptr<Document> open_text(const std::string& text, const PageSetup& setup);
+std::unique_ptr<Document> open_png(const std::string& path, const PageSetup& setup,
+	std::string* error);
+std::unique_ptr<Document> open_jpeg(const std::string& path, const PageSetup& setup,
+	std::string* error);
+std::unique_ptr<Document> open_pdf(const std::string& path, const PageSetup& setup,
+	std::string* error);
 
 }  // namespace server

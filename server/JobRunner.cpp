@@ -201,16 +201,25 @@ bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterIn
 }  // namespace
 
 bool write_spool(const std::string& path, const std::vector<std::string>& documents,
-	const BMessage& settings, const std::string& caption, int32* pages, std::string* error)
+	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
+	bool turnWidePages)
 {
-	PageFormat format;
-	format.paper = BRect(0, 0, 637.5f, 825);
-	settings.FindRect(kPaperRectField, &format.paper);
-	if (!format.paper.IsValid() || format.paper.Width() < 1 || format.paper.Height() < 1) {
+	PageSetup setup = PageSetup::FromSettings(settings, turnWidePages);
+	if (!setup.paper.IsValid() || setup.paper.Width() < 1 || setup.paper.Height() < 1) {
 		*error = "the paper size in the settings cannot be printed";
 		return false;
 	}
-	format.caption = caption;
+
+	// Every document is opened before a page is written: one that cannot be read refuses
+	// the whole job.
+	std::vector<std::unique_ptr<Document>> opened;
+	if (documents.empty())
+		opened.push_back(open_test_page(setup, caption));
+	for (const std::string& document : documents) {
+		opened.push_back(open_document(document, setup, error));
+		if (opened.back() == nullptr)
+			return false;
+	}
 
 	int32 firstPage = 1;
 	int32 lastPage = -1;
@@ -220,24 +229,14 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 	SpoolWriter writer;
 	if (!writer.Open(path, settings, error))
 		return false;
-	int32 pageOfDocument = 0;
-	PageSink sink = [&](SpooledPage& page, std::string* sinkError) {
-		pageOfDocument++;
-		if (pageOfDocument < firstPage || (lastPage >= 0 && pageOfDocument > lastPage))
-			return true;
-		return writer.AddPage(page, sinkError);
-	};
 	bool done = true;
-	if (documents.empty()) {
-		done = record_test_page(format, sink, error);
-	} else {
-		for (const std::string& document : documents) {
-			pageOfDocument = 0;
-			if (!record_document(document, format, sink, error)) {
-				done = false;
-				break;
-			}
-		}
+	for (size_t i = 0; i < opened.size() && done; i++) {
+		// The page range picks pages of each document; pages outside it are never drawn.
+		int32 count = opened[i]->CountPages();
+		int32 end = lastPage >= 0 ? std::min(lastPage, count) : count;
+		for (int32 page = std::max(firstPage, 1) - 1; page < end && done; page++)
+			done = opened[i]->RecordPage(page, &writer, error);
+		opened[i].reset();
 	}
 	if (!done || !writer.Close(error)) {
 		unlink(path.c_str());
@@ -290,7 +289,8 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 			static_cast<int>(getpid()));
 		spoolPath = folder + "/" + name;
 		if (!write_spool(spoolPath, request.documents, settings,
-				resolution_caption(settings, request.printer), &outcome->pages, error))
+				resolution_caption(settings, request.printer), &outcome->pages, error,
+				request.turnWidePages))
 			return false;
 	}
 	// A spool file given as it is goes to the driver unread: the driver alone decides

@@ -15,6 +15,7 @@ struct PrintRequest {
 	std::string existingSpool;           // print this spool file as it is
 	bool keepSpool = false;
 	bool progress = false;               // a progress bar on standard error
+	bool turnWidePages = true;           // turn wide pages on portrait paper
 };
 
 struct PrintOutcome {
@@ -25,10 +26,13 @@ struct PrintOutcome {
 	std::vector<std::string> notes;      // things the user should be told
 };
 
-// Writes the spool file for documents with the given settings; pages outside the settings'
-// page range ("first_page" to "last_page") of each document are left out.
+// Writes the spool file for documents with the given settings, laid out as its page setup
+// says; pages outside the settings' page range ("first_page" to "last_page") of each
+// document are left out. No documents: the test page. A document that cannot be read
+// refuses the whole job and leaves no spool file.
 bool write_spool(const std::string& path, const std::vector<std::string>& documents,
-	const BMessage& settings, const std::string& caption, int32* pages, std::string* error);
+	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
+	bool turnWidePages = true);
 
 // Prints the request; true only when the driver sent every page and the transport delivered
 // every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says

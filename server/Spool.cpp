@@ -2,6 +2,7 @@
 
 #include <DataIO.h>
 
+#include <cassert>
 #include <cstring>
 
 namespace server {
@@ -87,36 +88,58 @@ bool SpoolWriter::Open(const std::string& path, const BMessage& settings, std::s
 
 bool SpoolWriter::AddPage(const SpooledPage& page, std::string* error)
 {
-	off_t start = fFile->Position();
-	uint8 header[kPageHeaderSize] = {};
-	put_int32(header, static_cast<int32>(page.size()));
-	if (!_Write(header, sizeof(header), error))
+	if (!BeginPage(error))
 		return false;
 	for (const SpooledPicture& picture : page) {
-		uint8 placement[kPictureHeaderSize];
-		put_float(placement, picture.where.x);
-		put_float(placement + 4, picture.where.y);
-		put_float(placement + 8, picture.rect.left);
-		put_float(placement + 12, picture.rect.top);
-		put_float(placement + 16, picture.rect.right);
-		put_float(placement + 20, picture.rect.bottom);
-		if (!_Write(placement, sizeof(placement), error))
+		if (!AddPicture(picture, error))
 			return false;
-		status_t status = picture.picture->Flatten(fFile.get());
-		if (status != B_OK) {
-			*error = "cannot write a picture into the spool file: "
-				+ std::string(strerror_be(status));
-			return false;
-		}
 	}
+	return EndPage(error);
+}
+
+bool SpoolWriter::BeginPage(std::string* error)
+{
+	assert(fPageStart < 0);
+	fPageStart = fFile->Position();
+	fPagePictures = 0;
+	// The picture count and the next page's offset are filled in by EndPage.
+	uint8 header[kPageHeaderSize] = {};
+	return _Write(header, sizeof(header), error);
+}
+
+bool SpoolWriter::AddPicture(const SpooledPicture& picture, std::string* error)
+{
+	assert(fPageStart >= 0);
+	uint8 placement[kPictureHeaderSize];
+	put_float(placement, picture.where.x);
+	put_float(placement + 4, picture.where.y);
+	put_float(placement + 8, picture.rect.left);
+	put_float(placement + 12, picture.rect.top);
+	put_float(placement + 16, picture.rect.right);
+	put_float(placement + 20, picture.rect.bottom);
+	if (!_Write(placement, sizeof(placement), error))
+		return false;
+	status_t status = picture.picture->Flatten(fFile.get());
+	if (status != B_OK) {
+		*error = "cannot write a picture into the spool file: " + std::string(strerror_be(status));
+		return false;
+	}
+	fPagePictures++;
+	return true;
+}
+
+bool SpoolWriter::EndPage(std::string* error)
+{
+	assert(fPageStart >= 0);
 	// The next page starts where this one ends (the end of the file after the last page).
-	off_t next = fFile->Position();
-	uint8 offset[8];
-	put_int64(offset, next);
-	if (fFile->WriteAt(start + 4, offset, sizeof(offset)) != static_cast<ssize_t>(sizeof(offset))) {
+	uint8 fields[12];
+	put_int32(fields, fPagePictures);
+	put_int64(fields + 4, fFile->Position());
+	if (fFile->WriteAt(fPageStart, fields, sizeof(fields)) != static_cast<ssize_t>(sizeof(fields))) {
 		*error = "cannot write the spool file " + fPath;
 		return false;
 	}
+	fPageStart = -1;
 	fPages++;
 	return true;
 }

@@ -24,12 +24,26 @@ struct SpooledPicture {
 
 typedef std::vector<SpooledPicture> SpooledPage;
 
-class SpoolWriter {
+// Where recorded pages go, one page at a time and picture by picture, so that a page need not
+// be held whole: BeginPage, any number of AddPicture, EndPage. False stops the document.
+class PageSink {
+public:
+	virtual ~PageSink() = default;
+	virtual bool BeginPage(std::string* error) = 0;
+	virtual bool AddPicture(const SpooledPicture& picture, std::string* error) = 0;
+	virtual bool EndPage(std::string* error) = 0;
+};
+
+class SpoolWriter : public PageSink {
 public:
 	SpoolWriter() = default;
 
 	bool Open(const std::string& path, const BMessage& settings, std::string* error);
 	bool AddPage(const SpooledPage& page, std::string* error);
+
+	bool BeginPage(std::string* error) override;
+	bool AddPicture(const SpooledPicture& picture, std::string* error) override;
+	bool EndPage(std::string* error) override;
 	// Writes the final page count; the file is complete only after this.
 	bool Close(std::string* error);
 
@@ -41,6 +55,8 @@ private:
 	std::unique_ptr<BFile> fFile;
 	std::string fPath;
 	int32 fPages = 0;
+	off_t fPageStart = -1;      // of the page being written, -1 between pages
+	int32 fPagePictures = 0;
 };
 
 // What a reader finds in a spool file, page by page, without rendering anything.

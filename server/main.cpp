@@ -170,15 +170,18 @@ int main(int argc, char** argv)
 
 	// print
 	CLI::App* print = app.add_subcommand("print",
-		"Print files (PNG, JPEG, plain text), or the test page when no file is given");
+		"Print files (PDF, PNG, JPEG, plain text), or the test page when no file is given");
 	std::vector<std::string> files;
 	std::string spoolInput;
 	bool keepSpool = false;
+	bool noRotate = false;
 	print->add_option("NAME", printerName, "Printer")->required();
 	print->add_option("FILES", files, "Documents to print")->check(CLI::ExistingFile);
 	print->add_option("--spool", spoolInput, "Print an existing spool file as it is")
 		->check(CLI::ExistingFile);
 	print->add_flag("--keep-spool", keepSpool, "Keep the spool file after the job");
+	print->add_flag("--no-rotate", noRotate,
+		"Do not turn pages and images wider than tall to fit portrait paper");
 
 	// spool
 	CLI::App* spool = app.add_subcommand("spool", "Write a spool file without printing");
@@ -188,6 +191,8 @@ int main(int argc, char** argv)
 		->check(CLI::ExistingFile);
 	spool->add_option("-o,--output", spoolOutput, "Spool file to write")->required();
 	spool->add_option("--printer", spoolPrinter, "Take the settings of this printer");
+	spool->add_flag("--no-rotate", noRotate,
+		"Do not turn pages and images wider than tall to fit portrait paper");
 
 	// preview
 	CLI::App* previewCommand = app.add_subcommand("preview",
@@ -277,6 +282,7 @@ int main(int argc, char** argv)
 		request.documents = files;
 		request.existingSpool = spoolInput;
 		request.keepSpool = keepSpool;
+		request.turnWidePages = !noRotate;
 		request.progress = isatty(STDERR_FILENO) != 0;
 		if (!spoolInput.empty() && !files.empty())
 			return fail("give either files or --spool, not both");
@@ -309,7 +315,7 @@ int main(int argc, char** argv)
 		}
 		int32 pages = 0;
 		if (!server::write_spool(spoolOutput, files, settings, "Spooled by tessary", &pages,
-				&error))
+				&error, !noRotate))
 			return fail(error);
 		printf("spooled %d page%s to %s\n", static_cast<int>(pages), pages == 1 ? "" : "s",
 			spoolOutput.c_str());
