@@ -36,6 +36,7 @@ struct page_pictures {
 	BPoint where[kMaxPagePictures];
 	BRect rect[kMaxPagePictures];
 	std::unique_ptr<BPicture> picture[kMaxPagePictures];	// null when it did not unflatten
+	bool cut[kMaxPagePictures] = {};	// stopped at its work budget in some band
 };
 
 
@@ -81,7 +82,7 @@ bool read_page_pictures(BFile* spool_file, int32 picture_count, off_t file_size,
 
 // Clears band `band` to white and draws every picture of the page into it: shifted up by the
 // band's offset, and clipped to a rectangle of the picture's size at its placement point.
-void render_band(int32 band, const page_pictures& pictures)
+void render_band(int32 band, page_pictures& pictures)
 {
 	// The fill covers the whole band, whatever the last picture's clipping was.
 	band_view->ConstrainClippingRegion(NULL);
@@ -98,6 +99,8 @@ void render_band(int32 band, const page_pictures& pictures)
 		band_view->ConstrainClippingRegion(&region);
 		band_view->DrawPicture(pictures.picture[i].get(), BPoint(where.x, where.y - offset));
 		band_view->Sync();
+		if (band_bmp->TakePicturesCut() > 0)
+			pictures.cut[i] = true;
 	}
 }
 
@@ -269,6 +272,13 @@ void print_page(BFile* spool_file, int copies, int bw)
 				break;
 			}
 			render_band(band, *pictures);
+			// A band that Cairo could not draw would print white as if it were right.
+			status_t drawing = band_bmp->TakeDrawingError();
+			if (drawing != B_OK) {
+				stop_job(drawing == B_NO_MEMORY ? JobStop::no_memory
+					: JobStop::drawing_failed);
+				break;
+			}
 			if (bw != 0)
 				DrawBandBW();
 			else
@@ -284,6 +294,8 @@ void print_page(BFile* spool_file, int copies, int bw)
 		}
 	}
 	band_bmp->Unlock();
+	for (int32 i = 0; i < pictures->count; i++)
+		job_outcome.pictures_cut += pictures->cut[i] ? 1 : 0;
 }
 
 

@@ -72,6 +72,12 @@ public:
 
 	// Stand-in: the drawing back-end of this bitmap (NULL when it does not accept views).
 	BitmapPrivate* Private() const { return fPrivate; }
+	// Stand-in: B_OK, or the first error with which drawing into this bitmap failed since
+	// the last call (B_NO_MEMORY, or B_ERROR); the pixels concerned were left as they were.
+	status_t TakeDrawingError();
+	// Stand-in: how many pictures drawn into this bitmap since the last call stopped at
+	// their work budget and were drawn only in part.
+	int32 TakePicturesCut();
 
 private:
 	friend class BView;

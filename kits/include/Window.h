@@ -124,6 +124,7 @@ public:
 	void ConvertFromScreen(BPoint* point) const;
 	BPoint ConvertFromScreen(BPoint point) const;
 
+	// Read under the window's lock: SetTitle frees the old string under it.
 	const char* Title() const { return fTitle; }
 	// Renames the window's thread too.
 	void SetTitle(const char* title);

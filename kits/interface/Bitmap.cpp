@@ -285,3 +285,13 @@ bool bitmaps_support_space(color_space space, uint32* supportFlags)
 			: 0;
 	return supported;
 }
+
+status_t BBitmap::TakeDrawingError()
+{
+	return fPrivate != NULL ? fPrivate->TakeDrawingError() : B_OK;
+}
+
+int32 BBitmap::TakePicturesCut()
+{
+	return fPrivate != NULL ? fPrivate->TakePicturesCut() : 0;
+}

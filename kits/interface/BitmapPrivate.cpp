@@ -54,12 +54,27 @@ BitmapPrivate::BitmapPrivate(BBitmap* bitmap)
 
 BitmapPrivate::~BitmapPrivate() = default;
 
+status_t BitmapPrivate::TakeDrawingError()
+{
+	status_t error = fDrawingError;
+	fDrawingError = B_OK;
+	return error;
+}
+
+int32 BitmapPrivate::TakePicturesCut()
+{
+	int32 cut = fPicturesCut;
+	fPicturesCut = 0;
+	return cut;
+}
+
 void BitmapPrivate::Render(const DeviceRect& area, const std::vector<DeviceRect>* clip,
 	const std::function<void(cairo_t*)>& draw)
 {
 	DeviceRect visible = area.Intersect(Area());
 	if (visible.IsEmpty())
 		return;
+	fPixelsWorked += uint64(visible.right - visible.left) * uint64(visible.bottom - visible.top);
 	int32 tileWidth = std::min(visible.right - visible.left, kMaxTileWidth);
 	int32 tileHeight = static_cast<int32>(std::max<int64>(1,
 		std::min<int64>(visible.bottom - visible.top, kMaxTilePixels / tileWidth)));
@@ -117,6 +132,19 @@ void BitmapPrivate::_RenderTile(const DeviceRect& tile, const std::vector<Device
 	cairo_surface_t* surface = cairo_image_surface_create_for_data(
 		reinterpret_cast<unsigned char*>(fScratch.data()), format, width, height, width * 4);
 	cairo_t* cr = cairo_create(surface);
+	// Cairo's status is sticky: one look after drawing tells whether the surface, the
+	// context or any call on it failed. A failed tile is not written back.
+	auto failed = [&](cairo_status_t status) {
+		if (status == CAIRO_STATUS_SUCCESS)
+			return false;
+		if (fDrawingError == B_OK)
+			fDrawingError = status == CAIRO_STATUS_NO_MEMORY ? B_NO_MEMORY : B_ERROR;
+		cairo_destroy(cr);
+		cairo_surface_destroy(surface);
+		return true;
+	};
+	if (failed(cairo_status(cr)))
+		return;
 	cairo_translate(cr, -tile.left, -tile.top);
 	cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
 	if (clipped) {
@@ -126,8 +154,10 @@ void BitmapPrivate::_RenderTile(const DeviceRect& tile, const std::vector<Device
 		cairo_clip(cr);
 	}
 	draw(cr);
-	cairo_destroy(cr);
 	cairo_surface_flush(surface);
+	if (failed(cairo_status(cr)) || failed(cairo_surface_status(surface)))
+		return;
+	cairo_destroy(cr);
 	cairo_surface_destroy(surface);
 
 	// Write the area back.
@@ -154,6 +184,7 @@ void BitmapPrivate::FillSolid(const DeviceRect& area, const std::vector<DeviceRe
 	DeviceRect visible = area.Intersect(Area());
 	if (visible.IsEmpty())
 		return;
+	fPixelsWorked += uint64(visible.right - visible.left) * uint64(visible.bottom - visible.top);
 	uint8 pixel[4];
 	int32 pixelSize = pack_color(fSpace, color, pixel);
 	const int32 bytesPerRow = fBitmap->BytesPerRow();
@@ -194,6 +225,7 @@ cairo_surface_t* BitmapPrivate::SourceSurface(const PicturePixels& pixels,
 	int32 height = rows.bottom - rows.top;
 	assert(width > 0 && height > 0 && rows.left >= 0 && rows.top >= 0
 		&& rows.right <= pixels.width && rows.bottom <= pixels.height);
+	fPixelsWorked += uint64(width) * uint64(height);
 	const color_space space = pixels.space;
 	const size_t pixelSize = bytes_per_pixel_of(space);
 	const uint8* bits = static_cast<const uint8*>(pixels.data);

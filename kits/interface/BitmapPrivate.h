@@ -48,6 +48,16 @@ struct BitmapPrivate {
 	cairo_surface_t* SourceSurface(const PicturePixels& pixels, const DeviceRect& rows,
 		drawing_mode mode);
 
+	// The first error with which Cairo failed to draw here since the last call (the area
+	// concerned keeps the pixels it had); B_OK when every drawing went through.
+	status_t TakeDrawingError();
+	// Pixels drawn, filled and read from sources so far: the work picture playback charges
+	// against its budget.
+	uint64 PixelsWorked() const { return fPixelsWorked; }
+	// Pictures whose playback stopped at its work budget, since the last call.
+	void PictureCut() { fPicturesCut++; }
+	int32 TakePicturesCut();
+
 private:
 	void _RenderTile(const DeviceRect& tile, const std::vector<DeviceRect>* clip,
 		const std::function<void(cairo_t*)>& draw);
@@ -58,6 +68,9 @@ private:
 	color_space fSpace;
 	bool fLossy;  // reading and writing back may change a pixel: write back only changes
 	std::vector<uint32> fScratch;
+	status_t fDrawingError = B_OK;
+	uint64 fPixelsWorked = 0;
+	int32 fPicturesCut = 0;
 	std::vector<uint32> fOriginal;
 	std::vector<uint32> fSource;
 };

@@ -95,7 +95,11 @@ void set_font_options(cairo_font_options_t* options, bool antialias)
 
 cairo_scaled_font_t* create_scaled_font(const BFont& font, double scale, bool antialias)
 {
-	double size = font.Size() * scale;
+	// A glyph is at most 32,767 device pixels tall, what a 16-bit coordinate can place (and
+	// more than the tallest page the driver prints). Cairo fails, and leaks on the way,
+	// for glyphs of 65,536 pixels and up: a 10,000-point font at a scale of 6.6.
+	const double kMaxDeviceSize = 32767;
+	double size = std::min(font.Size() * scale, kMaxDeviceSize);
 	cairo_matrix_t fontMatrix;
 	// Shear slants the glyphs' tops to the right below 90 degrees; y grows downwards.
 	double slant = 1.0 / std::tan(font.Shear() * M_PI / 180.0);

@@ -323,6 +323,15 @@ void PictureData::MakeEmpty()
 }
 
 
+int32 PictureData::NestingDepth() const
+{
+	int32 deepest = 0;
+	for (const PictureData& sub : fSubPictures)
+		deepest = std::max(deepest, sub.NestingDepth());
+	return deepest + 1;
+}
+
+
 const PictureData* PictureData::SubPictureAt(int32 index) const
 {
 	if (index < 0 || index >= CountSubPictures())
@@ -442,6 +451,10 @@ status_t PictureData::Play(PictureOps& ops, PictureOps* sharing, uint64 maxOps) 
 		// picture once per band, so the budget is paid dozens of times per page.
 		uint64 sizeBound = static_cast<uint64>(FlattenedSize()) * kOpsPerByte;
 		root->fPlayBudget = std::min(maxOps, std::max(kMinOpsBudget, sizeBound));
+		// Ops are not all alike: one that fills a whole band costs as much as a thousand
+		// that draw nothing. The work budget counts what was drawn.
+		root->fPlayWork = kMaxWorkPerPlay;
+		root->fPlayBudgetRanOut = false;
 	}
 
 	status_t status = B_BAD_DATA;
@@ -460,8 +473,10 @@ status_t PictureData::_Play(PictureOps& ops, const uint8* data, size_t size, int
 	PictureOps* root = ops.fPlayOwner != nullptr ? ops.fPlayOwner : &ops;
 	PayloadReader reader(data, size);
 	while (reader.Remaining() > 0) {
-		if (root->fPlayBudget == 0)
+		if (root->fPlayBudget == 0) {
+			root->fPlayBudgetRanOut = true;
 			return B_BAD_DATA;
+		}
 		root->fPlayBudget--;
 
 		int16 code;
@@ -474,7 +489,18 @@ status_t PictureData::_Play(PictureOps& ops, const uint8* data, size_t size, int
 
 		uint16 op = static_cast<uint16>(code);
 		if (!is_container(op)) {
+			uint64 before = ops.WorkDone();
 			_PlayOp(ops, op, payload, opSize);
+			// A sub-picture's ops were charged by its own play.
+			if (op == kOpDrawPicture || op == kOpClipToPicture)
+				continue;
+			uint64 work = kWorkPerOp + (ops.WorkDone() - before);
+			if (work >= root->fPlayWork) {
+				root->fPlayWork = 0;
+				root->fPlayBudgetRanOut = true;
+				return B_BAD_DATA;
+			}
+			root->fPlayWork -= work;
 			continue;
 		}
 		if (depth + 1 >= kMaxNesting)

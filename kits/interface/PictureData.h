@@ -29,6 +29,11 @@ public:
 	static constexpr uint64 kMaxOpsPerPlay = 10000000;  // all nested plays together
 	static constexpr uint64 kMinOpsBudget = 200000;     // what any picture may play
 	static constexpr uint64 kOpsPerByte = 4;            // beyond that, ops per stored byte
+	// Work of an outermost play, all nested plays together: pixels worked by the object
+	// played into, and kWorkPerOp for every op besides. About a second of drawing, so a
+	// picture played once per band cannot cost a page more than a second a band.
+	static constexpr uint64 kMaxWorkPerPlay = 150000000;
+	static constexpr uint64 kWorkPerOp = 256;
 
 	PictureData() = default;
 
@@ -42,12 +47,17 @@ public:
 	// object (to build a clipping mask, say) passes the object it is being played into as
 	// sharing, so the limits carry over. maxOps is the budget of an outermost play (nested
 	// plays use what is left of theirs). Returns B_OK, or B_BAD_DATA when the nesting limit
-	// was reached or the op budget ran out (the ops before that point were played).
+	// was reached or the op or work budget ran out (the ops before that point were played;
+	// PlayBudgetRanOut() of the object played into tells the budgets apart).
 	status_t Play(PictureOps& ops, PictureOps* sharing = nullptr,
 		uint64 maxOps = kMaxOpsPerPlay) const;
 
 	bool IsEmpty() const { return fOps.empty() && fSubPictures.empty(); }
 	void MakeEmpty();
+
+	// Levels of pictures in this one, itself included: 1 without sub-pictures. Unflatten
+	// takes at most kMaxNesting.
+	int32 NestingDepth() const;
 
 	int32 CountSubPictures() const { return static_cast<int32>(fSubPictures.size()); }
 	const PictureData* SubPictureAt(int32 index) const;
@@ -69,7 +79,8 @@ private:
 // can forward each drawing call and state change unchanged (and a played picture can be
 // recorded again). EnterStateChange / EnterFontState open a block whose size is patched when
 // the matching Exit call closes it (an Exit closes the blocks opened inside it too).
-// DrawPicture and ClipToPicture store a copy of the picture as a sub-picture.
+// DrawPicture and ClipToPicture store a copy of the picture as a sub-picture; they record
+// nothing for a picture already kMaxNesting levels deep, which no reader would take back.
 //
 // With batchStateChanges the writer groups state ops the way the original recorder does: a
 // state op (0x0201 to 0x03FF, font blocks included) written outside any block opens a

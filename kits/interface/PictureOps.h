@@ -109,6 +109,14 @@ public:
 	virtual void SetFontBpp(int32) {}
 	virtual void SetFontFace(int32) {}
 
+	// The work done so far by drawing into this object, in pixels (drawn, filled or read
+	// from a source); 0 for an object that does not draw. Playback charges each op's share
+	// against the outermost play's work budget.
+	virtual uint64 WorkDone() const { return 0; }
+	// Whether the last outermost play into this object stopped because its op or work
+	// budget ran out.
+	bool PlayBudgetRanOut() const { return fPlayBudgetRanOut; }
+
 private:
 	// Bookkeeping of PictureData::Play. A sub-picture played into the same object (or into
 	// one passed the object as "sharing") counts against the outermost Play's nesting depth
@@ -117,4 +125,6 @@ private:
 	PictureOps* fPlayOwner = nullptr;
 	int32 fPlayDepth = 0;
 	uint64 fPlayBudget = 0;
+	uint64 fPlayWork = 0;
+	bool fPlayBudgetRanOut = false;
 };

@@ -328,6 +328,9 @@ void PictureWriter::DrawPixels(const PicturePixels& pixels)
 
 void PictureWriter::DrawPicture(BPoint where, const PictureData& picture)
 {
+	// One level more than Unflatten reads would make the whole recording unreadable.
+	if (picture.NestingDepth() >= PictureData::kMaxNesting)
+		return;
 	int32 index = _AddSubPicture(picture);
 	_BeginOp(kOpDrawPicture);
 	_AddPoint(where);
@@ -424,6 +427,8 @@ void PictureWriter::SetClippingRects(const clipping_rect& frame, const clipping_
 
 void PictureWriter::ClipToPicture(const PictureData& picture, BPoint origin, bool inverse)
 {
+	if (picture.NestingDepth() >= PictureData::kMaxNesting)
+		return;
 	int32 index = _AddSubPicture(picture);
 	_BeginOp(kOpClipToPicture);
 	_AddInt32(index);

@@ -1402,8 +1402,11 @@ void BView::_DrawStringAtPen(const char* string, int32 length, const escapement_
 	cairo_scaled_font_t* font = BPrivate::create_scaled_font(state.font, c.s, antialias);
 	cairo_glyph_t* glyphs = NULL;
 	int glyphCount = 0;
-	cairo_status_t status = cairo_scaled_font_text_to_glyphs(font, x, y, text.c_str(),
-		static_cast<int>(text.size()), &glyphs, &glyphCount, NULL, NULL, NULL);
+	cairo_status_t status = cairo_scaled_font_status(font);
+	if (status == CAIRO_STATUS_SUCCESS) {
+		status = cairo_scaled_font_text_to_glyphs(font, x, y, text.c_str(),
+			static_cast<int>(text.size()), &glyphs, &glyphCount, NULL, NULL, NULL);
+	}
 	if (status == CAIRO_STATUS_SUCCESS && glyphCount > 0) {
 		if (extra.nonspace != 0 || extra.space != 0) {
 			// Glyphs follow characters one to one for the fonts in use.

@@ -10,6 +10,7 @@
 #include <Picture.h>
 #include <Region.h>
 
+#include "BitmapPrivate.h"
 #include "PictureData.h"
 #include "PictureOps.h"
 #include "ViewState.h"
@@ -84,6 +85,11 @@ public:
 		fView->_DrawStringAtPen(string, length, &delta);
 	}
 	void DrawPixels(const PicturePixels& pixels) override { fView->_DrawPixels(pixels); }
+	uint64 WorkDone() const override
+	{
+		BitmapPrivate* target = fView->fBitmap != NULL ? fView->fBitmap->Private() : NULL;
+		return target != NULL ? target->PixelsWorked() : 0;
+	}
 	void DrawPicture(BPoint where, const PictureData& picture) override;
 	void StrokeArc(BPoint center, BPoint radii, float start, float span) override
 	{
@@ -277,10 +283,15 @@ void ViewPicturePlayer::PlayInto(BView* view, const PictureData& data, BPoint wh
 	// A picture's ops start from the solid pattern, whatever the view used last.
 	view->fStates->Top().stipple = B_SOLID_HIGH;
 	ViewPicturePlayer player(view);
-	if (sharing != NULL)
+	if (sharing != NULL) {
 		(void)data.Play(player, sharing);  // a damaged picture draws what it can
-	else
+	} else {
 		(void)data.Play(player);
+		// The one who drew the picture learns from the bitmap that it was cut short.
+		BitmapPrivate* target = view->fBitmap != NULL ? view->fBitmap->Private() : NULL;
+		if (player.PlayBudgetRanOut() && target != NULL)
+			target->PictureCut();
+	}
 	player.Unwind();
 	view->PopState();
 	view->PopState();

@@ -581,12 +581,20 @@ BPoint BWindow::ConvertFromScreen(BPoint point) const
 
 void BWindow::SetTitle(const char* title)
 {
-	free(fTitle);
+	// Title() hands out the string itself, to be read under the window's lock: the old one
+	// may go only under that lock too.
+	bool locked = Lock();
+	char* old = fTitle;
 	fTitle = strdup(title != NULL ? title : "");
+	std::string retitled = fTitle;
 	SetName(fTitle);
 	SetThreadName(thread_name_for(fTitle).c_str());
+	free(old);
+	if (locked)
+		Unlock();
+	// The display is told outside the lock: it may wait for the window itself.
 	if (fToken != 0)
-		display_backend()->WindowRetitled(fToken, fTitle);
+		display_backend()->WindowRetitled(fToken, retitled.c_str());
 }
 
 bool BWindow::IsModal() const

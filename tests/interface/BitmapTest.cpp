@@ -1,4 +1,5 @@
 #include "DrawingTestUtils.h"
+#include "kits/interface/BitmapPrivate.h"
 
 #include <cmath>
 #include <cstring>
@@ -173,4 +174,32 @@ TEST(Bitmap, LockIsRecursiveAndBelongsToOneThread)
 	EXPECT_FALSE(bitmap.IsLocked());
 	bitmap.Unlock();  // unbalanced: ignored
 	EXPECT_FALSE(bitmap.IsLocked());
+}
+
+TEST(Bitmap, FailedCairoDrawingIsReportedOnceAndLeavesThePixels)
+{
+	BBitmap bitmap(BRect(0, 0, 15, 9), B_RGB16_BIG, true);
+	ASSERT_NE(bitmap.Private(), nullptr);
+	memset(bitmap.Bits(), 0x5a, bitmap.BitsLength());
+	EXPECT_EQ(bitmap.TakeDrawingError(), B_OK);
+
+	// A singular matrix puts the context in error: what it drew must not land.
+	bitmap.Private()->Render(DeviceRect{0, 0, 16, 10}, nullptr, [](cairo_t* cr) {
+		cairo_set_source_rgb(cr, 0, 0, 0);
+		cairo_scale(cr, 0, 0);
+		cairo_paint(cr);
+	});
+	EXPECT_EQ(bitmap.TakeDrawingError(), B_ERROR);
+	EXPECT_EQ(bitmap.TakeDrawingError(), B_OK);
+	const uint8* bits = static_cast<const uint8*>(bitmap.Bits());
+	for (int32 i = 0; i < bitmap.BitsLength(); i++)
+		ASSERT_EQ(bits[i], 0x5a) << "byte " << i;
+
+	// A sound drawing still draws, and reports nothing.
+	bitmap.Private()->Render(DeviceRect{0, 0, 16, 10}, nullptr, [](cairo_t* cr) {
+		cairo_set_source_rgb(cr, 0, 0, 0);
+		cairo_paint(cr);
+	});
+	EXPECT_EQ(bitmap.TakeDrawingError(), B_OK);
+	EXPECT_EQ(bits[0], 0);
 }

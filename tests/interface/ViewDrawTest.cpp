@@ -698,3 +698,21 @@ TEST(ViewModes, TranslucentDrawingIntoAlphaBitmapsKeepsUntouchedPixels)
 	EXPECT_EQ(pixels[4 * 3 + 2], 0xff);
 	EXPECT_EQ(pixels[4 * 3 + 3], 0xff);
 }
+
+TEST(ViewDraw, GlyphsTallerThanTheDeviceTakesAreDrawnCapped)
+{
+	// A 10,000-point "l" at a scale of 7 (525 dpi) asks for 70,000-pixel glyphs. Capped at
+	// 32,767 pixels its stem, a tenth of the size from the pen and as tall as the size,
+	// still fills this canvas; uncapped Cairo would refuse the font and draw nothing.
+	Canvas canvas(64, 64);
+	BView* view = canvas.view;
+	view->SetScale(7);
+	view->ForceFontAliasing(true);
+	BFont font(be_plain_font);
+	font.SetSize(10000);
+	view->SetFont(&font);
+	view->SetHighColor(0, 0, 0);
+	view->DrawString("l", BPoint(-3200.0f / 7, 9.5f));
+	view->Sync();
+	EXPECT_EQ(canvas.Count(0x0000), 64 * 64);
+}

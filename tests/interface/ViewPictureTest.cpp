@@ -283,3 +283,62 @@ TEST(ViewPicture, DamagedPicturesDrawWithoutHarm)
 	}
 	EXPECT_EQ(played, 57);
 }
+
+TEST(ViewPicture, RecorderKeepsNestingWithinWhatTheReaderTakes)
+{
+	// Each picture draws the one before it: the deepest still read back draws its square,
+	// and the one a level deeper records without it instead of becoming unreadable.
+	std::vector<std::unique_ptr<BPicture>> chain;
+	chain.push_back(record([](BView* view) {
+		view->SetHighColor(255, 0, 0);
+		view->FillRect(BRect(0, 0, 3, 3));
+	}));
+	for (int level = 2; level <= 33; level++) {
+		BPicture* inner = chain.back().get();
+		chain.push_back(record([&](BView* view) { view->DrawPicture(inner, BPoint(1, 1)); }));
+	}
+	auto round_trip = [](const BPicture& picture) {
+		BMallocIO flat;
+		EXPECT_EQ(picture.Flatten(&flat), B_OK);
+		flat.Seek(0, SEEK_SET);
+		auto read = std::make_unique<BPicture>();
+		EXPECT_EQ(read->Unflatten(&flat), B_OK);
+		return read;
+	};
+
+	std::unique_ptr<BPicture> deepest = round_trip(*chain[31]);  // 32 levels
+	Canvas canvas(48, 48);
+	canvas.view->DrawPicture(deepest.get(), BPoint(0, 0));
+	EXPECT_TRUE(canvas.Covers(in_rect(31, 31, 34, 34), kRed));
+
+	std::unique_ptr<BPicture> beyond = round_trip(*chain[32]);  // would be 33
+	Canvas blank(48, 48);
+	blank.view->DrawPicture(beyond.get(), BPoint(0, 0));
+	EXPECT_TRUE(blank.Covers(in_rect(0, 0, 47, 47), kWhite));
+}
+
+TEST(ViewPicture, PlaybackStopsAtItsWorkBudgetAndTheBitmapSaysSo)
+{
+	// 40,000 fills of a whole 300 dpi band in a picture of under a megabyte: minutes of
+	// work by op count alone. The work budget stops it after a few hundred.
+	auto fills = record([](BView* view) {
+		for (int i = 0; i < 40000; i++)
+			view->FillRect(BRect(0, 0, 639, 24));
+	});
+	BMallocIO flat;
+	ASSERT_EQ(fills->Flatten(&flat), B_OK);
+	ASSERT_LT(flat.BufferLength(), 1024u * 1024u);
+	Canvas band(2561, 101);
+	band.view->SetScale(4);
+	band.view->DrawPicture(fills.get(), BPoint(0, 0));
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 1);
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 0);
+
+	// A picture well inside the budget is drawn whole and not counted.
+	auto few = record([](BView* view) {
+		for (int i = 0; i < 100; i++)
+			view->FillRect(BRect(0, 0, 639, 24));
+	});
+	band.view->DrawPicture(few.get(), BPoint(0, 0));
+	EXPECT_EQ(band.bitmap->TakePicturesCut(), 0);
+}

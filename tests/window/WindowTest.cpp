@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <thread>
 
 using namespace window_test;
 
@@ -87,6 +89,22 @@ TEST_F(WindowTest, WindowThreadIsNamedAfterTheTitleAndFoundByTitle)
 	EXPECT_EQ(fWindow->number->Window(), fWindow);
 	EXPECT_EQ(fWindow->FindView("nonameOK"), fWindow->ok);
 	fWindow->Unlock();
+}
+
+TEST_F(WindowTest, TitleReadUnderTheLockSurvivesRetitlingFromAnotherThread)
+{
+	std::thread retitler([this] {
+		for (int i = 0; i < 300; i++)
+			fWindow->SetTitle(i % 2 != 0 ? "Odd title" : "Even title");
+	});
+	for (int i = 0; i < 300; i++) {
+		ASSERT_TRUE(fWindow->Lock());
+		std::string title = fWindow->Title();
+		fWindow->Unlock();
+		EXPECT_TRUE(title == "Window Test" || title == "Odd title" || title == "Even title")
+			<< title;
+	}
+	retitler.join();
 }
 
 TEST_F(WindowTest, TypingPassesTheCommonFilterAndEnterCommitsOnce)
