@@ -63,6 +63,12 @@ struct JpegErrorManager {
 	char message[JMSG_LENGTH_MAX];
 };
 
+// libjpeg prints its warnings (a file that ends early, say) on standard error; the tool's
+// answer is one line, so they are dropped. The image decodes as far as it goes.
+void jpeg_quiet_warning(j_common_ptr)
+{
+}
+
 void jpeg_error_exit(j_common_ptr info)
 {
 	auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
@@ -81,6 +87,7 @@ bool load_jpeg(const std::string& path, Image* image, std::string* error)
 	JpegErrorManager manager;
 	info.err = jpeg_std_error(&manager.base);
 	manager.base.error_exit = jpeg_error_exit;
+	manager.base.output_message = jpeg_quiet_warning;
 	if (setjmp(manager.escape)) {
 		jpeg_destroy_decompress(&info);
 		fclose(file);

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <jpeglib.h>
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -21,7 +23,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -588,3 +592,67 @@ TEST_F(PrintTool, AddedPrinterIsListedLabelledAndRemoved)
 }
 
 }  // namespace
+
+namespace {
+
+// A small JPEG of a grey ramp, made with libjpeg.
+std::string make_jpeg(int width, int height)
+{
+	jpeg_compress_struct info;
+	jpeg_error_mgr errors;
+	info.err = jpeg_std_error(&errors);
+	jpeg_create_compress(&info);
+	unsigned char* buffer = nullptr;
+	unsigned long size = 0;
+	jpeg_mem_dest(&info, &buffer, &size);
+	info.image_width = width;
+	info.image_height = height;
+	info.input_components = 1;
+	info.in_color_space = JCS_GRAYSCALE;
+	jpeg_set_defaults(&info);
+	jpeg_start_compress(&info, TRUE);
+	std::vector<unsigned char> row(width);
+	for (int y = 0; y < height; y++) {
+		for (int x = 0; x < width; x++)
+			row[x] = static_cast<unsigned char>((x * 7 + y * 3) & 0xff);
+		JSAMPROW rows[1] = {row.data()};
+		jpeg_write_scanlines(&info, rows, 1);
+	}
+	jpeg_finish_compress(&info);
+	jpeg_destroy_compress(&info);
+	std::string bytes(reinterpret_cast<char*>(buffer), size);
+	free(buffer);
+	return bytes;
+}
+
+}  // namespace
+
+TEST_F(PrintTool, JpegTroubleIsOneLineAndTheLibrarysWarningsStayQuiet)
+{
+	std::string error;
+	ASSERT_TRUE(server::add_printer("Desk", "File", fRoot.Sub("out.pcl"), &error)) << error;
+	BMessage settings;
+	server::default_settings(&settings);
+	settings.ReplaceRect("paper_rect", BRect(0, 0, 160, 200));
+	settings.ReplaceInt32("xres", 75);
+	ASSERT_TRUE(server::save_settings("Desk", settings, &error)) << error;
+
+	// Cut short, libjpeg warns and decodes what there is: the job prints, and says nothing
+	// on standard error.
+	std::string jpeg = make_jpeg(96, 64);
+	std::string cut = fRoot.Sub("cut.jpg");
+	std::ofstream(cut, std::ios::binary) << jpeg.substr(0, jpeg.size() * 3 / 5);
+	std::string errors;
+	std::string output;
+	EXPECT_EQ(RunTool("print Desk " + cut, &errors, &output), 0) << errors;
+	EXPECT_EQ(errors, "");
+	EXPECT_EQ(output.rfind("printed 1 page on Desk", 0), 0u) << output;
+
+	// An empty file named .jpg is no JPEG: one line, and nothing printed.
+	std::string empty = fRoot.Sub("empty.jpg");
+	std::ofstream(empty, std::ios::binary).close();
+	EXPECT_EQ(RunTool("print Desk " + empty, &errors), 1);
+	EXPECT_EQ(errors.rfind("tessary: ", 0), 0u) << errors;
+	EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+	EXPECT_NE(errors.find("JPEG"), std::string::npos) << errors;
+}
