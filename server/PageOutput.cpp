@@ -132,7 +132,9 @@ bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	const CairoDrawing& draw, PageSink* sink, std::string* error)
 {
 	PixelArea area = paper_area(setup);
-	CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, area.width,
+	// Drawn straight at the band's depth: 8-bit colours are truncated into it as the band
+	// truncates them, and the page costs half the memory of 32-bit pixels.
+	CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB16_565, area.width,
 		area.height));
 	if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
 		*error = std::string("cannot make a page to draw on: ")
@@ -156,7 +158,9 @@ bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	cairo_surface_flush(surface.get());
 
 	PixelPageWriter writer;
-	if (!sink->BeginPage(error) || !writer.Begin(area, B_RGB32, strips_to(sink), error))
+	static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+		"Cairo's RGB16_565 words are B_RGB16 pixels on a little-endian machine");
+	if (!sink->BeginPage(error) || !writer.Begin(area, B_RGB16, strips_to(sink), error))
 		return false;
 	const uint8* rows = cairo_image_surface_get_data(surface.get());
 	size_t stride = static_cast<size_t>(cairo_image_surface_get_stride(surface.get()));

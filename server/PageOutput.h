@@ -55,8 +55,8 @@ bool record_vector_page(const PageSetup& setup, const Placement& placement,
 	const VectorDrawing& draw, PageSink* sink, std::string* error);
 
 // Records one page of content rasterised by Cairo at the job's resolution onto white paper,
-// as a page of pixels. The page is rasterised once, whole, so a page costs one surface of
-// 4 bytes a dot while it is converted (about 34 MB for US Letter at 300 dpi).
+// as a page of pixels. The page is rasterised once, whole, at the band's 16 bits a dot
+// (about 17 MB for US Letter at 300 dpi while it is converted).
 bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	const CairoDrawing& draw, PageSink* sink, std::string* error);
 

@@ -51,6 +51,13 @@ void pixels_to_rgb16_big(color_space format, const uint8* source, uint8* destina
 		case B_RGB16_BIG:
 			memcpy(destination, source, static_cast<size_t>(count) * 2);
 			break;
+		case B_RGB16:
+			// The same bits, the word's bytes the other way round.
+			for (int32 i = 0; i < count; i++, source += 2, destination += 2) {
+				destination[0] = source[1];
+				destination[1] = source[0];
+			}
+			break;
 		default:
 			break;
 	}
@@ -68,7 +75,7 @@ bool PixelPageWriter::Begin(const PixelArea& area, color_space format, const Str
 	fOpen = false;
 	fStrip.reset();
 	if (format != B_RGB24_BIG && format != B_RGB32 && format != B_GRAY8
-		&& format != B_RGB16_BIG) {
+		&& format != B_RGB16_BIG && format != B_RGB16) {
 		*error = "pixels in a colour space the spool page does not take";
 		return false;
 	}

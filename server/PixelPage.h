@@ -51,8 +51,9 @@ public:
 
 	// Starts a page. `format` names the layout of the rows given to AddRow:
 	// B_RGB24_BIG (red, green, blue), B_GRAY8 (one luminance byte) or B_RGB32 (blue, green,
-	// red, unused: Cairo's RGB24 and ARGB32 rows on a little-endian machine); B_RGB16_BIG
-	// rows, already in the band's form, are taken as they are. `stripRows`
+	// red, unused: Cairo's RGB24 and ARGB32 rows on a little-endian machine); 16-bit rows,
+	// already at the band's depth: B_RGB16_BIG as they are, B_RGB16 (Cairo's RGB16_565 on a
+	// little-endian machine) with each word's bytes swapped. `stripRows`
 	// other than 0 sets the rows per strip. False for an empty or impossible area, an
 	// unknown format, or no memory for a strip.
 	bool Begin(const PixelArea& area, color_space format, const StripSink& sink,

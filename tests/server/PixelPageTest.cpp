@@ -26,6 +26,18 @@ uint8 channel(int x, int y, int c)
 	}
 }
 
+// The band's own pixel for an 8-bit colour: each channel truncated.
+uint16 expected_pixel(color_space format, int x, int y)
+{
+	// 16-bit rows carry the 8-bit colour already truncated.
+	if (format == B_RGB16)
+		format = B_RGB24_BIG;
+	uint8 red = channel(x, y, format == B_GRAY8 ? 1 : 0);
+	uint8 green = channel(x, y, 1);
+	uint8 blue = channel(x, y, format == B_GRAY8 ? 1 : 2);
+	return static_cast<uint16>((red >> 3) << 11 | (green >> 2) << 5 | (blue >> 3));
+}
+
 std::vector<uint8> source_row(color_space format, int width, int y)
 {
 	std::vector<uint8> row;
@@ -34,20 +46,14 @@ std::vector<uint8> source_row(color_space format, int width, int y)
 			row.push_back(channel(x, y, 1));
 		} else if (format == B_RGB24_BIG) {
 			row.insert(row.end(), {channel(x, y, 0), channel(x, y, 1), channel(x, y, 2)});
+		} else if (format == B_RGB16) {
+			uint16 pixel = expected_pixel(B_RGB24_BIG, x, y);
+			row.insert(row.end(), {static_cast<uint8>(pixel), static_cast<uint8>(pixel >> 8)});
 		} else {
 			row.insert(row.end(), {channel(x, y, 2), channel(x, y, 1), channel(x, y, 0), 0});
 		}
 	}
 	return row;
-}
-
-// The band's own pixel for an 8-bit colour: each channel truncated.
-uint16 expected_pixel(color_space format, int x, int y)
-{
-	uint8 red = channel(x, y, format == B_GRAY8 ? 1 : 0);
-	uint8 green = channel(x, y, 1);
-	uint8 blue = channel(x, y, format == B_GRAY8 ? 1 : 2);
-	return static_cast<uint16>((red >> 3) << 11 | (green >> 2) << 5 | (blue >> 3));
 }
 
 // Plays the strips as print_page does into a white bitmap of `dots` at `scale`.
@@ -145,7 +151,9 @@ INSTANTIATE_TEST_SUITE_P(Strips, PixelPageCases, ::testing::Values(
 	// strip before it
 	PixelCase{B_GRAY8, 10, 9, 2, 4, BPoint(0, 0), 2},
 	// 300 dpi, 4 rows left over after strips of 4 ... exactly one unit
-	PixelCase{B_RGB24_BIG, 13, 12, 4, 4, BPoint(1, 0), 3}));
+	PixelCase{B_RGB24_BIG, 13, 12, 4, 4, BPoint(1, 0), 3},
+	// Cairo's 16-bit rows at 150 dpi
+	PixelCase{B_RGB16, 19, 11, 2, 4, BPoint(0.5f, 1), 3}));
 
 TEST(PixelPage, ATallPageStaysWithinThePicturesTheDriverReadsPerPage)
 {
