@@ -323,8 +323,8 @@ __attribute__((target("avx2"))) void dither_four_rows(const level_tables& tables
 		}
 		// The first row takes its carried errors from memory, each other one the final sums
 		// the row above it handed down a step ago.
-		wide_lanes down = __builtin_shuffle(handed_down, zero, (wide_lanes){16, 16, 16, 16,
-			0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+		wide_lanes down = __builtin_shufflevector(handed_down, zero, 16, 16, 16, 16,
+			0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11);
 		if (s < width) {
 			int64 carried;
 			memcpy(&carried, errors + 4 * s, sizeof(carried));
