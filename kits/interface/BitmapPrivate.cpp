@@ -218,6 +218,38 @@ void BitmapPrivate::FillSolid(const DeviceRect& area, const std::vector<DeviceRe
 		fill(rect.Intersect(visible));
 }
 
+void BitmapPrivate::CopyPixels(const PicturePixels& pixels, int32 dx, int32 dy,
+	const DeviceRect& area, const std::vector<DeviceRect>* clip)
+{
+	assert(CanCopy(pixels.space));
+	DeviceRect visible = area.Intersect(Area());
+	if (visible.IsEmpty())
+		return;
+	// Charged as a drawing of the area from a source of its size.
+	fPixelsWorked += 2 * uint64(visible.right - visible.left) * uint64(visible.bottom - visible.top);
+	const size_t pixelSize = bytes_per_pixel_of(fSpace);
+	const int32 bytesPerRow = fBitmap->BytesPerRow();
+	uint8* bits = static_cast<uint8*>(fBitmap->Bits());
+	const uint8* source = static_cast<const uint8*>(pixels.data);
+
+	auto copy = [&](const DeviceRect& rect) {
+		if (rect.IsEmpty())
+			return;
+		size_t rowLength = size_t(rect.right - rect.left) * pixelSize;
+		for (int32 y = rect.top; y < rect.bottom; y++) {
+			memcpy(bits + int64(y) * bytesPerRow + int64(rect.left) * pixelSize,
+				source + int64(y - dy) * pixels.bytesPerRow + int64(rect.left - dx) * pixelSize,
+				rowLength);
+		}
+	};
+	if (clip == NULL) {
+		copy(visible);
+		return;
+	}
+	for (const DeviceRect& rect : *clip)
+		copy(rect.Intersect(visible));
+}
+
 cairo_surface_t* BitmapPrivate::SourceSurface(const PicturePixels& pixels,
 	const DeviceRect& rows, drawing_mode mode)
 {

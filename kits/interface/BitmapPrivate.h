@@ -41,6 +41,16 @@ struct BitmapPrivate {
 	// Fills area, limited to clip, with one colour; no Cairo involved.
 	void FillSolid(const DeviceRect& area, const std::vector<DeviceRect>* clip, rgb_color color);
 
+	// Whether pixels in `space` drawn in B_OP_COPY at one source pixel a device pixel may be
+	// copied as they are, with CopyPixels, for the same bits as Cairo would draw.
+	bool CanCopy(color_space space) const { return space == fSpace && !fLossy; }
+
+	// Copies the source pixel (x - dx, y - dy) of pixels to each device pixel (x, y) of
+	// area, limited to clip. The caller keeps the source inside the pixels and area inside
+	// Area(), and CanCopy(pixels.space) holds.
+	void CopyPixels(const PicturePixels& pixels, int32 dx, int32 dy, const DeviceRect& area,
+		const std::vector<DeviceRect>* clip);
+
 	// A premultiplied ARGB32 surface holding the rows [top, bottom) and columns
 	// [left, right) of the pixels, with alpha made from the drawing mode: opaque for
 	// B_OP_COPY, transparent for the magic transparent colour in B_OP_OVER, the pixels' own

@@ -1535,6 +1535,21 @@ void BView::_DrawPixels(const PicturePixels& pixels)
 	area = area.Intersect(c.frame);
 	if (area.IsEmpty())
 		return;
+	const ViewState& state = *c.state;
+	drawing_mode mode = state.mode == B_OP_ALPHA || state.mode == B_OP_OVER ? state.mode
+		: B_OP_COPY;
+
+	// One source pixel a device pixel on whole pixels, in the target's own space: the rows
+	// are copied as they are, the same bits as Cairo's nearest-pixel drawing gives. Pictures
+	// of pixels spooled at the job's resolution take this way into every band.
+	if (mode == B_OP_COPY && fx == 1 && fy == 1 && c.target->CanCopy(pixels.space)
+		&& dx0 == std::floor(dx0) && dy0 == std::floor(dy0) && sx0 == std::floor(sx0)
+		&& sy0 == std::floor(sy0)) {
+		c.target->CopyPixels(pixels, static_cast<int32>(dx0 - sx0),
+			static_cast<int32>(dy0 - sy0), area, c.clip);
+		return;
+	}
+
 	auto source_range = [](double from, double to, double d0, double s0, double s1, double f,
 		int32* first, int32* end) {
 		// Kept inside [s0, s1] before any conversion: a steep f makes a and b huge.
@@ -1551,9 +1566,6 @@ void BView::_DrawPixels(const PicturePixels& pixels)
 	if (rows.IsEmpty())
 		return;
 
-	const ViewState& state = *c.state;
-	drawing_mode mode = state.mode == B_OP_ALPHA || state.mode == B_OP_OVER ? state.mode
-		: B_OP_COPY;
 	cairo_surface_t* surface = c.target->SourceSurface(pixels, rows, mode);
 	c.target->Render(area, c.clip, [&](cairo_t* cr) {
 		cairo_pattern_t* source = cairo_pattern_create_for_surface(surface);

@@ -490,6 +490,59 @@ TEST(ViewBitmap, OnlyTheBandsRowsOfAPageImageAreDrawn)
 	}
 }
 
+TEST(ViewBitmap, PixelsOfTheBandsOwnSpaceAreCopiedAsCairoWouldDrawThem)
+{
+	// Random 16-bit pixels drawn one to a dot on whole dots take a copy of their own; the
+	// same pixels in 32 bits go through Cairo. Both must give the same bits, under a band's
+	// scale and origin and a clipping of two rects, and with the bitmap partly outside.
+	BBitmap wide(BRect(0, 0, 36, 22), B_RGB16_BIG);
+	BBitmap deep(wide.Bounds(), B_RGB32);
+	uint32 seed = 12345;
+	for (int32 y = 0; y < 23; y++) {
+		uint8* row16 = static_cast<uint8*>(wide.Bits()) + y * wide.BytesPerRow();
+		uint8* row32 = static_cast<uint8*>(deep.Bits()) + y * deep.BytesPerRow();
+		for (int32 x = 0; x < 37; x++) {
+			seed = seed * 1103515245 + 12345;
+			uint16 word = static_cast<uint16>(seed >> 12);
+			row16[x * 2] = static_cast<uint8>(word >> 8);
+			row16[x * 2 + 1] = static_cast<uint8>(word);
+			uint8 red = (word >> 11) & 31, green = (word >> 5) & 63, blue = word & 31;
+			row32[x * 4] = static_cast<uint8>(blue << 3 | blue >> 2);
+			row32[x * 4 + 1] = static_cast<uint8>(green << 2 | green >> 4);
+			row32[x * 4 + 2] = static_cast<uint8>(red << 3 | red >> 2);
+			row32[x * 4 + 3] = 255;
+		}
+	}
+	struct Placement {
+		float scale;
+		BPoint origin;
+		BRect source, destination;
+	};
+	for (const Placement& p : {Placement{1, BPoint(3, -2), BRect(0, 0, 36, 22), BRect(5, 1, 41, 23)},
+			 Placement{4, BPoint(0, -1.25f), BRect(2, 3, 29, 18), BRect(1, 2, 7, 5)},
+			 Placement{1, BPoint(-9, 0), BRect(0, 0, 36, 22), BRect(-4, 20, 32, 42)}}) {
+		Canvas copied(48, 30);
+		Canvas drawn(48, 30);
+		for (Canvas* canvas : {&copied, &drawn}) {
+			BRegion clip;
+			clip.Include(BRect(0, 0, 20, 29));
+			clip.Include(BRect(25, 4, 47, 12));
+			canvas->view->SetScale(p.scale);
+			canvas->view->SetOrigin(p.origin);
+			canvas->view->ConstrainClippingRegion(&clip);
+			canvas->view->DrawBitmap(canvas == &copied ? &wide : &deep, p.source,
+				p.destination);
+		}
+		EXPECT_EQ(memcmp(copied.bitmap->Bits(), drawn.bitmap->Bits(),
+			copied.bitmap->BitsLength()), 0) << p.scale << " " << p.origin.x;
+		int32 touched = 0;
+		for (int32 y = 0; y < 30; y++)
+			for (int32 x = 0; x < 48; x++)
+				touched += copied.Word(x, y) != 0xffff;
+		EXPECT_GT(touched, 100);
+	}
+}
+
 TEST(ViewRobustness, AbsurdCoordinatesNeitherCrashNorDrawGarbage)
 {
 	const float nan = std::numeric_limits<float>::quiet_NaN();
