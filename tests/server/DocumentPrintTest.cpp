@@ -13,6 +13,8 @@
 
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <jpeglib.h>
+#include <png.h>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -314,6 +316,182 @@ TEST_F(DocumentPrint, WidePhotoIsTurnedAtItsNaturalSize)
 	ASSERT_EQ(pages.size(), 1u);
 	expect_squares(pages[0], squares, Expected{kPoint, true, 300, 150, kPaperWidth,
 		kPaperHeight});
+}
+
+// An image of the kinds a camera, a scanner or a drawing program writes, 75 pixels per inch,
+// white with coloured squares (transparent where `alpha`, on the paper's white).
+enum class ImageKind { rgb8, rgba8, rgb16, palette, grey, interlaced, jpeg };
+
+void make_image(const std::string& path, ImageKind kind, int width, int height,
+	const std::vector<Square>& squares)
+{
+	auto colour_at = [&](int x, int y, uint8_t rgba[4]) {
+		rgba[0] = rgba[1] = rgba[2] = 255;
+		rgba[3] = kind == ImageKind::rgba8 ? 0 : 255;
+		for (const Square& square : squares) {
+			if (x >= square.x && x < square.x + square.size && y >= square.y
+				&& y < square.y + square.size) {
+				rgba[0] = static_cast<uint8_t>(square.colour.red * 255);
+				rgba[1] = static_cast<uint8_t>(square.colour.green * 255);
+				rgba[2] = static_cast<uint8_t>(square.colour.blue * 255);
+				rgba[3] = 255;
+			}
+		}
+	};
+	FILE* file = fopen(path.c_str(), "wb");
+	ASSERT_NE(file, nullptr);
+	if (kind == ImageKind::jpeg) {
+		jpeg_compress_struct info;
+		jpeg_error_mgr errors;
+		info.err = jpeg_std_error(&errors);
+		jpeg_create_compress(&info);
+		jpeg_stdio_dest(&info, file);
+		info.image_width = width;
+		info.image_height = height;
+		info.input_components = 3;
+		info.in_color_space = JCS_RGB;
+		jpeg_set_defaults(&info);
+		jpeg_set_quality(&info, 100, TRUE);
+		info.density_unit = 1;
+		info.X_density = info.Y_density = 75;
+		jpeg_start_compress(&info, TRUE);
+		std::vector<uint8_t> row(width * 3);
+		for (int y = 0; y < height; y++) {
+			for (int x = 0; x < width; x++) {
+				uint8_t rgba[4];
+				colour_at(x, y, rgba);
+				memcpy(&row[x * 3], rgba, 3);
+			}
+			JSAMPROW rows[1] = {row.data()};
+			jpeg_write_scanlines(&info, rows, 1);
+		}
+		jpeg_finish_compress(&info);
+		jpeg_destroy_compress(&info);
+		fclose(file);
+		return;
+	}
+	png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+	png_infop info = png_create_info_struct(png);
+	png_init_io(png, file);
+	int type = kind == ImageKind::rgba8 ? PNG_COLOR_TYPE_RGBA
+		: kind == ImageKind::palette ? PNG_COLOR_TYPE_PALETTE
+		: kind == ImageKind::grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB;
+	int depth = kind == ImageKind::rgb16 ? 16 : 8;
+	png_set_IHDR(png, info, width, height, depth, type,
+		kind == ImageKind::interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+		PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+	png_set_pHYs(png, info, 2953, 2953, PNG_RESOLUTION_METER);  // 75 per inch
+	std::vector<png_color> palette;
+	if (kind == ImageKind::palette) {
+		palette.push_back({255, 255, 255});
+		for (const Square& square : squares) {
+			palette.push_back({static_cast<png_byte>(square.colour.red * 255),
+				static_cast<png_byte>(square.colour.green * 255),
+				static_cast<png_byte>(square.colour.blue * 255)});
+		}
+		png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+	}
+	png_write_info(png, info);
+	int channels = type == PNG_COLOR_TYPE_RGBA ? 4 : type == PNG_COLOR_TYPE_RGB ? 3 : 1;
+	size_t rowBytes = static_cast<size_t>(width) * channels * depth / 8;
+	std::vector<uint8_t> image(rowBytes * height);
+	for (int y = 0; y < height; y++) {
+		uint8_t* row = &image[rowBytes * y];
+		for (int x = 0; x < width; x++) {
+			uint8_t rgba[4];
+			colour_at(x, y, rgba);
+			if (kind == ImageKind::palette) {
+				row[x] = 0;
+				for (size_t i = 1; i < palette.size(); i++) {
+					if (palette[i].red == rgba[0] && palette[i].green == rgba[1]
+						&& palette[i].blue == rgba[2])
+						row[x] = static_cast<uint8_t>(i);
+				}
+			} else if (kind == ImageKind::grey) {
+				row[x] = rgba[1];
+			} else if (depth == 16) {
+				for (int c = 0; c < 3; c++)
+					row[(x * 3 + c) * 2] = row[(x * 3 + c) * 2 + 1] = rgba[c];
+			} else {
+				memcpy(row + x * channels, rgba, channels);
+			}
+		}
+	}
+	std::vector<png_bytep> rows(height);
+	for (int y = 0; y < height; y++)
+		rows[y] = &image[rowBytes * y];
+	png_write_image(png, rows.data());
+	png_write_end(png, nullptr);
+	png_destroy_write_struct(&png, &info);
+	fclose(file);
+}
+
+TEST_F(DocumentPrint, ImagesAtTheJobsResolutionPrintOnePixelToADot)
+{
+	// 120 x 200 pixels at 75 per inch on Letter at 75 dpi: centred, the image's top left
+	// pixel on dot (259, 313), each pixel on a dot of its own.
+	const int width = 120, height = 200;
+	const int left = 259, top = 313;
+	const Colour black{0, 0, 0, kBlackInk};
+	struct Case {
+		ImageKind kind;
+		const char* name;
+		bool exact;  // lossless: every square's edge on its own dot
+	};
+	for (const Case& c : {Case{ImageKind::rgb8, "RGB", true},
+			 Case{ImageKind::rgba8, "RGB with alpha", true},
+			 Case{ImageKind::rgb16, "16-bit RGB", true},
+			 Case{ImageKind::palette, "palette", true},
+			 Case{ImageKind::interlaced, "interlaced", true},
+			 Case{ImageKind::grey, "grey", true},
+			 Case{ImageKind::jpeg, "JPEG", false}}) {
+		SCOPED_TRACE(c.name);
+		std::vector<Square> squares = c.kind == ImageKind::grey
+			? std::vector<Square>{{0, 0, 30, black}, {90, 170, 30, black}, {40, 90, 25, black}}
+			: corner_squares(width, height, 30);
+		if (c.kind != ImageKind::grey)
+			squares.push_back({40, 90, 25, black});
+		std::string path = fRoot.Sub(c.kind == ImageKind::jpeg ? "image.jpg" : "image.png");
+		make_image(path, c.kind, width, height, squares);
+		std::vector<preview::Page> pages = Print(path);
+		ASSERT_EQ(fStatus, 0) << fErrors;
+		ASSERT_EQ(pages.size(), 1u);
+		const preview::Page& page = pages[0];
+		if (!c.exact) {
+			expect_squares(page, squares, Expected{1, false, width, height, kPaperWidth,
+				kPaperHeight});
+			continue;
+		}
+		// Every dot of the image is the colour of its pixel: the squares' inks inside them,
+		// no ink on the white around them, nor on the paper beyond the image.
+		int wrong = 0;
+		for (int y = 0; y < page.rows; y++) {
+			for (int x = 0; x < page.width; x++) {
+				uint8_t expected = 0;
+				for (const Square& square : squares) {
+					int sx = left + static_cast<int>(square.x);
+					int sy = top + static_cast<int>(square.y);
+					int size = static_cast<int>(square.size);
+					if (x >= sx && x < sx + size && y >= sy && y < sy + size)
+						expected = square.colour.inks;
+				}
+				if (ink(page, x, y) != expected && wrong++ < 3) {
+					ADD_FAILURE() << "dot " << x << "," << y << " has inks "
+						<< int(ink(page, x, y)) << ", expected " << int(expected);
+				}
+			}
+		}
+		EXPECT_EQ(wrong, 0);
+	}
+
+	// An image cut short is refused whole, in one line, and nothing is printed.
+	std::string path = fRoot.Sub("cut.png");
+	make_image(path, ImageKind::rgb8, width, height, {});
+	fs::resize_file(path, fs::file_size(path) / 2);
+	std::vector<preview::Page> pages = Print(path);
+	EXPECT_EQ(fStatus, 1);
+	EXPECT_NE(fErrors.find("cut.png: damaged PNG image"), std::string::npos) << fErrors;
+	EXPECT_EQ(std::count(fErrors.begin(), fErrors.end(), '\n'), 1) << fErrors;
 }
 
 TEST_F(DocumentPrint, PageRangeSelectsPagesOfThePdf)
