@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, a ThreadSanitizer build, and the tests of the threaded kits (loopers, messengers,
 # threads, windows and the scripted display), of the dialogs, and of the print tool (whose
-# jobs run the driver beside the dialogs' window threads and a signal handler). ThreadSanitizer cannot share a build with
-# AddressSanitizer, hence its own folder.
+# jobs run the driver beside the dialogs' window threads, the spooling thread and a signal
+# handler). ThreadSanitizer cannot share a build with AddressSanitizer, hence its own folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -20,16 +20,17 @@ suites=$(for program in "${programs[@]}"; do
   "$build/tests/$program" --gtest_list_tests | grep -v '^ ' | awk '{ print $1 }' |
     sed -e 's/[.]$//' -e 's|/[0-9]*$||'
 done | sort -u | paste -sd'|')
-# Of the print tool's program, the tool's own suites: the document readers print on one
-# thread and are left to the AddressSanitizer run.
-suites+='|PrintTool|SetupCommands'
+# Of the print tool's program, the tool's own suites, and the documents: the tool spools
+# them on a thread of its own while the driver prints, and decodes images on another.
+suites+='|PrintTool|SetupCommands|DocumentPrint'
 
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
 # Print tool tests that only print whole test pages at 300 dpi on one thread take minutes
 # under ThreadSanitizer and find nothing the AddressSanitizer run does not; the others (the
 # dialogs driven through the tool, refused and interrupted jobs, transports that fail) stay.
 slow='PrintTool[.](FileAndSocketDeliverTheSameBytes|TextDocumentSocketAndFileBytesAreIdentical'
 slow+='|SpoolFileOfTheTestPageIsReadBackWithAllItsPages|FileTransportWithoutAddressMakesANewFileEachJob)'
 slow+='|SetupCommands[.]PageSetupDropsTheJobFieldsAndPrintConfirmsTheJobSetupFirst'
+slow+='|DocumentPrint[.]MemoryStaysFlatOverAHundredPagePdf'
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$(nproc)" -R "^(${suites})[.]" \
   -E "^(${slow})$"

@@ -367,8 +367,8 @@ public:
 	}
 
 private:
-	static const int32 kBlockRows = 32;
-	static const int kBlocks = 4;
+	static constexpr int32 kBlockRows = 32;
+	static constexpr int kBlocks = 4;
 
 	struct Block {
 		std::unique_ptr<uint8[]> bytes;

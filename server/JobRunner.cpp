@@ -9,6 +9,7 @@
 #include "SettingsStore.h"
 #include "SetupCommands.h"
 #include "Spool.h"
+#include "SpoolFeed.h"
 #include "TransportOutcome.h"
 
 #include <File.h>
@@ -16,10 +17,16 @@
 #include <TypeConstants.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <functional>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -27,50 +34,6 @@ namespace fs = std::filesystem;
 namespace server {
 
 namespace {
-
-// The spool file as the driver reads it, telling the progress bar which page the driver has
-// reached (it reads each page's records just before it renders the page).
-class ProgressFile : public BFile {
-public:
-	ProgressFile(const char* path, std::vector<off_t> pageStarts, bool show)
-		: BFile(path, B_READ_ONLY), fPageStarts(std::move(pageStarts)), fShow(show)
-	{
-	}
-
-	~ProgressFile() override
-	{
-		if (fShow && fShown > 0)
-			fprintf(stderr, "\n");
-	}
-
-	ssize_t Read(void* buffer, size_t size) override
-	{
-		_Report(Position());
-		return BFile::Read(buffer, size);
-	}
-
-private:
-	void _Report(off_t position)
-	{
-		if (!fShow || fPageStarts.empty())
-			return;
-		size_t page = static_cast<size_t>(
-			std::upper_bound(fPageStarts.begin(), fPageStarts.end(), position)
-			- fPageStarts.begin());
-		if (page == 0 || page == fShown)
-			return;
-		fShown = page;
-		const int width = 30;
-		int filled = static_cast<int>(width * page / fPageStarts.size());
-		fprintf(stderr, "\r[%s%s] page %zu of %zu", std::string(filled, '#').c_str(),
-			std::string(width - filled, ' ').c_str(), page, fPageStarts.size());
-		fflush(stderr);
-	}
-
-	std::vector<off_t> fPageStarts;
-	bool fShow;
-	size_t fShown = 0;
-};
 
 std::string job_name_for(const PrintRequest& request)
 {
@@ -102,40 +65,6 @@ std::string resolution_caption(const BMessage& settings, const std::string& prin
 	return text;
 }
 
-// Page offsets of a spool file, for the progress bar. A record whose next offset does not lie
-// past its own header ends the walk, and no more offsets are kept than the file has room for
-// page headers.
-std::vector<off_t> page_starts(const std::string& path)
-{
-	std::vector<off_t> starts;
-	BFile file(path.c_str(), B_READ_ONLY);
-	if (file.InitCheck() != B_OK)
-		return starts;
-	uint8 header[28];
-	BMessage settings;
-	if (file.ReadExactly(header, sizeof(header)) != B_OK || settings.Unflatten(&file) != B_OK)
-		return starts;
-	int32 pages = static_cast<int32>(header[4] | header[5] << 8 | header[6] << 16
-		| static_cast<uint32>(header[7]) << 24);
-	off_t size = 0;
-	file.GetSize(&size);
-	off_t position = file.Position();
-	const off_t kPageHeaderSize = 52;
-	for (int32 page = 0; page < pages && position + kPageHeaderSize <= size; page++) {
-		starts.push_back(position);
-		uint8 pageHeader[12];
-		if (file.ReadAt(position, pageHeader, sizeof(pageHeader)) != sizeof(pageHeader))
-			break;
-		int64 next = 0;
-		for (int i = 0; i < 8; i++)
-			next |= static_cast<int64>(pageHeader[4 + i]) << (8 * i);
-		if (next < position + kPageHeaderSize)
-			break;
-		position = next;
-	}
-	return starts;
-}
-
 // The notes of a job that did not print: where its spool file is.
 void keep_spool(const std::string& spoolPath, PrintOutcome* outcome)
 {
@@ -145,10 +74,15 @@ void keep_spool(const std::string& spoolPath, PrintOutcome* outcome)
 // Reads what the driver and the transport recorded of the job and turns it into the tool's
 // answer: true only for a job the driver sent whole and the transport delivered whole.
 bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterInfo& printer,
-	const std::string& spoolPath, bool ownSpool, PrintOutcome* outcome, std::string* error)
+	const std::string& spoolPath, bool ownSpool, const std::string& spoolError,
+	PrintOutcome* outcome, std::string* error)
 {
 	JobOutcome job;
 	bool recorded = read_job_outcome(&printerNode, &job);
+	// A stop request that found the driver waiting for pages still being spooled ends the
+	// job where the spool ends: the user stopped it all the same.
+	if (recorded && !job.Completed() && job_stop_requested() && ownSpool)
+		job.stop = JobStop::interrupted;
 	TransportReport delivery;
 	bool delivered = read_transport_outcome(printerNode, &delivery);
 	if (delivered) {
@@ -173,6 +107,13 @@ bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterIn
 	} else if (delivered && !delivery.error.empty()) {
 		*error = "the job failed after " + std::to_string(delivery.bytes) + " bytes: "
 			+ delivery.error;
+	} else if (!spoolError.empty() && !job.Completed() && job.stop != JobStop::interrupted) {
+		// A document that failed while it was spooled ends the job where its pages end.
+		*error = (job.pages_sent > 0 ? "printed " + std::to_string(job.pages_sent) + " of "
+			+ std::to_string(job.pages_announced) + " pages: " : std::string("not printed: "))
+			+ spoolError;
+		unlink(spoolPath.c_str());
+		return false;
 	} else if (!job.Completed()) {
 		*error = describe_job_outcome(job);
 	} else if (!delivered) {
@@ -198,47 +139,95 @@ bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterIn
 	return false;
 }
 
-}  // namespace
+// The documents of a job, each opened for the page setup (one that cannot be read refuses
+// the whole job), and the pages of each that the settings' page range picks.
+struct SpoolPlan {
+	std::vector<std::unique_ptr<Document>> documents;
+	int32 firstPage = 1;
+	int32 lastPage = -1;
 
-bool write_spool(const std::string& path, const std::vector<std::string>& documents,
-	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
-	bool turnWidePages)
+	// Pages of document `index` that go into the spool file: [*first, *end).
+	void Range(size_t index, int32* first, int32* end) const
+	{
+		int32 count = documents[index]->CountPages();
+		*end = lastPage >= 0 ? std::min(lastPage, count) : count;
+		*first = std::max(firstPage, 1) - 1;
+	}
+
+	int32 Pages() const
+	{
+		int64 pages = 0;
+		for (size_t i = 0; i < documents.size(); i++) {
+			int32 first, end;
+			Range(i, &first, &end);
+			pages += std::max(end - first, 0);
+		}
+		return static_cast<int32>(std::min<int64>(pages, INT32_MAX));
+	}
+};
+
+bool plan_spool(const std::vector<std::string>& documents, const BMessage& settings,
+	const std::string& caption, bool turnWidePages, SpoolPlan* plan, std::string* error)
 {
 	PageSetup setup = PageSetup::FromSettings(settings, turnWidePages);
 	if (!setup.paper.IsValid() || setup.paper.Width() < 1 || setup.paper.Height() < 1) {
 		*error = "the paper size in the settings cannot be printed";
 		return false;
 	}
-
 	// Every document is opened before a page is written: one that cannot be read refuses
 	// the whole job.
-	std::vector<std::unique_ptr<Document>> opened;
 	if (documents.empty())
-		opened.push_back(open_test_page(setup, caption));
+		plan->documents.push_back(open_test_page(setup, caption));
 	for (const std::string& document : documents) {
-		opened.push_back(open_document(document, setup, error));
-		if (opened.back() == nullptr)
+		plan->documents.push_back(open_document(document, setup, error));
+		if (plan->documents.back() == nullptr)
 			return false;
 	}
+	settings.FindInt32(kFirstPageField, &plan->firstPage);
+	settings.FindInt32(kLastPageField, &plan->lastPage);
+	return true;
+}
 
-	int32 firstPage = 1;
-	int32 lastPage = -1;
-	settings.FindInt32(kFirstPageField, &firstPage);
-	settings.FindInt32(kLastPageField, &lastPage);
-
-	SpoolWriter writer;
-	if (!writer.Open(path, settings, error))
-		return false;
-	bool done = true;
-	for (size_t i = 0; i < opened.size() && done; i++) {
+// Records the plan's pages into the writer, telling `feed` (when given) of each whole page;
+// `stop` returning true ends the spooling early. Each document is let go once its pages
+// are written. False (with *error) when a page could not be recorded or the spooling was
+// stopped.
+bool spool_pages(SpoolPlan* plan, SpoolWriter* writer, SpoolFeed* feed,
+	const std::function<bool()>& stop, std::string* error)
+{
+	for (size_t i = 0; i < plan->documents.size(); i++) {
+		int32 first, end;
+		plan->Range(i, &first, &end);
 		// The page range picks pages of each document; pages outside it are never drawn.
-		int32 count = opened[i]->CountPages();
-		int32 end = lastPage >= 0 ? std::min(lastPage, count) : count;
-		for (int32 page = std::max(firstPage, 1) - 1; page < end && done; page++)
-			done = opened[i]->RecordPage(page, &writer, error);
-		opened[i].reset();
+		for (int32 page = first; page < end; page++) {
+			if (stop && stop()) {
+				*error = "stopped";
+				return false;
+			}
+			off_t start = writer->Position();
+			if (!plan->documents[i]->RecordPage(page, writer, error))
+				return false;
+			if (feed != nullptr)
+				feed->Commit(writer->Position(), start);
+		}
+		plan->documents[i].reset();
 	}
-	if (!done || !writer.Close(error)) {
+	return true;
+}
+
+}  // namespace
+
+bool write_spool(const std::string& path, const std::vector<std::string>& documents,
+	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
+	bool turnWidePages)
+{
+	SpoolPlan plan;
+	if (!plan_spool(documents, settings, caption, turnWidePages, &plan, error))
+		return false;
+	SpoolWriter writer;
+	if (!writer.Open(path, settings, error, plan.Pages()))
+		return false;
+	if (!spool_pages(&plan, &writer, nullptr, nullptr, error) || !writer.Close(error)) {
 		unlink(path.c_str());
 		return false;
 	}
@@ -283,15 +272,23 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	// The spool file goes into the printer's folder, as the print server keeps its jobs.
 	std::string spoolPath = request.existingSpool;
 	bool ownSpool = spoolPath.empty();
+	SpoolPlan plan;
+	SpoolWriter writer;
+	SpoolFeed feed;
+	int32 pages = 0;
 	if (ownSpool) {
 		char name[64];
 		snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
 			static_cast<int>(getpid()));
 		spoolPath = folder + "/" + name;
-		if (!write_spool(spoolPath, request.documents, settings,
-				resolution_caption(settings, request.printer), &outcome->pages, error,
-				request.turnWidePages))
+		if (!plan_spool(request.documents, settings,
+				resolution_caption(settings, request.printer), request.turnWidePages, &plan,
+				error))
 			return false;
+		pages = plan.Pages();
+		if (!writer.Open(spoolPath, settings, error, pages))
+			return false;
+		feed.Commit(writer.Position());
 	}
 	// A spool file given as it is goes to the driver unread: the driver alone decides
 	// whether its settings and pages can be printed, and says so in its record.
@@ -299,6 +296,8 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	BNode printerNode(folder.c_str());
 	if (printerNode.InitCheck() != B_OK) {
 		*error = "cannot open the printer folder " + folder;
+		if (ownSpool)
+			unlink(spoolPath.c_str());
 		return false;
 	}
 	clear_outcome(printerNode);
@@ -306,21 +305,54 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	std::string jobName = job_name_for(request);
 	printerNode.WriteAttr(kJobNameAttr, B_STRING_TYPE, 0, jobName.c_str(), jobName.size() + 1);
 
+	// The documents are spooled on a thread of their own while the driver prints the pages
+	// spooled before: page k + 1 is drawn while page k goes to the printer. The driver stops
+	// the spooling early only when the user stops the job.
+	std::string spoolError;
+	std::thread spooler;
+	std::atomic<bool> abandon(false);
+	auto spool = [&] {
+		if (spool_pages(&plan, &writer, &feed,
+				[&] { return abandon.load() || job_stop_requested(); }, &spoolError))
+			writer.Close(&spoolError);
+		feed.Finish();
+	};
+	if (ownSpool) {
+		try {
+			spooler = std::thread(spool);
+		} catch (const std::system_error&) {
+			spool();  // no thread to be had: spooled first, then printed
+		}
+	}
+
 	// The driver finds the printer's node through the "printer" field of the settings.
 	int32 token = register_node_token(&printerNode);
 	store_field(&settings, kPrinterField, token);
 	{
-		ProgressFile spool(spoolPath.c_str(), page_starts(spoolPath), request.progress);
-		if (spool.InitCheck() != B_OK) {
+		SpoolReadFile spoolFile(spoolPath.c_str(), ownSpool ? &feed : nullptr,
+			request.progress, pages);
+		if (spoolFile.InitCheck() != B_OK) {
+			abandon = true;
+			if (spooler.joinable())
+				spooler.join();
 			unregister_node_token(token);
 			*error = "cannot open the spool file " + spoolPath;
 			return false;
 		}
-		delete driver->TakeJob(&spool, &printerNode, &settings);
+		delete driver->TakeJob(&spoolFile, &printerNode, &settings);
+		// A job stopped by the user stops its spooling too. Any other job that ended early
+		// lets the spooling finish, so that the spool file it keeps is whole.
+		if (job_stop_requested())
+			abandon = true;
+		if (spooler.joinable())
+			spooler.join();
 	}
 	unregister_node_token(token);
 
-	return report_job(printerNode, request, printer, spoolPath, ownSpool, outcome, error);
+	if (ownSpool && abandon)
+		spoolError.clear();  // stopped by the user, which the driver's record says
+	return report_job(printerNode, request, printer, spoolPath, ownSpool, spoolError, outcome,
+		error);
 }
 
 }  // namespace server

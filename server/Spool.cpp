@@ -63,7 +63,8 @@ bool SpoolWriter::_Write(const void* data, size_t size, std::string* error)
 	return true;
 }
 
-bool SpoolWriter::Open(const std::string& path, const BMessage& settings, std::string* error)
+bool SpoolWriter::Open(const std::string& path, const BMessage& settings, std::string* error,
+	int32 pages)
 {
 	fPath = path;
 	fPages = 0;
@@ -74,7 +75,7 @@ bool SpoolWriter::Open(const std::string& path, const BMessage& settings, std::s
 	}
 	uint8 header[kFileHeaderSize] = {};
 	put_int32(header, kSpoolVersion);
-	put_int32(header + 4, 0);
+	put_int32(header + 4, pages);
 	put_int64(header + 8, -1);  // the first page follows the settings; readers never use it
 	if (!_Write(header, sizeof(header), error))
 		return false;

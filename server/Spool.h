@@ -38,7 +38,11 @@ class SpoolWriter : public PageSink {
 public:
 	SpoolWriter() = default;
 
-	bool Open(const std::string& path, const BMessage& settings, std::string* error);
+	// Creates the file with its header and settings. `pages`, when known, is the page count
+	// the header announces from the start, so that a reader may begin before Close;
+	// otherwise the header holds 0 until Close writes the count.
+	bool Open(const std::string& path, const BMessage& settings, std::string* error,
+		int32 pages = 0);
 	bool AddPage(const SpooledPage& page, std::string* error);
 
 	bool BeginPage(std::string* error) override;
@@ -48,6 +52,8 @@ public:
 	bool Close(std::string* error);
 
 	int32 PageCount() const { return fPages; }
+	// Bytes written so far: the end of the last whole page between pages.
+	off_t Position() const { return fFile != nullptr ? fFile->Position() : 0; }
 
 private:
 	bool _Write(const void* data, size_t size, std::string* error);
