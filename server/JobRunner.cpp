@@ -311,10 +311,11 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	std::string spoolError;
 	std::thread spooler;
 	std::atomic<bool> abandon(false);
+	bool spooledWhole = false;
 	auto spool = [&] {
 		if (spool_pages(&plan, &writer, &feed,
 				[&] { return abandon.load() || job_stop_requested(); }, &spoolError))
-			writer.Close(&spoolError);
+			spooledWhole = writer.Close(&spoolError);
 		feed.Finish();
 	};
 	if (ownSpool) {
@@ -351,8 +352,18 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 
 	if (ownSpool && abandon)
 		spoolError.clear();  // stopped by the user, which the driver's record says
-	return report_job(printerNode, request, printer, spoolPath, ownSpool, spoolError, outcome,
-		error);
+	bool printed = report_job(printerNode, request, printer, spoolPath, ownSpool, spoolError,
+		outcome, error);
+	// A spool file kept before it was finished says how much of the job it holds.
+	if (!printed && ownSpool && !spooledWhole) {
+		for (std::string& note : outcome->notes) {
+			if (note.rfind("the spool file is kept: ", 0) == 0) {
+				note += " (it holds " + std::to_string(writer.PageCount()) + " of "
+					+ std::to_string(pages) + " pages)";
+			}
+		}
+	}
+	return printed;
 }
 
 }  // namespace server

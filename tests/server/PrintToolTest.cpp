@@ -518,7 +518,6 @@ TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)
 	fs::create_directories(folder);
 	std::string target = folder + "/out.pcl";
 	ASSERT_TRUE(server::add_printer("Desk", "File", target, &error)) << error;
-	std::ofstream(target, std::ios::binary) << "the last good job";
 	// 500 copies of a Letter page at 300 dpi: minutes of work if nothing stops it.
 	std::string spool = MakeSpool("copies.spool", "",
 		[](BMessage* s) {
@@ -527,52 +526,72 @@ TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)
 			s->ReplaceInt16("copies", 500);
 		},
 		nullptr);
-
-	std::string errorsPath = fRoot.Sub("stderr.txt");
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(),
-		O_WRONLY | O_CREAT | O_TRUNC, 0644);
-	std::string tool = std::string(TESSARY_BUILD_DIR) + "/server/tessary";
-	const char* argv[] = {tool.c_str(), "print", "Desk", "--spool", spool.c_str(), nullptr};
-	pid_t child;
-	ASSERT_EQ(posix_spawn(&child, tool.c_str(), &actions, nullptr,
-		const_cast<char* const*>(argv), environ), 0);
-	posix_spawn_file_actions_destroy(&actions);
-
-	// Wait (bounded) until bytes reach the hidden file: the job is under way.
-	std::string partial = folder + "/.out.pcl.part-" + std::to_string(child);
-	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-	std::error_code code;
-	while (fs::file_size(partial, code) == 0 || code) {
-		ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the job never began";
-		usleep(20000);
+	// 300 pages of text that the tool spools while the driver prints them.
+	std::string text = fRoot.Sub("long.txt");
+	{
+		std::ofstream long_text(text);
+		for (int page = 0; page < 300; page++)
+			long_text << "page " << page + 1 << "\f";
 	}
-	ASSERT_EQ(kill(child, SIGINT), 0);
-	auto interrupted = std::chrono::steady_clock::now();
-	int status = 0;
-	while (waitpid(child, &status, WNOHANG) == 0) {
-		if (std::chrono::steady_clock::now() > interrupted + std::chrono::seconds(60)) {
-			kill(child, SIGKILL);
-			waitpid(child, &status, 0);
-			FAIL() << "the job went on after SIGINT";
+	struct Job {
+		std::vector<std::string> arguments;
+		const char* progress;  // how far it got, in part
+		const char* kept;      // the kept spool file's name and what it holds, in part
+	};
+	for (const Job& job : {Job{{"--spool", spool}, " of 500 copies\n", spool.c_str()},
+			 Job{{text}, " of 300 pages\n", " of 300 pages)"}}) {
+		SCOPED_TRACE(job.arguments[0]);
+		std::ofstream(target, std::ios::binary) << "the last good job";
+		std::string errorsPath = fRoot.Sub("stderr.txt");
+		posix_spawn_file_actions_t actions;
+		posix_spawn_file_actions_init(&actions);
+		posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&actions, 2, errorsPath.c_str(),
+			O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		std::string tool = std::string(TESSARY_BUILD_DIR) + "/server/tessary";
+		std::vector<const char*> argv = {tool.c_str(), "print", "Desk"};
+		for (const std::string& argument : job.arguments)
+			argv.push_back(argument.c_str());
+		argv.push_back(nullptr);
+		pid_t child;
+		ASSERT_EQ(posix_spawn(&child, tool.c_str(), &actions, nullptr,
+			const_cast<char* const*>(argv.data()), environ), 0);
+		posix_spawn_file_actions_destroy(&actions);
+
+		// Wait (bounded) until bytes reach the hidden file: the job is under way.
+		std::string partial = folder + "/.out.pcl.part-" + std::to_string(child);
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+		std::error_code code;
+		while (fs::file_size(partial, code) == 0 || code) {
+			ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the job never began";
+			usleep(20000);
 		}
-		usleep(10000);
+		ASSERT_EQ(kill(child, SIGINT), 0);
+		auto interrupted = std::chrono::steady_clock::now();
+		int status = 0;
+		while (waitpid(child, &status, WNOHANG) == 0) {
+			if (std::chrono::steady_clock::now() > interrupted + std::chrono::seconds(60)) {
+				kill(child, SIGKILL);
+				waitpid(child, &status, 0);
+				FAIL() << "the job went on after SIGINT";
+			}
+			usleep(10000);
+		}
+		double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now()
+			- interrupted).count();
+		RecordProperty("seconds_to_stop", std::to_string(seconds));
+		ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+		EXPECT_EQ(WEXITSTATUS(status), 130);
+		std::vector<uint8_t> errors = read_file(errorsPath);
+		std::string said(errors.begin(), errors.end());
+		EXPECT_EQ(said.rfind("tessary: interrupted after ", 0), 0u) << said;
+		EXPECT_NE(said.find(job.progress), std::string::npos) << said;
+		EXPECT_NE(said.find("the spool file is kept: "), std::string::npos) << said;
+		EXPECT_NE(said.find(job.kept), std::string::npos) << said;
+		std::vector<uint8_t> kept = read_file(target);
+		EXPECT_EQ(std::string(kept.begin(), kept.end()), "the last good job");
+		EXPECT_TRUE(OthersIn(folder, "out.pcl").empty());
 	}
-	double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now()
-		- interrupted).count();
-	RecordProperty("seconds_to_stop", std::to_string(seconds));
-	ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
-	EXPECT_EQ(WEXITSTATUS(status), 130);
-	std::vector<uint8_t> errors = read_file(errorsPath);
-	std::string text(errors.begin(), errors.end());
-	EXPECT_EQ(text.rfind("tessary: interrupted after ", 0), 0u) << text;
-	EXPECT_NE(text.find(" of 500 copies\n"), std::string::npos) << text;
-	EXPECT_NE(text.find("the spool file is kept: " + spool), std::string::npos) << text;
-	std::vector<uint8_t> kept = read_file(target);
-	EXPECT_EQ(std::string(kept.begin(), kept.end()), "the last good job");
-	EXPECT_TRUE(OthersIn(folder, "out.pcl").empty());
 }
 
 TEST_F(PrintTool, SpoolSummaryStopsAtARecordThatDoesNotMoveForward)
