@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Set-up, a ThreadSanitizer build, and the tests of the threaded kits (loopers, messengers,
-# threads, windows and the scripted display), of the dialogs, and of the print tool (whose
-# jobs run the driver beside the dialogs' window threads and a signal handler). ThreadSanitizer cannot share a build with
-# AddressSanitizer, hence its own folder.
+# threads, windows, the scripted display and the X11 display with its event thread), of the
+# dialogs (on the X display too, where the tool under test is the ThreadSanitizer build), and
+# of the print tool (whose jobs run the driver beside the dialogs' window threads and a
+# signal handler). ThreadSanitizer cannot share a build with AddressSanitizer, hence its own
+# folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,7 +12,7 @@ bash scripts/setup.sh
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARY_TSAN=ON \
   -DTESSARY_SANITIZE=OFF >/dev/null
-programs=(app_tests kits_tests window_tests ui_tests)
+programs=(app_tests kits_tests window_tests ui_tests display_tests)
 # The print tool's tests run the built tool, which loads the add-ons it was built with.
 cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" server_tests tessary
 
