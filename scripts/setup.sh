@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev
+  libxcb1-dev libxcb-icccm4-dev libxkbcommon-dev libxkbcommon-x11-dev
+  libxcb-xtest0-dev libxcb-damage0-dev xvfb
   attr
   ghostscript python3-numpy
 )

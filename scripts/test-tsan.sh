@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Set-up, a ThreadSanitizer build, and the tests of the threaded kits (loopers, messengers,
-# threads, windows and the scripted display), of the dialogs, and of the print tool (whose
-# jobs run the driver beside the dialogs' window threads, the spooling thread and a signal
-# handler). ThreadSanitizer cannot share a build with AddressSanitizer, hence its own folder.
+# threads, windows, the scripted display and the X11 display with its event thread), of the
+# dialogs (on the X display too, where the tool under test is the ThreadSanitizer build), and
+# of the print tool (whose jobs run the driver beside the dialogs' window threads, the
+# spooling thread and a signal handler). ThreadSanitizer cannot share a build with
+# AddressSanitizer, hence its own folder. The programs carry their own suppressions of the
+# libraries' reports (tests/support/SanitizerSuppressions.cpp, server/main.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -10,7 +13,7 @@ bash scripts/setup.sh
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARY_TSAN=ON \
   -DTESSARY_SANITIZE=OFF >/dev/null
-programs=(app_tests kits_tests window_tests ui_tests)
+programs=(app_tests kits_tests window_tests ui_tests display_tests)
 # The print tool's tests run the built tool, which loads the add-ons it was built with.
 cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" server_tests tessary
 
@@ -24,7 +27,7 @@ done | sort -u | paste -sd'|')
 # them on a thread of its own while the driver prints, and decodes images on another.
 suites+='|PrintTool|SetupCommands|DocumentPrint'
 
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # Print tool tests that only print whole test pages at 300 dpi on one thread take minutes
 # under ThreadSanitizer and find nothing the AddressSanitizer run does not; the others (the
 # dialogs driven through the tool, refused and interrupted jobs, transports that fail) stay.

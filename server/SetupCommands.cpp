@@ -6,6 +6,7 @@
 #include "Printers.h"
 #include "SettingsStore.h"
 
+#include <InteractiveDisplay.h>
 #include <InterfaceDefs.h>
 #include <Node.h>
 #include <ScriptedDisplay.h>
@@ -300,10 +301,9 @@ bool no_dialog(const std::string& hookError, std::string* error)
 }
 
 // The hook's answer, stored as the printer's settings when there is one.
-bool finish(HookCall* call, const std::string& printer,
+bool store_answer(std::unique_ptr<BMessage> answer, const std::string& printer,
 	std::string (*summary)(const BMessage&), SetupOutcome* outcome, std::string* error)
 {
-	std::unique_ptr<BMessage> answer(call->TakeResult());
 	if (answer == nullptr)
 		return true;
 	if (!save_settings(printer, *answer, error))
@@ -311,6 +311,13 @@ bool finish(HookCall* call, const std::string& printer,
 	outcome->stored = true;
 	outcome->summary = summary(*answer);
 	return true;
+}
+
+bool finish(HookCall* call, const std::string& printer,
+	std::string (*summary)(const BMessage&), SetupOutcome* outcome, std::string* error)
+{
+	return store_answer(std::unique_ptr<BMessage>(call->TakeResult()), printer, summary,
+		outcome, error);
 }
 
 }  // namespace
@@ -455,6 +462,32 @@ bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::s
 	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot))
 		return false;
 	return finish(&call, request.printer, job_setup_summary, outcome, error);
+}
+
+bool show_setup_dialog(SetupDialog dialog, const std::string& printer, SetupOutcome* outcome,
+	std::string* error)
+{
+	DialogContext context;
+	if (!open_context(printer, &context, error))
+		return false;
+	bool page = dialog == SetupDialog::Page;
+	std::unique_ptr<BMessage> answer(page
+		? context.driver->ConfigPage(context.node.get(), context.settings.get(),
+			context.hookError.get())
+		: context.driver->ConfigJob(context.node.get(), context.settings.get(),
+			context.hookError.get()));
+	// A dialog that lost its screen ends cancelled: say why rather than "cancelled".
+	if (answer == nullptr && InteractiveDisplay::ConnectionLost()) {
+		*error = "the X display went away while the dialog was open; the settings are "
+			"unchanged";
+		return false;
+	}
+	if (answer == nullptr && !context.hookError->empty()) {
+		*error = *context.hookError;
+		return false;
+	}
+	return store_answer(std::move(answer), printer,
+		page ? page_setup_summary : job_setup_summary, outcome, error);
 }
 
 BMessage* confirm_job_setup(const std::shared_ptr<DriverAddOn>& driver,

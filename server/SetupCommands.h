@@ -1,11 +1,12 @@
-// The page setup and job setup of a printer, done the way a user at the display would do
-// them: the driver's hook (config_page or config_job) runs on a helper thread and blocks
-// until its dialog closes, while the calling thread works the real dialog through the
-// display's scripting interface (menus chosen, fields selected and typed into, boxes
-// clicked, OK or Cancel pressed). What the hook returns becomes the printer's settings.
-//
-// Every wait is bounded: a dialog that does not appear or does not close is an error, never
-// a hang.
+// The page setup and job setup of a printer, in two ways:
+// - scripted, the way a user at the display would do them: the driver's hook (config_page
+//   or config_job) runs on a helper thread and blocks until its dialog closes, while the
+//   calling thread works the real dialog through the display's scripting interface (menus
+//   chosen, fields selected and typed into, boxes clicked, OK or Cancel pressed). Every wait
+//   is bounded: a dialog that does not appear or does not close is an error, never a hang.
+// - shown to a person on the interactive display, where the hook runs on the calling thread
+//   and returns when the person has pressed OK or Cancel; that wait has no bound.
+// Either way, what the hook returns becomes the printer's settings.
 #pragma once
 
 #include <Message.h>
@@ -57,6 +58,14 @@ std::string job_setup_summary(const BMessage& settings);
 // A cancelled dialog is no failure: outcome->stored stays false.
 bool run_page_setup(const PageSetupRequest& request, SetupOutcome* outcome, std::string* error);
 bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::string* error);
+
+enum class SetupDialog { Page, Job };
+
+// Shows the dialog for the printer on the interactive display (InteractiveDisplay::Open()
+// must have succeeded) and stores the person's answer. Cancel is no failure; a display that
+// went away while the dialog was open is.
+bool show_setup_dialog(SetupDialog dialog, const std::string& printer, SetupOutcome* outcome,
+	std::string* error);
 
 // The job setup dialog confirmed with what it opens with, as a user pressing OK at once:
 // config_job's result (owned by the caller), or NULL with a message.

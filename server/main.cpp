@@ -10,6 +10,8 @@
 #include "SettingsStore.h"
 #include "Spool.h"
 
+#include <InteractiveDisplay.h>
+
 #include <CLI/CLI.hpp>
 
 #include <csignal>
@@ -27,6 +29,18 @@ namespace fs = std::filesystem;
 extern "C" const char* __lsan_default_suppressions()
 {
 	return "leak:libfontconfig.so\n";
+}
+#endif
+#if defined(__SANITIZE_THREAD__)
+// Cairo hands objects between threads through lock-free pools whose atomics ThreadSanitizer
+// does not see in the uninstrumented library: windows drawing at once (a dialog and its
+// pop-up menu on the X display), or a page spooled while a band prints, look like a race
+// inside Cairo's own copies. libxcb takes two
+// of its internal locks in either order on the first request that needs an extension's data.
+extern "C" const char* __tsan_default_suppressions()
+{
+	return "race:libcairo.so\n"
+		   "deadlock:libxcb.so\n";
 }
 #endif
 
@@ -125,10 +139,12 @@ int main(int argc, char** argv)
 
 	// page-setup
 	CLI::App* pageSetup = app.add_subcommand("page-setup",
-		"Run the driver's page setup dialog for a printer, as a user would, and keep its answer");
+		"Run the driver's page setup dialog for a printer and keep its answer: shown on the X "
+		"display (DISPLAY) for you to fill in, or, with any option below, worked headless "
+		"as a user would");
 	server::PageSetupRequest pageRequest;
 	pageSetup->add_option("NAME", pageRequest.printer, "Printer")->required();
-	pageSetup->add_option("--paper", pageRequest.paper,
+	CLI::Option* paperOption = pageSetup->add_option("--paper", pageRequest.paper,
 		"Paper size as the dialog lists it (US Letter, US Legal, A4, B5, Tabloid, Envelope, "
 		"Other)");
 	CLI::Option* widthOption = pageSetup->add_option("--width", pageRequest.width,
@@ -137,36 +153,48 @@ int main(int argc, char** argv)
 		"Paper height in inches, typed into the dialog");
 	widthOption->needs(heightOption);
 	heightOption->needs(widthOption);
-	pageSetup->add_option("--orientation", pageRequest.orientation, "portrait or landscape")
+	CLI::Option* orientationOption = pageSetup->add_option("--orientation",
+		pageRequest.orientation, "portrait or landscape")
 		->check(CLI::IsMember({"portrait", "landscape"}));
-	pageSetup->add_option("--scaling", pageRequest.scaling, "Scaling in percent");
-	pageSetup->add_flag("--cancel", pageRequest.cancel,
+	CLI::Option* scalingOption = pageSetup->add_option("--scaling", pageRequest.scaling,
+		"Scaling in percent");
+	CLI::Option* pageCancelOption = pageSetup->add_flag("--cancel", pageRequest.cancel,
 		"Press Cancel instead of OK (the settings stay as they were)");
-	pageSetup->add_option("--screenshot", pageRequest.screenshotFolder,
+	CLI::Option* pageShotOption = pageSetup->add_option("--screenshot",
+		pageRequest.screenshotFolder,
 		"Folder for a picture of the dialog, taken before OK or Cancel is pressed (and of "
 		"the alert, if the dialog refuses the values)");
+	const std::vector<CLI::Option*> pageScript = {paperOption, widthOption, heightOption,
+		orientationOption, scalingOption, pageCancelOption, pageShotOption};
 
 	// job-setup
 	CLI::App* jobSetup = app.add_subcommand("job-setup",
-		"Run the driver's job setup dialog for a printer, as a user would, and keep its answer");
+		"Run the driver's job setup dialog for a printer and keep its answer: shown on the X "
+		"display (DISPLAY) for you to fill in, or, with any option below, worked headless "
+		"as a user would");
 	server::JobSetupRequest jobRequest;
 	bool blackWhite = false;
 	bool colour = false;
 	jobSetup->add_option("NAME", jobRequest.printer, "Printer")->required();
-	jobSetup->add_option("--copies", jobRequest.copies, "Number of copies");
-	jobSetup->add_option("--pages", jobRequest.pages, "all, or a range FROM-TO");
-	jobSetup->add_option("--resolution", jobRequest.resolution, "Dots per inch")
-		->check(CLI::IsMember({"300", "150", "75"}));
+	CLI::Option* copiesOption = jobSetup->add_option("--copies", jobRequest.copies,
+		"Number of copies");
+	CLI::Option* pagesOption = jobSetup->add_option("--pages", jobRequest.pages,
+		"all, or a range FROM-TO");
+	CLI::Option* resolutionOption = jobSetup->add_option("--resolution", jobRequest.resolution,
+		"Dots per inch")->check(CLI::IsMember({"300", "150", "75"}));
 	CLI::Option* bwOption = jobSetup->add_flag("--black-white", blackWhite,
 		"Print in black and white");
 	CLI::Option* colourOption = jobSetup->add_flag("--colour,--color", colour,
 		"Print in colour");
 	bwOption->excludes(colourOption);
-	jobSetup->add_flag("--cancel", jobRequest.cancel,
+	CLI::Option* jobCancelOption = jobSetup->add_flag("--cancel", jobRequest.cancel,
 		"Press Cancel instead of OK (the settings stay as they were)");
-	jobSetup->add_option("--screenshot", jobRequest.screenshotFolder,
+	CLI::Option* jobShotOption = jobSetup->add_option("--screenshot",
+		jobRequest.screenshotFolder,
 		"Folder for a picture of the dialog, taken before OK or Cancel is pressed (and of "
 		"the alert, if the dialog refuses the values)");
+	const std::vector<CLI::Option*> jobScript = {copiesOption, pagesOption, resolutionOption,
+		bwOption, colourOption, jobCancelOption, jobShotOption};
 
 	// print
 	CLI::App* print = app.add_subcommand("print",
@@ -256,13 +284,24 @@ int main(int argc, char** argv)
 	if (pageSetup->parsed() || jobSetup->parsed()) {
 		server::SetupOutcome outcome;
 		bool done;
-		const char* what;
 		const std::string& name = pageSetup->parsed() ? pageRequest.printer : jobRequest.printer;
-		if (pageSetup->parsed()) {
-			what = "page setup";
+		const char* what = pageSetup->parsed() ? "page setup" : "job setup";
+		bool scripted = false;
+		for (const CLI::Option* option : pageSetup->parsed() ? pageScript : jobScript)
+			scripted = scripted || option->count() > 0;
+		if (!scripted) {
+			// Nothing to enter was given: the dialog is for the person at the display.
+			std::string displayError;
+			if (InteractiveDisplay::Open(nullptr, &displayError) != B_OK) {
+				fprintf(stderr, "tessary: cannot show the %s dialog: %s; give the values as "
+					"options instead (see --help)\n", what, displayError.c_str());
+				return 2;
+			}
+			done = server::show_setup_dialog(pageSetup->parsed() ? server::SetupDialog::Page
+				: server::SetupDialog::Job, name, &outcome, &error);
+		} else if (pageSetup->parsed()) {
 			done = server::run_page_setup(pageRequest, &outcome, &error);
 		} else {
-			what = "job setup";
 			jobRequest.blackWhite = blackWhite ? 1 : colour ? 0 : -1;
 			done = server::run_job_setup(jobRequest, &outcome, &error);
 		}

@@ -90,7 +90,7 @@ status_t BLooper::_Post(BMessage* message, BHandler* handler, bool toPreferred)
 	entry.toPreferred = toPreferred;
 	if (!toPreferred)
 		entry.handlerToken = handler->_Token();
-	return fPort->queue._Post(std::move(entry), fPort->capacity);
+	return fPort->Post(std::move(entry));
 }
 
 BMessageQueue* BLooper::MessageQueue() const
@@ -154,6 +154,7 @@ void BLooper::_Loop()
 				return;
 			_Dispatch(entry);
 			Unlock();
+			fPort->CountHandled();
 		}
 	}
 }

@@ -65,11 +65,41 @@ void LooperPort::ReleaseAll(thread_id thread)
 
 void LooperPort::MarkDeleted()
 {
-	std::lock_guard<std::mutex> guard(fLock);
-	fDeleted = true;
-	fCount = 0;
-	fOwner = B_ERROR;
-	fReleased.notify_all();
+	{
+		std::lock_guard<std::mutex> guard(fLock);
+		fDeleted = true;
+		fCount = 0;
+		fOwner = B_ERROR;
+		fReleased.notify_all();
+	}
+	std::lock_guard<std::mutex> guard(fTrafficLock);
+	fTraffic.closed = true;
+	fTrafficChanged.notify_all();
+}
+
+// --- Traffic -----------------------------------------------------------------
+
+status_t LooperPort::Post(BMessageQueue::Entry&& entry)
+{
+	bool counted = !entry.quitOrder;
+	if (counted) {
+		std::lock_guard<std::mutex> guard(fTrafficLock);
+		fTraffic.posted++;
+	}
+	status_t status = queue._Post(std::move(entry), capacity);
+	if (status != B_OK && counted) {
+		std::lock_guard<std::mutex> guard(fTrafficLock);
+		fTraffic.posted--;
+		fTrafficChanged.notify_all();
+	}
+	return status;
+}
+
+void LooperPort::CountHandled()
+{
+	std::lock_guard<std::mutex> guard(fTrafficLock);
+	fTraffic.handled++;
+	fTrafficChanged.notify_all();
 }
 
 // --- Looper list -------------------------------------------------------------

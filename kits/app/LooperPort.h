@@ -3,6 +3,10 @@
 // threads waiting for the lock hold the port; once the looper is deleted the port is closed,
 // posts fail and every waiter gives up instead of touching a deleted looper.
 //
+// The port also counts the looper's traffic: messages posted to it and messages it has done
+// with. Threads that need to know when a looper has caught up with what was posted to it
+// wait on these counts.
+//
 // The looper list records the loopers alive, each with its port, for lookups by pointer
 // and by thread.
 #pragma once
@@ -11,6 +15,7 @@
 #include <MessageQueue.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -28,6 +33,27 @@ struct LooperPort {
 	// The looper is gone: the lock is nobody's and no one may take it again.
 	void MarkDeleted();
 
+	// Queues an entry for the looper, counting it among the posted messages (a quit order is
+	// no message). The count goes up before the entry is queued and back down when the queue
+	// refuses it, so the handled count never runs ahead of it.
+	status_t Post(BMessageQueue::Entry&& entry);
+	// The loop has done with one message: dispatched it, or dropped it.
+	void CountHandled();
+
+	struct Traffic {
+		uint64 posted = 0;
+		uint64 handled = 0;
+		bool closed = false;  // the looper has gone
+	};
+	// Waits until done(traffic) holds, re-evaluated whenever the traffic changes; false when
+	// the deadline passes first.
+	template<typename Done>
+	bool WaitForTraffic(std::chrono::steady_clock::time_point deadline, Done done)
+	{
+		std::unique_lock<std::mutex> guard(fTrafficLock);
+		return fTrafficChanged.wait_until(guard, deadline, [&] { return done(fTraffic); });
+	}
+
 	BMessageQueue queue;
 	const int32 capacity;
 	std::atomic<thread_id> thread{B_ERROR};
@@ -38,6 +64,10 @@ private:
 	thread_id fOwner = B_ERROR;
 	int32 fCount = 0;
 	bool fDeleted = false;
+
+	std::mutex fTrafficLock;
+	std::condition_variable fTrafficChanged;
+	Traffic fTraffic;
 };
 
 namespace looper_list {

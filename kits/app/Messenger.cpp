@@ -86,7 +86,7 @@ status_t BMessenger::SendMessage(BMessage* message, BHandler* /*replyTo*/,
 	entry.message = std::make_unique<BMessage>(*message);
 	entry.toPreferred = fHandlerToken < 0;
 	entry.handlerToken = fHandlerToken;
-	return fPort->queue._Post(std::move(entry), fPort->capacity);
+	return fPort->Post(std::move(entry));
 }
 
 status_t BMessenger::SendMessage(uint32 command, BMessage* reply) const

@@ -107,6 +107,13 @@ enum {
 	B_RIGHT_OPTION_KEY = 0x00008000
 };
 
+// Mouse buttons: the "buttons" field of mouse messages.
+enum {
+	B_PRIMARY_MOUSE_BUTTON = 0x01,
+	B_SECONDARY_MOUSE_BUTTON = 0x02,
+	B_TERTIARY_MOUSE_BUTTON = 0x04
+};
+
 // Horizontal alignment of text in controls and string views.
 enum alignment {
 	B_ALIGN_LEFT,

@@ -4,8 +4,9 @@
 // - The menu owns its items and deletes them. In radio mode at most one item is marked:
 //   marking one unmarks the rest. With label-from-marked, the menu's superitem (a menu
 //   field's label) shows the marked item's label.
-// - This display shows no menus of its own: a menu is chosen from by invoking an item
-//   (the scripting interface's ChooseMenuItem), on the window's thread.
+// - A menu field's menu opens in a pop-up window of its own (see BMenuField); what is
+//   chosen there, or through the scripting interface's ChooseMenuItem, is invoked on the
+//   field's window's thread.
 // - Used on the window's thread, or with the window locked.
 #pragma once
 

@@ -6,10 +6,14 @@
 //   has a target of its own.
 // - The platform's form with a fixedSize flag is left out: with resizing mode and flags
 //   given, its calls could not be told from the usual form's.
+// - A click on the field opens its menu in a pop-up window below it, from which a click
+//   chooses an item (the item is then invoked on the field's window's thread). The pop-up
+//   closes when the field leaves its window.
 // - The field is B_NAVIGABLE when made so; it takes the focus, but keys do not open the
 //   menu here.
 #pragma once
 
+#include <Messenger.h>
 #include <View.h>
 
 class BMenu;
@@ -24,6 +28,8 @@ public:
 
 	virtual void Draw(BRect updateRect);
 	virtual void MouseDown(BPoint where);
+	virtual void MessageReceived(BMessage* message);
+	virtual void DetachedFromWindow();
 
 	BMenu* Menu() const { return fMenu; }
 	// What the field shows: the marked item's label, or the menu's name.
@@ -46,4 +52,5 @@ private:
 	float fDivider;
 	alignment fAlign;
 	bool fEnabled;
+	BMessenger fPopUp;  // the open pop-up window, if any
 };

@@ -40,6 +40,7 @@ public:
 private:
 	friend class BLooper;
 	friend class BMessenger;
+	friend struct LooperPort;
 
 	// Where and how a queued message is to be delivered; the platform keeps this inside the
 	// message, here it travels beside it.

@@ -1,5 +1,7 @@
-// ScriptedDisplay: drives the windows of this process as a user at the headless display
-// would, for tests and for the print tool's scripted mode.
+// ScriptedDisplay: drives the windows of this process as a user at the display would, for
+// tests and for the print tool's scripted mode. It works on whichever display the windows
+// are on (the headless one, or the X11 one of InteractiveDisplay.h), with input of its own
+// making.
 //
 // Contract:
 // - Windows are named by tokens that the display hands out when a window is first shown;
@@ -10,9 +12,12 @@
 //   a menu field's label), else the first whose name equals it.
 // - Input calls (Click, TypeText, PressKey, ChooseMenuItem, PressAlertButton) post the input
 //   to the window, as the display server would, and return without waiting for it to be
-//   handled; messages are handled in the order they were posted. Reading calls first wait
-//   until the window has handled everything posted before (Sync), then read under the
-//   window's lock. A window whose thread is blocked (for instance in a synchronous
+//   handled; messages are handled in the order they were posted. (Those that name a view
+//   look it up under the window's lock first.) Reading calls first wait until the window has
+//   handled everything posted before (Sync), then read under the window's lock.
+// - Sync counts on the window's queue: it waits until the window has handled as many
+//   messages as had been posted to it, then again for what those made its controls post,
+//   until nothing is left (at most 64 rounds, for a window that keeps posting to itself). A window whose thread is blocked (for instance in a synchronous
 //   BAlert::Go()) cannot answer: reading calls then fail with B_TIMED_OUT.
 // - Every call is thread-safe, runs on the caller's thread, and every wait ends at its
 //   timeout (microseconds) with B_TIMED_OUT.
@@ -64,7 +69,9 @@ public:
 	// One key press: bytes is the character it generates (B_TAB, B_ENTER, "v", ...).
 	static status_t PressKey(window_token window, const char* bytes, uint32 modifiers = 0);
 	static status_t PressKey(window_token window, char key, uint32 modifiers = 0);
-	// Chooses the item of that label in the menu field's menu, as a user picking it.
+	// Chooses the item of that label in the menu field's menu, as a user picking it from
+	// the open menu would (the menu need not be open). B_OK also for an item the menu does
+	// not have: nothing is chosen then.
 	static status_t ChooseMenuItem(window_token window, const char* field, const char* item);
 	// Presses the alert's button of that label (a click on it).
 	static status_t PressAlertButton(window_token window, const char* label);

@@ -42,6 +42,14 @@ class PictureOps;
 struct PicturePixels;
 struct ViewStateStack;
 
+// Mouse transits, for MouseMoved().
+enum {
+	B_ENTERED_VIEW = 0,
+	B_INSIDE_VIEW,
+	B_EXITED_VIEW,
+	B_OUTSIDE_VIEW
+};
+
 class BView : public BHandler {
 public:
 	BView(BRect frame, const char* name, uint32 resizingMode, uint32 flags);

@@ -15,10 +15,13 @@
 //   B_MOUSE_UP ("where" in window coordinates) go to the window, which hands them to the
 //   view under the point in that view's coordinates. Tab and Shift-Tab move the focus among
 //   the B_NAVIGABLE views in tree order; Enter presses the default button unless the focus
-//   is in an editable text view.
+//   is in an editable text view. B_MOUSE_MOVED goes to the view under the point (to the one
+//   that took the B_MOUSE_DOWN while a button is held), with the transit.
+// - The window draws into its own B_RGB32 bitmap; after each message it draws what was
+//   invalidated and hands the area to the display, which shows it (the X11 display copies it
+//   to the window on screen).
 // - Quit() on the window's thread ends the thread and deletes the window with its views
 //   (see BLooper). Quit() from another thread waits for that.
-// - The window draws into its own B_RGB32 bitmap, the display's "screen" for it.
 #pragma once
 
 #include <InterfaceDefs.h>
@@ -159,7 +162,8 @@ private:
 	BView* _NextNavigable(BView* from, bool backwards) const;
 	void _HandleKeyDown(BMessage* message, BHandler* handler);
 	void _HandleMouse(BMessage* message);
-	void _ChooseMenuItem(BMessage* message);
+	void _HandleMouseMoved(BMessage* message);
+	BRect _DirtyArea(BView* view) const;
 	void _Render(bool all);
 
 	char* fTitle;
@@ -172,6 +176,8 @@ private:
 	BBitmap* fBitmap;
 	BView* fFocus;
 	BView* fMouseView;  // the view that took the last B_MOUSE_DOWN
+	BView* fMovedView;  // the view that had the last B_MOUSE_MOVED
+	BRect fExposed;     // what the display asked to be shown again
 	BButton* fDefaultButton;
 	int32 fShowLevel;  // shown when positive; starts at 0 (hidden)
 	bool fStarted;

@@ -1,72 +1,47 @@
-// The headless display: it shows nothing and records the windows for the scripting
-// interface.
+// The display record, and the headless display: it shows nothing and records the windows
+// for the scripting interface.
 #include "DisplayPrivate.h"
 
+#include <OS.h>
 #include <Window.h>
 
+#include "app/LooperPort.h"
+
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
 class HeadlessDisplay : public DisplayBackend {
 public:
-	window_token WindowShown(BWindow* window, bool isAlert) override
+	window_token WindowShown(BWindow* window, display_window_kind kind) override
 	{
-		DisplayRecord& record = display_record();
-		std::lock_guard<std::mutex> guard(record.lock);
-		DisplayRecord::Window entry;
-		entry.token = record.nextToken++;
-		entry.window = BMessenger(window);
-		entry.preferred = BMessenger(NULL, window);
-		entry.title = window->Title() != NULL ? window->Title() : "";
-		entry.thread = window->Thread();
-		entry.alert = isAlert;
-		entry.hidden = false;
-		entry.synced = 0;
-		record.windows.push_back(entry);
-		record.changed.notify_all();
-		return entry.token;
+		return display_record().Add(window, kind);
 	}
 
 	void WindowHidden(window_token token, bool hidden) override
 	{
-		_Change(token, [hidden](DisplayRecord::Window& entry) { entry.hidden = hidden; });
+		display_record().SetHidden(token, hidden);
 	}
 
 	void WindowRetitled(window_token token, const char* title) override
 	{
-		std::string copy = title != NULL ? title : "";
-		_Change(token, [&copy](DisplayRecord::Window& entry) { entry.title = copy; });
+		display_record().SetTitle(token, title);
 	}
 
-	void WindowClosed(window_token token) override
-	{
-		DisplayRecord& record = display_record();
-		std::lock_guard<std::mutex> guard(record.lock);
-		record.windows.erase(std::remove_if(record.windows.begin(), record.windows.end(),
-			[token](const DisplayRecord::Window& entry) { return entry.token == token; }),
-			record.windows.end());
-		record.changed.notify_all();
-	}
+	void WindowFrameChanged(window_token, BRect) override {}
+	void WindowDrawn(window_token, const BBitmap*, BRect) override {}
 
-	void WindowSynced(window_token token, int64 sync) override
-	{
-		_Change(token, [sync](DisplayRecord::Window& entry) {
-			entry.synced = std::max(entry.synced, sync);
-		});
-	}
-
-private:
-	template<typename Change>
-	void _Change(window_token token, Change change)
-	{
-		DisplayRecord& record = display_record();
-		std::lock_guard<std::mutex> guard(record.lock);
-		if (DisplayRecord::Window* entry = record.Find(token))
-			change(*entry);
-		record.changed.notify_all();
-	}
+	void WindowClosed(window_token token) override { display_record().Remove(token); }
 };
+
+HeadlessDisplay* headless_display()
+{
+	static HeadlessDisplay* display = new HeadlessDisplay;  // never destroyed, like the record
+	return display;
+}
+
+std::atomic<DisplayBackend*> sBackend{nullptr};
 
 }  // namespace
 
@@ -78,6 +53,56 @@ DisplayRecord::Window* DisplayRecord::Find(window_token token)
 	return NULL;
 }
 
+DisplayRecord::Window* DisplayRecord::FindByThread(thread_id thread)
+{
+	for (Window& entry : windows)
+		if (entry.thread == thread)
+			return &entry;
+	return NULL;
+}
+
+window_token DisplayRecord::Add(BWindow* window, display_window_kind kind)
+{
+	Window entry;
+	entry.window = BMessenger(window);
+	entry.preferred = BMessenger(NULL, window);
+	entry.port = looper_list::PortOf(window);
+	entry.title = window->Title() != NULL ? window->Title() : "";
+	entry.thread = window->Thread();
+	entry.kind = kind;
+	entry.hidden = false;
+	std::lock_guard<std::mutex> guard(lock);
+	entry.token = nextToken++;
+	windows.push_back(entry);
+	changed.notify_all();
+	return entry.token;
+}
+
+void DisplayRecord::SetHidden(window_token token, bool hidden)
+{
+	std::lock_guard<std::mutex> guard(lock);
+	if (Window* entry = Find(token))
+		entry->hidden = hidden;
+	changed.notify_all();
+}
+
+void DisplayRecord::SetTitle(window_token token, const char* title)
+{
+	std::string copy = title != NULL ? title : "";
+	std::lock_guard<std::mutex> guard(lock);
+	if (Window* entry = Find(token))
+		entry->title = copy;
+	changed.notify_all();
+}
+
+void DisplayRecord::Remove(window_token token)
+{
+	std::lock_guard<std::mutex> guard(lock);
+	windows.erase(std::remove_if(windows.begin(), windows.end(),
+		[token](const Window& entry) { return entry.token == token; }), windows.end());
+	changed.notify_all();
+}
+
 DisplayRecord& display_record()
 {
 	static DisplayRecord* record = new DisplayRecord;  // never destroyed: windows may outlive exit
@@ -86,6 +111,40 @@ DisplayRecord& display_record()
 
 DisplayBackend* display_backend()
 {
-	static HeadlessDisplay* display = new HeadlessDisplay;
-	return display;
+	DisplayBackend* backend = sBackend.load();
+	return backend != NULL ? backend : headless_display();
+}
+
+void set_display_backend(DisplayBackend* backend)
+{
+	sBackend.store(backend);
+}
+
+BMessage make_key_message(const char* bytes, int32 key, uint32 modifiers, int32 rawChar,
+	const uint8* states)
+{
+	BMessage message(B_KEY_DOWN);
+	message.AddInt64("when", system_time());
+	message.AddInt32("key", key);
+	message.AddInt32("modifiers", static_cast<int32>(modifiers));
+	uint8 none[16] = {};
+	message.AddData("states", B_UINT8_TYPE, states != NULL ? states : none, sizeof(none));
+	for (size_t i = 0; bytes[i] != '\0' && i < 3; i++)
+		message.AddInt8("byte", static_cast<int8>(bytes[i]));
+	message.AddString("bytes", bytes);
+	message.AddInt32("raw_char", rawChar);
+	return message;
+}
+
+BMessage make_mouse_message(uint32 what, BPoint where, int32 buttons, uint32 modifiers,
+	int32 clicks)
+{
+	BMessage message(what);
+	message.AddInt64("when", system_time());
+	message.AddPoint("where", where);
+	message.AddInt32("buttons", buttons);
+	message.AddInt32("modifiers", static_cast<int32>(modifiers));
+	if (what == B_MOUSE_DOWN)
+		message.AddInt32("clicks", clicks);
+	return message;
 }

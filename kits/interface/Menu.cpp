@@ -1,5 +1,6 @@
-// BMenu, BPopUpMenu and BMenuItem: item lists with radio marking. No menu is ever shown
-// here; choosing an item is invoking it on the window's thread.
+// BMenu, BPopUpMenu and BMenuItem: item lists with radio marking. Choosing an item is
+// invoking it on the window's thread; the pop-up that shows a menu field's menu is a
+// MenuWindow.
 #include <Menu.h>
 
 #include <Errors.h>

@@ -2,8 +2,10 @@
 
 #include <Menu.h>
 #include <MenuItem.h>
+#include <Message.h>
 
 #include "ControlLook.h"
+#include "MenuWindow.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,8 @@ BMenuField::BMenuField(BRect frame, const char* name, const char* label, BMenu* 
 
 BMenuField::~BMenuField()
 {
+	if (fPopUp.IsValid())
+		(void)fPopUp.SendMessage(B_QUIT_REQUESTED);
 	if (fMenu != NULL) {
 		fMenu->fField = NULL;
 		delete fMenu;
@@ -75,7 +79,44 @@ void BMenuField::Draw(BRect)
 
 void BMenuField::MouseDown(BPoint)
 {
-	// Menus do not open on this display; items are chosen through the scripting interface.
+	if (!fEnabled || fMenu == NULL || fMenu->CountItems() == 0 || Window() == NULL
+		|| fPopUp.IsValid())
+		return;
+	std::vector<MenuWindow::Item> items;
+	for (int32 i = 0; i < fMenu->CountItems(); i++) {
+		BMenuItem* item = fMenu->ItemAt(i);
+		items.push_back(MenuWindow::Item{item->Label(), item->IsMarked(), item->IsEnabled()});
+	}
+	BRect bounds = Bounds();
+	BPoint leftTop = ConvertToScreen(BPoint(fDivider, bounds.bottom + 1));
+	MenuWindow* popUp = new MenuWindow(leftTop, bounds.right - fDivider + 1,
+		fLabel != NULL ? fLabel : "", std::move(items), BMessenger(this));
+	fPopUp = BMessenger(popUp);
+	popUp->Show();
+}
+
+void BMenuField::MessageReceived(BMessage* message)
+{
+	if (message->what == _MENU_CLOSED_) {
+		fPopUp = BMessenger();
+		return;
+	}
+	if (message->what != _MENU_ITEM_CHOSEN_) {
+		BView::MessageReceived(message);
+		return;
+	}
+	int32 index = -1;
+	BMenuItem* item = fMenu != NULL && message->FindInt32("index", &index) == B_OK
+		? fMenu->ItemAt(index) : NULL;
+	if (fEnabled && item != NULL && item->IsEnabled())
+		(void)item->Invoke();  // the item's message goes to the window, as a pick sends it
+}
+
+void BMenuField::DetachedFromWindow()
+{
+	if (fPopUp.IsValid())
+		(void)fPopUp.SendMessage(B_QUIT_REQUESTED);
+	fPopUp = BMessenger();
 }
 
 void BMenuField::SetLabel(const char* label)

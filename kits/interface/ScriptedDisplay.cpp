@@ -6,6 +6,7 @@
 
 #include <Alert.h>
 #include <Bitmap.h>
+#include <Box.h>
 #include <Button.h>
 #include <Control.h>
 #include <Errors.h>
@@ -14,15 +15,19 @@
 #include <MenuItem.h>
 #include <Message.h>
 #include <OS.h>
+#include <StringView.h>
 #include <TextControl.h>
 #include <TextView.h>
 #include <Window.h>
 
 #include "DisplayPrivate.h"
+#include "MenuWindow.h"
 #include "WindowPrivate.h"
+#include "app/LooperPort.h"
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -94,6 +99,46 @@ status_t post(window_token token, BMessage* message, bool toFocus)
 	return status == B_BAD_PORT_ID ? B_BAD_WINDOW_ID : status;
 }
 
+// What a user reads on the view: a control's, box's or menu field's label, a string view's
+// text; NULL for views without one.
+const char* view_label(BView* view)
+{
+	if (BControl* control = dynamic_cast<BControl*>(view))
+		return control->Label();
+	if (BMenuField* field = dynamic_cast<BMenuField*>(view))
+		return field->Label();
+	if (BBox* box = dynamic_cast<BBox*>(view))
+		return box->Label();
+	if (BStringView* string = dynamic_cast<BStringView*>(view))
+		return string->Text();
+	return NULL;
+}
+
+BView* find_by(BView* parent, const char* spec, bool byLabel)
+{
+	for (int32 i = 0; i < parent->CountChildren(); i++) {
+		BView* child = parent->ChildAt(i);
+		const char* text = byLabel ? view_label(child) : child->Name();
+		if (text != NULL && strcmp(text, spec) == 0)
+			return child;
+		if (BView* found = find_by(child, spec, byLabel))
+			return found;
+	}
+	return NULL;
+}
+
+// The first view, depth first in tree order, whose label equals spec, else the first whose
+// name does; NULL for none. With the window locked.
+BView* window_find_view(BWindow* window, const char* spec)
+{
+	if (window == NULL || spec == NULL || window->CountChildren() == 0)
+		return NULL;
+	BView* top = window->ChildAt(0)->Parent();
+	if (BView* found = find_by(top, spec, true))
+		return found;
+	return find_by(top, spec, false);
+}
+
 BPoint view_origin(BView* view)
 {
 	BPoint origin = view->ConvertToScreen(BPoint(0, 0));
@@ -113,7 +158,7 @@ status_t find_window(const char* title, bool alerts, bigtime_t timeout, int32 in
 		for (const DisplayRecord::Window& entry : record.windows) {
 			if (entry.hidden)
 				continue;
-			if (alerts ? entry.alert : entry.title == title) {
+			if (alerts ? entry.kind == DISPLAY_ALERT : entry.title == title) {
 				if (alerts)
 					match = entry.token;
 				else if (seen++ == index)
@@ -133,20 +178,11 @@ status_t find_window(const char* title, bool alerts, bigtime_t timeout, int32 in
 
 status_t click_at(window_token token, BPoint where)
 {
-	BMessage down(B_MOUSE_DOWN);
-	down.AddInt64("when", system_time());
-	down.AddPoint("where", where);
-	down.AddInt32("buttons", 1);
-	down.AddInt32("modifiers", 0);
-	down.AddInt32("clicks", 1);
+	BMessage down = make_mouse_message(B_MOUSE_DOWN, where, B_PRIMARY_MOUSE_BUTTON, 0, 1);
 	status_t status = post(token, &down, false);
 	if (status != B_OK)
 		return status;
-	BMessage up(B_MOUSE_UP);
-	up.AddInt64("when", system_time());
-	up.AddPoint("where", where);
-	up.AddInt32("buttons", 0);
-	up.AddInt32("modifiers", 0);
+	BMessage up = make_mouse_message(B_MOUSE_UP, where, 0, 0, 0);
 	return post(token, &up, false);
 }
 
@@ -265,27 +301,39 @@ status_t ScriptedDisplay::WaitForClose(window_token window, bigtime_t timeout)
 
 status_t ScriptedDisplay::Sync(window_token window, bigtime_t timeout)
 {
-	DisplayRecord& record = display_record();
-	int64 sync;
-	{
-		std::lock_guard<std::mutex> guard(record.lock);
-		sync = record.nextSync++;
+	DisplayRecord::Window entry;
+	if (!entry_of(window, &entry))
+		return B_BAD_WINDOW_ID;
+	if (!entry.port)
+		return B_BAD_WINDOW_ID;
+	// Messages that the input handled meanwhile made controls post (a check box's, a
+	// committed text field's) are posted before the input counts as handled: wait again for
+	// those, round after round until nothing is left. The rounds are bounded in case
+	// something keeps posting.
+	Clock::time_point deadline = deadline_after(timeout);
+	for (int32 round = 0; round < 64; round++) {
+		bool first = true;
+		uint64 target = 0;
+		bool closed = false;
+		bool caughtUp = false;
+		bool ok = entry.port->WaitForTraffic(deadline, [&](const LooperPort::Traffic& traffic) {
+			if (first) {
+				target = traffic.posted;
+				first = false;
+			}
+			closed = traffic.closed;
+			caughtUp = traffic.handled >= traffic.posted;
+			// A post that the queue refused is taken back: never wait for more than posted.
+			return closed || traffic.handled >= std::min(target, traffic.posted);
+		});
+		if (!ok)
+			return B_TIMED_OUT;
+		if (closed)
+			return B_BAD_WINDOW_ID;
+		if (caughtUp)
+			return B_OK;
 	}
-	BMessage message(_DISPLAY_SYNC_);
-	message.AddInt64("sync", sync);
-	status_t status = post(window, &message, false);
-	if (status != B_OK)
-		return status;
-	std::unique_lock<std::mutex> guard(record.lock);
-	bool gone = false;
-	bool done = record.changed.wait_until(guard, deadline_after(timeout), [&] {
-		DisplayRecord::Window* entry = record.Find(window);
-		gone = entry == NULL;
-		return gone || entry->synced >= sync;
-	});
-	if (!done)
-		return B_TIMED_OUT;
-	return gone ? B_BAD_WINDOW_ID : B_OK;
+	return B_OK;
 }
 
 // --- Input --------------------------------------------------------------------------------
@@ -322,17 +370,9 @@ status_t ScriptedDisplay::PressKey(window_token window, const char* bytes, uint3
 {
 	if (bytes == NULL || bytes[0] == '\0' || strlen(bytes) > 4)
 		return B_BAD_VALUE;
-	BMessage message(B_KEY_DOWN);
 	uint8 first = static_cast<uint8>(bytes[0]);
-	message.AddInt64("when", system_time());
-	message.AddInt32("key", key_code_for(first));
-	message.AddInt32("modifiers", static_cast<int32>(modifiers));
-	uint8 states[16] = {};
-	message.AddData("states", B_UINT8_TYPE, states, sizeof(states));
-	for (size_t i = 0; bytes[i] != '\0' && i < 3; i++)
-		message.AddInt8("byte", static_cast<int8>(bytes[i]));
-	message.AddString("bytes", bytes);
-	message.AddInt32("raw_char", first < 0x80 ? first : 0);
+	BMessage message = make_key_message(bytes, key_code_for(first), modifiers,
+		first < 0x80 ? first : 0, NULL);
 	return post(window, &message, true);
 }
 
@@ -369,15 +409,32 @@ status_t ScriptedDisplay::TypeText(window_token window, const char* text)
 	return B_OK;
 }
 
-status_t ScriptedDisplay::ChooseMenuItem(window_token window, const char* field,
+status_t ScriptedDisplay::ChooseMenuItem(window_token token, const char* field,
 	const char* item)
 {
 	if (field == NULL || item == NULL)
 		return B_BAD_VALUE;
-	BMessage message(_DISPLAY_CHOOSE_ITEM_);
-	message.AddString("field", field);
-	message.AddString("item", item);
-	return post(window, &message, false);
+	BWindow* window;
+	status_t status = lock_window(token, kDefaultTimeout, &window);
+	if (status != B_OK)
+		return status;
+	// The item is found now and chosen in turn, as a pick from the open menu would be.
+	BMenuField* menuField = dynamic_cast<BMenuField*>(window_find_view(window, field));
+	BMenuItem* found = menuField != NULL && menuField->Menu() != NULL
+		? menuField->Menu()->FindItem(item) : NULL;
+	int32 index = found != NULL ? menuField->Menu()->IndexOf(found) : -1;
+	BMessenger target;
+	if (index >= 0)
+		target = BMessenger(menuField);
+	window->Unlock();
+	if (menuField == NULL)
+		return B_NAME_NOT_FOUND;
+	if (index < 0)
+		return B_OK;  // an item the menu does not have is no choice
+	BMessage message(_MENU_ITEM_CHOSEN_);
+	message.AddInt32("index", index);
+	status = target.SendMessage(&message);
+	return status == B_BAD_PORT_ID ? B_BAD_WINDOW_ID : status;
 }
 
 status_t ScriptedDisplay::PressAlertButton(window_token token, const char* label)

@@ -222,6 +222,19 @@ void BView::_SetTarget(BBitmap* bitmap)
 
 // --- BView: geometry and updates ---------------------------------------------------------
 
+namespace {
+
+// A view of a window that moves, changes size, hides or shows leaves or takes an area of its
+// parent, which draws there again (and the views under it), as the platform's display does.
+// Views drawing into a bitmap of their own have nothing on screen to mend.
+void invalidate_in_parent(BView* view, BRect area)
+{
+	if (view->Window() != NULL && view->Parent() != NULL)
+		view->Parent()->Invalidate(area);
+}
+
+}  // namespace
+
 BRect BView::Bounds() const
 {
 	return BRect(0, 0, fFrame.Width(), fFrame.Height());
@@ -241,7 +254,9 @@ void BView::MoveTo(float x, float y)
 {
 	if (!std::isfinite(x) || !std::isfinite(y) || (x == fFrame.left && y == fFrame.top))
 		return;
+	BRect old = fFrame;
 	fFrame.OffsetTo(x, y);
+	invalidate_in_parent(this, old | fFrame);
 	geometry_changed();
 	if (fFlags & B_FRAME_EVENTS)
 		FrameMoved(fFrame.LeftTop());
@@ -257,8 +272,10 @@ void BView::ResizeTo(float width, float height)
 	if (!std::isfinite(width) || !std::isfinite(height)
 		|| (width == fFrame.Width() && height == fFrame.Height()))
 		return;
+	BRect old = fFrame;
 	fFrame.right = fFrame.left + width;
 	fFrame.bottom = fFrame.top + height;
+	invalidate_in_parent(this, old | fFrame);
 	geometry_changed();
 	if (fFlags & B_FULL_UPDATE_ON_RESIZE)
 		Invalidate();
@@ -343,6 +360,8 @@ BRect BView::ConvertFromScreen(BRect rect) const
 void BView::Hide()
 {
 	fHideLevel++;
+	if (fHideLevel == 1)
+		invalidate_in_parent(this, fFrame);
 	geometry_changed();
 }
 
@@ -350,6 +369,8 @@ void BView::Show()
 {
 	if (fHideLevel > 0)
 		fHideLevel--;
+	if (fHideLevel == 0)
+		invalidate_in_parent(this, fFrame);
 	geometry_changed();
 }
 

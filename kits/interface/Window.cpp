@@ -15,12 +15,14 @@
 #include <MenuField.h>
 #include <Menu.h>
 #include <MenuItem.h>
+#include <Region.h>
 #include <TextControl.h>
 #include <TextView.h>
 #include <StringView.h>
 #include <View.h>
 
 #include "DisplayPrivate.h"
+#include "MenuWindow.h"
 #include "WindowPrivate.h"
 
 #include <cstdlib>
@@ -111,43 +113,7 @@ bool takes_focus(BView* view)
 	return true;
 }
 
-BView* find_by(BView* parent, const char* spec, bool byLabel)
-{
-	for (int32 i = 0; i < parent->CountChildren(); i++) {
-		BView* child = parent->ChildAt(i);
-		const char* text = byLabel ? view_label(child) : child->Name();
-		if (text != NULL && strcmp(text, spec) == 0)
-			return child;
-		if (BView* found = find_by(child, spec, byLabel))
-			return found;
-	}
-	return NULL;
-}
-
 }  // namespace
-
-const char* view_label(BView* view)
-{
-	if (BControl* control = dynamic_cast<BControl*>(view))
-		return control->Label();
-	if (BMenuField* field = dynamic_cast<BMenuField*>(view))
-		return field->Label();
-	if (BBox* box = dynamic_cast<BBox*>(view))
-		return box->Label();
-	if (BStringView* string = dynamic_cast<BStringView*>(view))
-		return string->Text();
-	return NULL;
-}
-
-BView* window_find_view(BWindow* window, const char* spec)
-{
-	if (window == NULL || spec == NULL || window->CountChildren() == 0)
-		return NULL;
-	BView* top = window->ChildAt(0)->Parent();
-	if (BView* found = find_by(top, spec, true))
-		return found;
-	return find_by(top, spec, false);
-}
 
 // A top view that holds the window's views and paints the panel grey behind them.
 class WindowTopView : public BView {
@@ -186,6 +152,8 @@ void BWindow::_Init(BRect frame, const char* title, window_look look, window_fee
 	fWorkspaces = workspace;
 	fFocus = NULL;
 	fMouseView = NULL;
+	fMovedView = NULL;
+	fExposed = BRect();
 	fDefaultButton = NULL;
 	fShowLevel = 0;
 	fStarted = false;
@@ -227,8 +195,11 @@ void BWindow::Show()
 		fActive = true;
 		Run();  // gives up the constructor's lock, not ours
 	}
-	if (fToken == 0)
-		fToken = display_backend()->WindowShown(this, dynamic_cast<BAlert*>(this) != NULL);
+	if (fToken == 0) {
+		display_window_kind kind = dynamic_cast<BAlert*>(this) != NULL ? DISPLAY_ALERT
+			: dynamic_cast<MenuWindow*>(this) != NULL ? DISPLAY_MENU : DISPLAY_WINDOW;
+		fToken = display_backend()->WindowShown(this, kind);
+	}
 	else if (fShowLevel == 1)
 		display_backend()->WindowHidden(fToken, false);
 	if (locked)
@@ -340,6 +311,8 @@ void BWindow::_Detached(BView* view)
 	}
 	if (fMouseView == view)
 		fMouseView = NULL;
+	if (fMovedView == view)
+		fMovedView = NULL;
 	if (fDefaultButton == view)
 		fDefaultButton = NULL;
 	RemoveHandler(view);
@@ -351,6 +324,10 @@ void BWindow::_Detached(BView* view)
 void BWindow::_SetFocus(BView* view, bool focus)
 {
 	if (!focus) {
+		// Drawn again either way: the focus may have moved on already (see below), and the
+		// view still shows its focus mark.
+		if (view->fIsFocus)
+			view->Invalidate();
 		view->fIsFocus = false;
 		if (fFocus == view) {
 			fFocus = NULL;
@@ -424,33 +401,42 @@ void BWindow::DispatchMessage(BMessage* message, BHandler* handler)
 		case B_MOUSE_UP:
 			_HandleMouse(message);
 			break;
-		case _DISPLAY_SYNC_: {
-			// Messages that the input before the marker made controls post (a check box's,
-			// a committed text field's) wait behind it: go round once more until nothing
-			// waits, so a synced window has handled them too. The rounds are bounded in
-			// case something keeps posting.
-			int32 rounds = 0;
-			message->FindInt32("rounds", &rounds);
-			if (IsMessageWaiting() && rounds < 64) {
-				BMessage again(*message);
-				again.RemoveName("rounds");
-				again.AddInt32("rounds", rounds + 1);
-				if (PostMessage(&again, this) == B_OK)
-					break;
+		case B_MOUSE_MOVED:
+			_HandleMouseMoved(message);
+			break;
+		case B_WINDOW_ACTIVATED: {
+			bool active = false;
+			if (message->FindBool("active", &active) == B_OK && active != fActive) {
+				fActive = active;
+				WindowActivated(active);
 			}
-			int64 sync = 0;
-			if (message->FindInt64("sync", &sync) == B_OK && fToken != 0)
-				display_backend()->WindowSynced(fToken, sync);
 			break;
 		}
-		case _DISPLAY_CHOOSE_ITEM_:
-			_ChooseMenuItem(message);
+		case _DISPLAY_EXPOSE_: {
+			BRect area;
+			if (message->FindRect("area", &area) == B_OK)
+				fExposed = fExposed.IsValid() ? (fExposed | area) : area;
 			break;
+		}
+		case _DISPLAY_MOVED_: {
+			BPoint where;
+			if (message->FindPoint("where", &where) == B_OK && where != fFrame.LeftTop()) {
+				fFrame.OffsetTo(where);
+				FrameMoved(where);
+			}
+			break;
+		}
 		default:
 			BLooper::DispatchMessage(message, handler);
 			break;
 	}
 	UpdateIfNeeded();
+	if (fExposed.IsValid()) {
+		BRect area = fExposed & Bounds();
+		fExposed = BRect();
+		if (area.IsValid() && fToken != 0)
+			display_backend()->WindowDrawn(fToken, fBitmap, area);
+	}
 }
 
 void BWindow::MessageReceived(BMessage* message)
@@ -508,19 +494,24 @@ void BWindow::_HandleMouse(BMessage* message)
 	}
 }
 
-void BWindow::_ChooseMenuItem(BMessage* message)
+void BWindow::_HandleMouseMoved(BMessage* message)
 {
-	const char* fieldName = NULL;
-	const char* itemLabel = NULL;
-	if (message->FindString("field", &fieldName) != B_OK
-		|| message->FindString("item", &itemLabel) != B_OK)
+	BPoint where;
+	if (message->FindPoint("where", &where) != B_OK)
 		return;
-	BMenuField* field = dynamic_cast<BMenuField*>(window_find_view(this, fieldName));
-	if (field == NULL || !field->IsEnabled() || field->Menu() == NULL)
+	// While a button is held, the view that took the press follows the pointer.
+	BView* view = fMouseView != NULL ? fMouseView : FindView(where);
+	if (fMovedView != NULL && fMovedView != view) {
+		BView* left = fMovedView;
+		fMovedView = NULL;
+		left->MouseMoved(left->ConvertFromScreen(ConvertToScreen(where)), B_EXITED_VIEW, NULL);
+	}
+	// A hook may have detached views: look again.
+	if (view == NULL || view->Window() != this)
 		return;
-	BMenuItem* item = field->Menu()->FindItem(itemLabel);
-	if (item != NULL && item->IsEnabled())
-		item->Invoke();
+	uint32 transit = view == fMovedView ? B_INSIDE_VIEW : B_ENTERED_VIEW;
+	fMovedView = view;
+	view->MouseMoved(view->ConvertFromScreen(ConvertToScreen(where)), transit, NULL);
 }
 
 // --- Geometry, title, updates ------------------------------------------------------------
@@ -533,6 +524,8 @@ BRect BWindow::Bounds() const
 void BWindow::MoveTo(BPoint where)
 {
 	fFrame.OffsetTo(where);
+	if (fToken != 0)
+		display_backend()->WindowFrameChanged(fToken, fFrame);
 	FrameMoved(where);
 }
 
@@ -552,6 +545,8 @@ void BWindow::ResizeTo(float width, float height)
 	fBitmap->AddChild(fTopView);
 	fTopView->fWindow = this;
 	fTopView->Invalidate();
+	if (fToken != 0)
+		display_backend()->WindowFrameChanged(fToken, fFrame);
 	FrameResized(width, height);
 }
 
@@ -607,9 +602,31 @@ void BWindow::UpdateIfNeeded()
 {
 	if (!fTopView->NeedsUpdate())
 		return;
+	BRect area = _DirtyArea(fTopView) & Bounds();
 	fBitmap->Lock();
 	fTopView->UpdateIfNeeded();
 	fBitmap->Unlock();
+	if (area.IsValid() && fToken != 0)
+		display_backend()->WindowDrawn(fToken, fBitmap, area);
+}
+
+BRect BWindow::_DirtyArea(BView* view) const
+{
+	// What the views will draw, in window coordinates; a hidden view draws nothing.
+	BRect area;
+	if (view->IsHidden())
+		return area;
+	if (view->fDirty->CountRects() > 0) {
+		BRect frame = view->fDirty->Frame();
+		BPoint origin = ConvertFromScreen(view->ConvertToScreen(frame.LeftTop()));
+		area = frame.OffsetToCopy(origin.x, origin.y);
+	}
+	for (BView* child : view->fChildren) {
+		BRect childArea = _DirtyArea(child);
+		if (childArea.IsValid())
+			area = area.IsValid() ? (area | childArea) : childArea;
+	}
+	return area;
 }
 
 void BWindow::_Render(bool all)

@@ -255,6 +255,33 @@ TEST_F(WindowTest, ChoosingARadioItemMarksItAloneAndLabelsTheField)
 	EXPECT_EQ(Settled(), 1u) << "an unknown item is no choice";
 }
 
+// A click on a menu field opens its menu in a window right below it; a click on an item
+// there chooses it as ChooseMenuItem does, and the menu goes with its field's window.
+TEST_F(WindowTest, MenuFieldOpensItsMenuBelowItAndAClickThereChooses)
+{
+	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Size:"), B_OK);
+	window_token menu = 0;
+	ASSERT_EQ(ScriptedDisplay::FindWindow("Size:", kTimeout, &menu), B_OK);
+	BRect frame;
+	ASSERT_EQ(ScriptedDisplay::GetFrame(menu, &frame), B_OK);
+	EXPECT_EQ(frame.LeftTop(), BPoint(160, 211)) << "left of the field's menu, under it";
+	EXPECT_EQ(frame.Width(), 140) << "as wide as the field's menu";
+	EXPECT_EQ(Settled(), 0u) << "opening chooses nothing";
+
+	float row = (frame.Height() + 1 - 2) / 3;
+	ASSERT_EQ(ScriptedDisplay::ClickAt(menu, BPoint(20, 1 + 2 * row + row / 2)), B_OK);
+	ASSERT_TRUE(fLog.WaitFor(1));
+	EXPECT_EQ(fLog.Messages()[0].chosen, 2);
+	EXPECT_EQ(ScriptedDisplay::WaitForClose(menu, kTimeout), B_OK);
+	EXPECT_EQ(Text("Size:"), "Large");
+
+	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Size:"), B_OK);
+	ASSERT_EQ(ScriptedDisplay::FindWindow("Size:", kTimeout, &menu), B_OK);
+	ASSERT_EQ(fMessenger.SendMessage(B_QUIT_REQUESTED), B_OK);
+	EXPECT_EQ(ScriptedDisplay::WaitForClose(menu, kTimeout), B_OK);
+	EXPECT_EQ(fLog.Count(), 1u);
+}
+
 TEST_F(WindowTest, EnterPressesTheDefaultButtonOnlyOutsideTextFields)
 {
 	ASSERT_EQ(ScriptedDisplay::Click(fToken, "Number:"), B_OK);
