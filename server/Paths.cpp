@@ -126,7 +126,7 @@ bool ensure_addons_installed(std::string* error)
 	if (!link_addon(bundled / "boot/home/config/add-ons/Print/Tessary",
 			fs::path(userAddons) / "Print/Tessary", error))
 		return false;
-	for (const char* transport : {"File", "Socket"}) {
+	for (const char* transport : {"File", "Socket", "Pipe"}) {
 		if (!link_addon(bundled / "boot/beos/system/add-ons/Print/transport" / transport,
 				fs::path(systemAddons) / "Print/transport" / transport, error))
 			return false;
