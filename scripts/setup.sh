@@ -10,6 +10,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev
   attr
   ghostscript python3-numpy
+  libcups2-dev libcupsimage2-dev cups cups-client cups-filters cups-ppdc
 )
 
 missing=()
