@@ -32,33 +32,17 @@ done
 
 filter="$build/cups/rastertotessary"
 
-# Runs the filter `runs` times on a raster; keeps wall seconds, processor seconds (user +
-# system) and peak resident memory of the run with the least processor time.
-best_of() {
-  local seconds user system kilobytes cpu
-  best_cpu=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$filter" 1 bench title 1 "" "$1" \
-      >"$work/out.pcl" 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
-    read -r seconds user system kilobytes <"$work/time"
-    cpu=$(awk "BEGIN { print $user + $system }")
-    if [ -z "$best_cpu" ] || awk "BEGIN { exit !($cpu < $best_cpu) }"; then
-      best_cpu=$cpu
-      best_seconds=$seconds
-      best_kilobytes=$kilobytes
-    fi
-  done
-}
+source "$here/best_of.sh"
 
 # label, raster; the pages are counted from the filter's PAGE: lines.
 measure() {
-  best_of "$2"
+  best_of "$filter" 1 bench title 1 "" "$2"
   local pages
   pages=$(grep -c '^PAGE:' "$work/stderr")
   awk -v n="$1" -v p="$pages" -v s="$best_seconds" -v c="$best_cpu" -v k="$best_kilobytes" \
-    -v r="$(stat -c %s "$2")" -v o="$(stat -c %s "$work/out.pcl")" 'BEGIN {
-    printf "  %-30s %2d page%s %4.0f ms/page wall, %4.0f ms/page cpu, peak %6.1f MB (raster %5.1f MB/page, PCL %4.1f MB/page)\n",
-      n, p, p == 1 ? ", " : "s,", 1000 * s / p, 1000 * c / p, k / 1024, r / p / 1e6, o / p / 1e6 }'
+    -v r="$(stat -c %s "$2")" 'BEGIN {
+    printf "  %-30s %2d page%s %4.0f ms/page wall, %4.0f ms/page cpu, peak %6.1f MB (raster %5.1f MB/page)\n",
+      n, p, p == 1 ? ", " : "s,", 1000 * s / p, 1000 * c / p, k / 1024, r / p / 1e6 }'
 }
 
 echo "rastertotessary, CUPS raster to PCL at 300 dpi in colour, best of $runs runs each"

@@ -31,11 +31,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using preview::kBlackInk;
-using preview::kCyanInk;
-using preview::kMagentaInk;
-using preview::kYellowInk;
-
 // A page of raster as a test asks for it. The page is small (2 x 1.5 inches) and at 75 dpi
 // unless a case says otherwise, so the driver has little to do.
 struct RasterSpec {

@@ -12,6 +12,11 @@
 #include <string>
 #include <vector>
 
+using preview::kBlackInk;
+using preview::kCyanInk;
+using preview::kMagentaInk;
+using preview::kYellowInk;
+
 inline std::vector<uint8_t> read_bytes(const std::string& path)
 {
 	std::ifstream file(path, std::ios::binary);

@@ -1,5 +1,7 @@
 #include "PrivateScheduler.h"
 
+#include "support/LoopbackPort.h"
+
 #include <cups/cups.h>
 
 #include <arpa/inet.h>
@@ -7,6 +9,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,20 +42,6 @@ struct HttpCloser {
 struct IppDeleter {
 	void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
-
-// A port of 127.0.0.1 that was free a moment ago.
-int free_port()
-{
-	int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-	sockaddr_in address = {};
-	address.sin_family = AF_INET;
-	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-	socklen_t length = sizeof(address);
-	getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-	close(probe);
-	return ntohs(address.sin_port);
-}
 
 bool connects(int port)
 {
@@ -164,7 +153,7 @@ bool PrivateScheduler::Start(std::string* error)
 		*error = "cupsd must start as root to run its filters as lp";
 		return false;
 	}
-	fPort = free_port();
+	fPort = free_loopback_port();
 	if (!_WriteConfiguration(error))
 		return false;
 
@@ -173,17 +162,22 @@ bool PrivateScheduler::Start(std::string* error)
 	std::string output = fFolder + "/log/cupsd.out";
 	const char* argv[] = {"cupsd", "-f", "-c", configuration.c_str(), "-s", files.c_str(),
 		nullptr};
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-	posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT, 0644);
-	posix_spawn_file_actions_adddup2(&actions, 1, 2);
-	int spawned = posix_spawnp(&fPid, "cupsd", &actions, nullptr, const_cast<char**>(argv),
-		environ);
-	posix_spawn_file_actions_destroy(&actions);
-	if (spawned != 0) {
-		fPid = -1;
-		*error = std::string("cannot start cupsd: ") + strerror(spawned);
+	pid_t parent = getpid();
+	fPid = fork();
+	if (fPid == 0) {
+		// The scheduler goes with the test even when the test dies without its destructor.
+		prctl(PR_SET_PDEATHSIG, SIGTERM);
+		if (getppid() != parent)
+			_exit(127);
+		int input = open("/dev/null", O_RDONLY);
+		int log = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		if (input < 0 || log < 0 || dup2(input, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0)
+			_exit(127);
+		execvp("cupsd", const_cast<char**>(argv));
+		_exit(127);
+	}
+	if (fPid < 0) {
+		*error = std::string("cannot start cupsd: ") + strerror(errno);
 		return false;
 	}
 	return _WaitUntilListening(error);

@@ -26,11 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using preview::kBlackInk;
-using preview::kCyanInk;
-using preview::kMagentaInk;
-using preview::kYellowInk;
-
 struct Colour {
 	double red, green, blue;
 	uint8_t inks;
