@@ -47,17 +47,21 @@ struct PdfPage {
 	std::vector<Rectangle> rectangles;
 };
 
-void make_pdf(const std::string& path, const PdfPage& page)
+void make_pdf(const std::string& path, const std::vector<PdfPage>& pages)
 {
-	cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), page.width, page.height);
+	cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), pages[0].width,
+		pages[0].height);
 	cairo_t* cairo = cairo_create(surface);
-	for (const Rectangle& rectangle : page.rectangles) {
-		cairo_set_source_rgb(cairo, rectangle.colour.red, rectangle.colour.green,
-			rectangle.colour.blue);
-		cairo_rectangle(cairo, rectangle.x, rectangle.y, rectangle.width, rectangle.height);
-		cairo_fill(cairo);
+	for (const PdfPage& page : pages) {
+		cairo_pdf_surface_set_size(surface, page.width, page.height);
+		for (const Rectangle& rectangle : page.rectangles) {
+			cairo_set_source_rgb(cairo, rectangle.colour.red, rectangle.colour.green,
+				rectangle.colour.blue);
+			cairo_rectangle(cairo, rectangle.x, rectangle.y, rectangle.width, rectangle.height);
+			cairo_fill(cairo);
+		}
+		cairo_show_page(cairo);
 	}
-	cairo_show_page(cairo);
 	cairo_destroy(cairo);
 	cairo_surface_finish(surface);
 	ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
@@ -116,10 +120,10 @@ protected:
 
 	void SetUp() override { ASSERT_TRUE(sStartError.empty()) << sStartError; }
 
-	std::string MakePdf(const std::string& name, const PdfPage& page)
+	std::string MakePdf(const std::string& name, const std::vector<PdfPage>& pages)
 	{
 		std::string path = sScheduler->Folder() + "/" + name;
-		make_pdf(path, page);
+		make_pdf(path, pages);
 		return path;
 	}
 
@@ -180,7 +184,7 @@ TEST_F(CupsPrinting, LetterAndA4PagesCarryTheirRectanglesWhereCupsPlacesThem)
 		{kA4, {"-o", "PageSize=A4"}, 3600},
 	};
 	for (const Case& c : cases) {
-		std::string pdf = MakePdf("page.pdf", c.page);
+		std::string pdf = MakePdf("page.pdf", {c.page});
 		ASSERT_GT(PrintToEnd(c.options, pdf), 0);
 		std::vector<preview::Page> sheets = Sheets();
 		ASSERT_EQ(sheets.size(), 1u);
@@ -193,7 +197,7 @@ TEST_F(CupsPrinting, LetterAndA4PagesCarryTheirRectanglesWhereCupsPlacesThem)
 
 TEST_F(CupsPrinting, ResolutionAndColourModelOptionsGiveAOnePlaneStreamAt150Dpi)
 {
-	std::string pdf = MakePdf("page.pdf", kLetter);
+	std::string pdf = MakePdf("page.pdf", {kLetter});
 	ASSERT_GT(PrintToEnd({"-o", "Resolution=150dpi", "-o", "ColorModel=Gray"}, pdf), 0);
 	std::vector<preview::Page> sheets = Sheets();
 	ASSERT_EQ(sheets.size(), 1u);
@@ -206,7 +210,7 @@ TEST_F(CupsPrinting, ResolutionAndColourModelOptionsGiveAOnePlaneStreamAt150Dpi)
 
 TEST_F(CupsPrinting, TwoCopiesAreTwoSheetsMadeByTheDriver)
 {
-	std::string pdf = MakePdf("page.pdf", kLetter);
+	std::string pdf = MakePdf("page.pdf", {kLetter});
 	int job = PrintToEnd({"-n", "2", "-o", "Resolution=75dpi"}, pdf);
 	ASSERT_GT(job, 0);
 	std::vector<preview::Page> sheets = Sheets();
@@ -225,9 +229,22 @@ TEST_F(CupsPrinting, TwoCopiesAreTwoSheetsMadeByTheDriver)
 		std::string::npos) << log;
 }
 
+// Collated copies are made by CUPS (pdftopdf repeats the document, and the raster says one
+// copy, while the filter's copies argument still says two): they must not be multiplied again.
+TEST_F(CupsPrinting, CollatedCopiesThatCupsMadeArePrintedOnce)
+{
+	PdfPage second = {612, 792, {{300, 300, 100, 100, kBlue}}};
+	std::string pdf = MakePdf("pages.pdf", {kLetter, second});
+	ASSERT_GT(PrintToEnd({"-n", "2", "-o", "collate=true", "-o", "Resolution=75dpi"}, pdf), 0);
+	std::vector<preview::Page> sheets = Sheets();
+	ASSERT_EQ(sheets.size(), 4u);
+	for (size_t i = 0; i < sheets.size(); i++)
+		expect_ink_boxes(sheets[i], placed(i % 2 == 0 ? kLetter : second, 75));
+}
+
 TEST_F(CupsPrinting, ACancelledJobStopsAndItsFilterEndsCleanly)
 {
-	std::string pdf = MakePdf("page.pdf", kLetter);
+	std::string pdf = MakePdf("page.pdf", {kLetter});
 	std::string error;
 	// 300 copies at 300 dpi: minutes of work if nothing stops it.
 	int job = sScheduler->Print("Desk", {"-n", "300"}, pdf, &error);
