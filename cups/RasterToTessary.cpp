@@ -308,9 +308,13 @@ public:
 		fs::create_directories(fPrinter, code);
 		BNode node(fPrinter.c_str());
 		// No address: the transport's default, standard output.
-		if (node.InitCheck() != B_OK || node.WriteAttr("transport", B_STRING_TYPE, 0, "Pipe",
-				sizeof("Pipe")) != static_cast<ssize_t>(sizeof("Pipe"))) {
-			*error = "cannot set up the printer folder " + fPrinter;
+		ssize_t written = node.InitCheck() != B_OK ? node.InitCheck()
+			: node.WriteAttr("transport", B_STRING_TYPE, 0, "Pipe", sizeof("Pipe"));
+		if (written < 0) {
+			// The printer folder keeps what the driver and the transport record in extended
+			// attributes, which the file system of $TMPDIR must take.
+			*error = "cannot set up the printer folder " + fPrinter + ": "
+				+ strerror_be(static_cast<status_t>(written));
 			return false;
 		}
 		return true;
