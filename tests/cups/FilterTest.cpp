@@ -33,7 +33,7 @@ namespace {
 
 // A page of raster as a test asks for it. The page is small (2 x 1.5 inches) and at 75 dpi
 // unless a case says otherwise, so the driver has little to do.
-struct RasterSpec {
+struct RasterPage {
 	cups_cspace_t space = CUPS_CSPACE_RGB;
 	unsigned bitsPerColor = 8;
 	unsigned dpiX = 75;
@@ -58,28 +58,28 @@ unsigned channels_of(cups_cspace_t space)
 	}
 }
 
-cups_page_header2_t make_header(const RasterSpec& spec)
+cups_page_header2_t make_header(const RasterPage& shape)
 {
 	cups_page_header2_t header;
 	memset(&header, 0, sizeof(header));
-	header.HWResolution[0] = spec.dpiX;
-	header.HWResolution[1] = spec.dpiY;
-	header.PageSize[0] = static_cast<unsigned>(spec.widthPoints);
-	header.PageSize[1] = static_cast<unsigned>(spec.heightPoints);
-	header.cupsPageSize[0] = spec.widthPoints;
-	header.cupsPageSize[1] = spec.heightPoints;
+	header.HWResolution[0] = shape.dpiX;
+	header.HWResolution[1] = shape.dpiY;
+	header.PageSize[0] = static_cast<unsigned>(shape.widthPoints);
+	header.PageSize[1] = static_cast<unsigned>(shape.heightPoints);
+	header.cupsPageSize[0] = shape.widthPoints;
+	header.cupsPageSize[1] = shape.heightPoints;
 	header.ImagingBoundingBox[2] = header.PageSize[0];
 	header.ImagingBoundingBox[3] = header.PageSize[1];
-	header.NumCopies = spec.copies;
-	header.cupsWidth = static_cast<unsigned>(std::lround(spec.widthPoints * spec.dpiX / 72.0));
-	header.cupsHeight = static_cast<unsigned>(std::lround(spec.heightPoints * spec.dpiY / 72.0));
-	header.cupsColorSpace = spec.space;
-	header.cupsColorOrder = spec.order;
-	header.cupsBitsPerColor = spec.bitsPerColor;
-	header.cupsBitsPerPixel = spec.order == CUPS_ORDER_CHUNKED
-		? spec.bitsPerColor * channels_of(spec.space) : spec.bitsPerColor;
+	header.NumCopies = shape.copies;
+	header.cupsWidth = static_cast<unsigned>(std::lround(shape.widthPoints * shape.dpiX / 72.0));
+	header.cupsHeight = static_cast<unsigned>(std::lround(shape.heightPoints * shape.dpiY / 72.0));
+	header.cupsColorSpace = shape.space;
+	header.cupsColorOrder = shape.order;
+	header.cupsBitsPerColor = shape.bitsPerColor;
+	header.cupsBitsPerPixel = shape.order == CUPS_ORDER_CHUNKED
+		? shape.bitsPerColor * channels_of(shape.space) : shape.bitsPerColor;
 	header.cupsBytesPerLine = (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8;
-	header.cupsNumColors = channels_of(spec.space);
+	header.cupsNumColors = channels_of(shape.space);
 	return header;
 }
 
@@ -118,15 +118,15 @@ std::vector<uint8_t> picture_row(const cups_page_header2_t& header, unsigned y)
 }
 
 // Writes pages of the test picture to `path`. `pixels` false writes the headers alone.
-void write_raster(const std::string& path, const std::vector<RasterSpec>& pages,
+void write_raster(const std::string& path, const std::vector<RasterPage>& pages,
 	cups_mode_t mode = CUPS_RASTER_WRITE, bool pixels = true)
 {
 	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 	ASSERT_GE(fd, 0);
 	cups_raster_t* raster = cupsRasterOpen(fd, mode);
 	ASSERT_NE(raster, nullptr);
-	for (const RasterSpec& spec : pages) {
-		cups_page_header2_t header = make_header(spec);
+	for (const RasterPage& shape : pages) {
+		cups_page_header2_t header = make_header(shape);
 		ASSERT_TRUE(cupsRasterWriteHeader2(raster, &header));
 		for (unsigned y = 0; pixels && y < header.cupsHeight; y++) {
 			std::vector<uint8_t> row = picture_row(header, y);
@@ -249,11 +249,11 @@ class CupsFilterFormats : public CupsFilter, public ::testing::WithParamInterfac
 TEST_P(CupsFilterFormats, PrintTheSquareWhereTheRasterHasIt)
 {
 	const Format& format = GetParam();
-	RasterSpec spec;
-	spec.space = format.space;
-	spec.bitsPerColor = format.bitsPerColor;
+	RasterPage shape;
+	shape.space = format.space;
+	shape.bitsPerColor = format.bitsPerColor;
 	std::string input = fRoot.Sub("page.ras");
-	write_raster(input, {spec, spec}, format.mode);
+	write_raster(input, {shape, shape}, format.mode);
 
 	FilterRun run = Run(input);
 	ASSERT_TRUE(run.exited) << run.messages;
@@ -285,10 +285,10 @@ TEST_F(CupsFilter, CopiesComeFromTheRasterHeaderNotFromTheCopiesArgument)
 		size_t sheets;
 	} cases[] = {{3, "1", 3}, {1, "4", 1}, {0, "2", 1}};
 	for (const Case& c : cases) {
-		RasterSpec spec;
-		spec.copies = c.numCopies;
+		RasterPage shape;
+		shape.copies = c.numCopies;
 		std::string input = fRoot.Sub("copies.ras");
-		write_raster(input, {spec});
+		write_raster(input, {shape});
 		FilterRun run = Run(input, c.argument);
 		EXPECT_EQ(run.status, 0) << run.messages;
 		std::vector<preview::Page> pages = decode_pages(run.output);
@@ -333,17 +333,17 @@ TEST_P(CupsFilterRefuses, WithAnErrorAndAFailingStatus)
 	}
 }
 
-RasterSpec with(std::function<void(RasterSpec*)> change)
+RasterPage with(std::function<void(RasterPage*)> change)
 {
-	RasterSpec spec;
-	change(&spec);
-	return spec;
+	RasterPage shape;
+	change(&shape);
+	return shape;
 }
 
 // Bytes of a raster of one whole test page, sync word and header included.
 uintmax_t one_page_bytes()
 {
-	cups_page_header2_t header = make_header(RasterSpec());
+	cups_page_header2_t header = make_header(RasterPage());
 	return 4 + sizeof(cups_page_header2_t)
 		+ static_cast<uintmax_t>(header.cupsBytesPerLine) * header.cupsHeight;
 }
@@ -351,20 +351,20 @@ uintmax_t one_page_bytes()
 INSTANTIATE_TEST_SUITE_P(Input, CupsFilterRefuses, ::testing::Values(
 	BadInput{"ResolutionTheDriverDoesNotOffer",
 		[](const std::string& path) {
-			write_raster(path, {with([](RasterSpec* s) { s->dpiX = s->dpiY = 600; })});
+			write_raster(path, {with([](RasterPage* s) { s->dpiX = s->dpiY = 600; })});
 		},
 		"Page 1 cannot be printed: the driver prints at 300, 150 or 75 dpi, not at 600x600 dpi",
 		0},
 	BadInput{"ResolutionsThatDiffer",
 		[](const std::string& path) {
-			write_raster(path, {with([](RasterSpec* s) { s->dpiX = 150; })});
+			write_raster(path, {with([](RasterPage* s) { s->dpiX = 150; })});
 		},
 		"Page 1 cannot be printed: the driver prints at 300, 150 or 75 dpi, not at 150x75 dpi",
 		0},
 	BadInput{"PaperWiderThanTheDriverPrints",
 		[](const std::string& path) {
 			// 120 inches at 300 dpi; the header alone, the driver refuses before the pixels.
-			write_raster(path, {with([](RasterSpec* s) {
+			write_raster(path, {with([](RasterPage* s) {
 				s->dpiX = s->dpiY = 300;
 				s->widthPoints = 8640;
 				s->heightPoints = 72;
@@ -375,12 +375,12 @@ INSTANTIATE_TEST_SUITE_P(Input, CupsFilterRefuses, ::testing::Values(
 		0},
 	BadInput{"ColourSpaceOfFourInks",
 		[](const std::string& path) {
-			write_raster(path, {with([](RasterSpec* s) { s->space = CUPS_CSPACE_CMYK; })});
+			write_raster(path, {with([](RasterPage* s) { s->space = CUPS_CSPACE_CMYK; })});
 		},
 		"Page 1 cannot be printed: the driver prints RGB or grey raster, not colour space 6", 0},
 	BadInput{"OneBitBlack",
 		[](const std::string& path) {
-			write_raster(path, {with([](RasterSpec* s) {
+			write_raster(path, {with([](RasterPage* s) {
 				s->space = CUPS_CSPACE_K;
 				s->bitsPerColor = 1;
 			})});
@@ -401,19 +401,19 @@ INSTANTIATE_TEST_SUITE_P(Input, CupsFilterRefuses, ::testing::Values(
 		"No pages found.", 0},
 	BadInput{"RasterCutInsideAPage",
 		[](const std::string& path) {
-			write_raster(path, {RasterSpec()});
+			write_raster(path, {RasterPage()});
 			truncate_to(path, one_page_bytes() - 1000);
 		},
 		"The raster ends inside page 1 (row 111 of 113).", 0},
 	BadInput{"SecondPageCutInsideItsHeader",
 		[](const std::string& path) {
-			write_raster(path, {RasterSpec(), RasterSpec()});
+			write_raster(path, {RasterPage(), RasterPage()});
 			truncate_to(path, one_page_bytes() + 100);
 		},
 		"The raster ends inside the header of page 2.", 1},
 	BadInput{"GarbageAfterAPage",
 		[](const std::string& path) {
-			write_raster(path, {RasterSpec()});
+			write_raster(path, {RasterPage()});
 			std::ofstream file(path, std::ios::binary | std::ios::app);
 			file << std::string(3000, 'x');
 		},
@@ -425,13 +425,13 @@ INSTANTIATE_TEST_SUITE_P(Input, CupsFilterRefuses, ::testing::Values(
 TEST_F(CupsFilter, SigtermStopsTheJobAtABandAndEndsCleanly)
 {
 	// 500 copies of a Letter page at 300 dpi: minutes of work if nothing stops it.
-	RasterSpec spec;
-	spec.dpiX = spec.dpiY = 300;
-	spec.widthPoints = 612;
-	spec.heightPoints = 792;
-	spec.copies = 500;
+	RasterPage shape;
+	shape.dpiX = shape.dpiY = 300;
+	shape.widthPoints = 612;
+	shape.heightPoints = 792;
+	shape.copies = 500;
 	std::string input = fRoot.Sub("long.ras");
-	write_raster(input, {spec});
+	write_raster(input, {shape});
 
 	auto stopped = std::chrono::steady_clock::now();
 	FilterRun run = Run(input, "1", [&](pid_t filter) {
