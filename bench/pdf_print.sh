@@ -22,25 +22,7 @@ gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$work/doc20.pdf"
 tessary="$build/server/tessary"
 "$tessary" printer add Bench --transport File --address "$work/out.pcl" >/dev/null
 
-# Runs a command `runs` times; sets best_seconds (wall), best_cpu (user + system) and
-# best_kilobytes (peak resident memory) from the run with the least processor time. On a
-# busy machine the processor time is the fairer figure; both are reported.
-best_of() {
-  local seconds user system kilobytes
-  best_cpu=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" \
-      || { cat "$work/stderr" >&2; exit 1; }
-    read -r seconds user system kilobytes <"$work/time"
-    local cpu
-    cpu=$(awk "BEGIN { print $user + $system }")
-    if [ -z "$best_cpu" ] || awk "BEGIN { exit !($cpu < $best_cpu) }"; then
-      best_cpu=$cpu
-      best_seconds=$seconds
-      best_kilobytes=$kilobytes
-    fi
-  done
-}
+source "$here/best_of.sh"
 
 gs_cdj550() {
   best_of gs -q -dSAFER -dBATCH -dNOPAUSE -r300 -sPAPERSIZE=letter -sDEVICE=cdj550 \

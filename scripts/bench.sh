@@ -19,3 +19,6 @@ bash bench/pdf_print.sh "$build"
 
 echo "== documents"
 bash bench/documents.sh "$build/server/tessary"
+
+echo "== cups_filter"
+bash bench/cups_filter.sh "$build"

@@ -12,6 +12,7 @@ packages=(
   libxcb-xtest0-dev libxcb-damage0-dev xvfb
   attr
   ghostscript python3-numpy
+  libcups2-dev libcupsimage2-dev cups cups-client cups-filters cups-ppdc
 )
 
 missing=()

@@ -31,8 +31,9 @@ fs::path executable_folder()
 	return self.parent_path();
 }
 
-// The add-on tree this executable came with: the build's stage folder beside server/, or
-// <prefix>/lib/tessary beside <prefix>/bin.
+// The add-on tree this executable came with: the build's stage folder beside server/ (or
+// cups/), or <prefix>/lib/tessary beside <prefix>/bin; an executable installed outside the
+// prefix (the CUPS filter, in CUPS's own folder) takes the tree of the prefix it was built for.
 fs::path bundled_addons_root()
 {
 	fs::path folder = executable_folder();
@@ -40,7 +41,7 @@ fs::path bundled_addons_root()
 		return fs::path();
 	std::error_code error;
 	for (const fs::path& candidate : {folder.parent_path() / "stage",
-			 folder.parent_path() / "lib" / "tessary"}) {
+			 folder.parent_path() / "lib" / "tessary", fs::path(TESSARY_INSTALLED_LIBRARY)}) {
 		if (fs::is_directory(candidate / "boot", error))
 			return candidate;
 	}
@@ -126,7 +127,7 @@ bool ensure_addons_installed(std::string* error)
 	if (!link_addon(bundled / "boot/home/config/add-ons/Print/Tessary",
 			fs::path(userAddons) / "Print/Tessary", error))
 		return false;
-	for (const char* transport : {"File", "Socket"}) {
+	for (const char* transport : {"File", "Socket", "Pipe"}) {
 		if (!link_addon(bundled / "boot/beos/system/add-ons/Print/transport" / transport,
 				fs::path(systemAddons) / "Print/transport" / transport, error))
 			return false;

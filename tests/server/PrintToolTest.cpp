@@ -7,6 +7,7 @@
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "Spool.h"
+#include "support/LoopbackPort.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -118,20 +119,6 @@ private:
 	std::vector<uint8_t> fReceived;
 	std::thread fThread;
 };
-
-// A port on 127.0.0.1 where nobody listens.
-int refused_port()
-{
-	int probe = socket(AF_INET, SOCK_STREAM, 0);
-	sockaddr_in address = {};
-	address.sin_family = AF_INET;
-	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-	socklen_t length = sizeof(address);
-	getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-	close(probe);
-	return ntohs(address.sin_port);
-}
 
 class PrintTool : public ::testing::Test {
 protected:
@@ -296,7 +283,7 @@ TEST_F(PrintTool, RefusedConnectionIsAFailureWithANonZeroStatus)
 {
 	std::string error;
 	ASSERT_TRUE(server::add_printer("Net", "Socket",
-		"127.0.0.1:" + std::to_string(refused_port()), &error)) << error;
+		"127.0.0.1:" + std::to_string(free_loopback_port()), &error)) << error;
 	EXPECT_FALSE(Print("Net", {}, &error));
 	EXPECT_NE(error.find("refused"), std::string::npos) << error;
 

@@ -1,0 +1,457 @@
+// The built rastertotessary run as CUPS runs it (job-id user title copies options, the raster
+// on standard input), on CUPS raster that the test writes with libcups: what reaches standard
+// output is decoded, what it says on standard error is read.
+
+#include "PclPages.h"
+
+#include <cups/raster.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "support/TempRoot.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A page of raster as a test asks for it. The page is small (2 x 1.5 inches) and at 75 dpi
+// unless a case says otherwise, so the driver has little to do.
+struct RasterPage {
+	cups_cspace_t space = CUPS_CSPACE_RGB;
+	unsigned bitsPerColor = 8;
+	unsigned dpiX = 75;
+	unsigned dpiY = 75;
+	float widthPoints = 144;
+	float heightPoints = 108;
+	unsigned copies = 1;
+	cups_order_t order = CUPS_ORDER_CHUNKED;
+};
+
+unsigned channels_of(cups_cspace_t space)
+{
+	switch (space) {
+		case CUPS_CSPACE_W:
+		case CUPS_CSPACE_SW:
+		case CUPS_CSPACE_K:
+			return 1;
+		case CUPS_CSPACE_CMYK:
+			return 4;
+		default:
+			return 3;
+	}
+}
+
+cups_page_header2_t make_header(const RasterPage& shape)
+{
+	cups_page_header2_t header;
+	memset(&header, 0, sizeof(header));
+	header.HWResolution[0] = shape.dpiX;
+	header.HWResolution[1] = shape.dpiY;
+	header.PageSize[0] = static_cast<unsigned>(shape.widthPoints);
+	header.PageSize[1] = static_cast<unsigned>(shape.heightPoints);
+	header.cupsPageSize[0] = shape.widthPoints;
+	header.cupsPageSize[1] = shape.heightPoints;
+	header.ImagingBoundingBox[2] = header.PageSize[0];
+	header.ImagingBoundingBox[3] = header.PageSize[1];
+	header.NumCopies = shape.copies;
+	header.cupsWidth = static_cast<unsigned>(std::lround(shape.widthPoints * shape.dpiX / 72.0));
+	header.cupsHeight = static_cast<unsigned>(std::lround(shape.heightPoints * shape.dpiY / 72.0));
+	header.cupsColorSpace = shape.space;
+	header.cupsColorOrder = shape.order;
+	header.cupsBitsPerColor = shape.bitsPerColor;
+	header.cupsBitsPerPixel = shape.order == CUPS_ORDER_CHUNKED
+		? shape.bitsPerColor * channels_of(shape.space) : shape.bitsPerColor;
+	header.cupsBytesPerLine = (header.cupsWidth * header.cupsBitsPerPixel + 7) / 8;
+	header.cupsNumColors = channels_of(shape.space);
+	return header;
+}
+
+// The picture of every test page: white paper with a red square of 20 dots, 10 dots in from
+// the left and 5 down from the top (black where the raster is grey).
+bool in_square(unsigned x, unsigned y)
+{
+	return x >= 10 && x < 30 && y >= 5 && y < 25;
+}
+
+// One row of the test picture in the header's colour space and depth.
+std::vector<uint8_t> picture_row(const cups_page_header2_t& header, unsigned y)
+{
+	std::vector<uint8_t> row(header.cupsBytesPerLine, 0);
+	unsigned channels = channels_of(static_cast<cups_cspace_t>(header.cupsColorSpace));
+	size_t value = 0;
+	for (unsigned x = 0; x < header.cupsWidth; x++) {
+		bool square = in_square(x, y);
+		for (unsigned c = 0; c < channels; c++, value++) {
+			uint8_t level;
+			if (channels == 3)
+				level = square && c > 0 ? 0 : 255;  // red on white
+			else if (header.cupsColorSpace == CUPS_CSPACE_K)
+				level = square ? 255 : 0;  // ink on no ink
+			else
+				level = square ? 0 : 255;  // black on white
+			if (header.cupsBitsPerColor == 16) {
+				uint16_t wide = static_cast<uint16_t>(level * 257);
+				memcpy(&row[value * 2], &wide, sizeof(wide));
+			} else if (header.cupsBitsPerColor == 8) {
+				row[value] = level;
+			}
+		}
+	}
+	return row;
+}
+
+// Writes pages of the test picture to `path`. `pixels` false writes the headers alone.
+void write_raster(const std::string& path, const std::vector<RasterPage>& pages,
+	cups_mode_t mode = CUPS_RASTER_WRITE, bool pixels = true)
+{
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	ASSERT_GE(fd, 0);
+	cups_raster_t* raster = cupsRasterOpen(fd, mode);
+	ASSERT_NE(raster, nullptr);
+	for (const RasterPage& shape : pages) {
+		cups_page_header2_t header = make_header(shape);
+		ASSERT_TRUE(cupsRasterWriteHeader2(raster, &header));
+		for (unsigned y = 0; pixels && y < header.cupsHeight; y++) {
+			std::vector<uint8_t> row = picture_row(header, y);
+			ASSERT_EQ(cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine),
+				header.cupsBytesPerLine);
+		}
+	}
+	cupsRasterClose(raster);
+	close(fd);
+}
+
+void truncate_to(const std::string& path, uintmax_t size)
+{
+	fs::resize_file(path, size);
+}
+
+// What one run of the filter left behind.
+struct FilterRun {
+	bool exited = false;      // ended by exit(), not by a signal or the watchdog
+	int status = -1;
+	std::vector<uint8_t> output;
+	std::string messages;     // standard error
+};
+
+class CupsFilter : public ::testing::Test {
+protected:
+	// Runs the filter on the raster in `input` (standard input), with `copies` as its copies
+	// argument. `whileRunning` is called once the filter's first bytes reached its output.
+	FilterRun Run(const std::string& input, const std::string& copies = "1",
+		const std::function<void(pid_t)>& whileRunning = nullptr)
+	{
+		std::string output = fRoot.Sub("out.pcl");
+		std::string errors = fRoot.Sub("errors.txt");
+		std::string filter = TESSARY_BUILD_DIR "/cups/rastertotessary";
+		const char* argv[] = {filter.c_str(), "7", "tester", "Test job", copies.c_str(), "",
+			nullptr};
+		posix_spawn_file_actions_t actions;
+		posix_spawn_file_actions_init(&actions);
+		posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+		posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
+			O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(),
+			O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		// The filter's private root goes below TMPDIR: here, a folder of the test's own.
+		fs::create_directories(TemporaryFolder());
+		std::vector<std::string> variables = {"TMPDIR=" + TemporaryFolder()};
+		for (char** variable = environ; *variable != nullptr; variable++) {
+			if (strncmp(*variable, "TMPDIR=", 7) != 0)
+				variables.push_back(*variable);
+		}
+		std::vector<char*> environment;
+		for (std::string& variable : variables)
+			environment.push_back(variable.data());
+		environment.push_back(nullptr);
+		pid_t child = -1;
+		FilterRun run;
+		int spawned = posix_spawn(&child, filter.c_str(), &actions, nullptr,
+			const_cast<char**>(argv), environment.data());
+		posix_spawn_file_actions_destroy(&actions);
+		EXPECT_EQ(spawned, 0) << strerror(spawned);
+		if (spawned != 0)
+			return run;
+
+		// A watchdog, not a speed check: a filter that hangs fails the test.
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+		bool called = whileRunning == nullptr;
+		int status = 0;
+		while (waitpid(child, &status, WNOHANG) == 0) {
+			std::error_code code;
+			if (!called && fs::file_size(output, code) > 0 && !code) {
+				whileRunning(child);
+				called = true;
+			}
+			if (std::chrono::steady_clock::now() > deadline) {
+				kill(child, SIGKILL);
+				waitpid(child, &status, 0);
+				ADD_FAILURE() << "the filter did not end";
+				break;
+			}
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		}
+		run.exited = WIFEXITED(status);
+		run.status = run.exited ? WEXITSTATUS(status) : -1;
+		run.output = read_bytes(output);
+		std::ifstream text(errors);
+		run.messages.assign(std::istreambuf_iterator<char>(text), std::istreambuf_iterator<char>());
+		EXPECT_TRUE(called) << "the filter wrote nothing while it ran";
+		return run;
+	}
+
+	std::string TemporaryFolder() const { return fRoot.Sub("tmp"); }
+
+	TempRoot fRoot;
+};
+
+// The red (or black) square of the test picture where the page has it, on a page of 75 dpi.
+void expect_test_picture(const preview::Page& page, bool gray)
+{
+	EXPECT_EQ(page.resolution, 75);
+	EXPECT_EQ(page.planes, gray ? 1 : 4);
+	expect_ink_boxes(page, {{10, 5, 30, 25,
+		static_cast<uint8_t>(gray ? kBlackInk : kMagentaInk | kYellowInk)}});
+}
+
+struct Format {
+	const char* label;
+	cups_cspace_t space;
+	unsigned bitsPerColor;
+	cups_mode_t mode;
+	bool gray;
+};
+
+void PrintTo(const Format& format, std::ostream* out)
+{
+	*out << format.label;
+}
+
+class CupsFilterFormats : public CupsFilter, public ::testing::WithParamInterface<Format> {};
+
+TEST_P(CupsFilterFormats, PrintTheSquareWhereTheRasterHasIt)
+{
+	const Format& format = GetParam();
+	RasterPage shape;
+	shape.space = format.space;
+	shape.bitsPerColor = format.bitsPerColor;
+	std::string input = fRoot.Sub("page.ras");
+	write_raster(input, {shape, shape}, format.mode);
+
+	FilterRun run = Run(input);
+	ASSERT_TRUE(run.exited) << run.messages;
+	EXPECT_EQ(run.status, 0) << run.messages;
+	EXPECT_NE(run.messages.find("PAGE: 1 1\nINFO: Printing page 2\nPAGE: 2 1\n"),
+		std::string::npos) << run.messages;
+	std::vector<preview::Page> pages = decode_pages(run.output);
+	ASSERT_EQ(pages.size(), 2u);
+	for (const preview::Page& page : pages)
+		expect_test_picture(page, format.gray);
+}
+
+INSTANTIATE_TEST_SUITE_P(Raster, CupsFilterFormats, ::testing::Values(
+	Format{"Rgb8", CUPS_CSPACE_RGB, 8, CUPS_RASTER_WRITE, false},
+	Format{"Srgb16", CUPS_CSPACE_SRGB, 16, CUPS_RASTER_WRITE, false},
+	Format{"Rgb8Compressed", CUPS_CSPACE_RGB, 8, CUPS_RASTER_WRITE_COMPRESSED, false},
+	Format{"White8", CUPS_CSPACE_W, 8, CUPS_RASTER_WRITE, true},
+	Format{"SGray16", CUPS_CSPACE_SW, 16, CUPS_RASTER_WRITE, true},
+	Format{"Black8", CUPS_CSPACE_K, 8, CUPS_RASTER_WRITE, true}),
+	[](const ::testing::TestParamInfo<Format>& param) { return param.param.label; });
+
+// The driver makes the copies the raster header asks for; the copies argument keeps the
+// job's count even where CUPS made the copies already, so it must not count.
+TEST_F(CupsFilter, CopiesComeFromTheRasterHeaderNotFromTheCopiesArgument)
+{
+	struct Case {
+		unsigned numCopies;
+		const char* argument;
+		size_t sheets;
+	} cases[] = {{3, "1", 3}, {1, "4", 1}, {0, "2", 1}};
+	for (const Case& c : cases) {
+		RasterPage shape;
+		shape.copies = c.numCopies;
+		std::string input = fRoot.Sub("copies.ras");
+		write_raster(input, {shape});
+		FilterRun run = Run(input, c.argument);
+		EXPECT_EQ(run.status, 0) << run.messages;
+		std::vector<preview::Page> pages = decode_pages(run.output);
+		ASSERT_EQ(pages.size(), c.sheets) << "NumCopies " << c.numCopies;
+		for (const preview::Page& page : pages)
+			expect_test_picture(page, false);
+		EXPECT_NE(run.messages.find("PAGE: 1 " + std::to_string(c.sheets) + "\n"),
+			std::string::npos) << run.messages;
+	}
+}
+
+// Input the filter cannot print ends with an ERROR: line and status 1, whatever pages before
+// it were printed, and never with a crash.
+struct BadInput {
+	const char* label;
+	std::function<void(const std::string& path)> make;
+	const char* error;     // the ERROR: line
+	size_t pagesPrinted;
+};
+
+void PrintTo(const BadInput& input, std::ostream* out)
+{
+	*out << input.label;
+}
+
+class CupsFilterRefuses : public CupsFilter, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(CupsFilterRefuses, WithAnErrorAndAFailingStatus)
+{
+	const BadInput& bad = GetParam();
+	std::string input = fRoot.Sub("bad.ras");
+	bad.make(input);
+	FilterRun run = Run(input);
+	ASSERT_TRUE(run.exited) << "ended by a signal: " << run.messages;
+	EXPECT_EQ(run.status, 1) << run.messages;
+	EXPECT_NE(run.messages.find(std::string("ERROR: ") + bad.error + "\n"), std::string::npos)
+		<< run.messages;
+	std::vector<preview::Page> pages = decode_pages(run.output);
+	EXPECT_EQ(pages.size(), bad.pagesPrinted);
+	if (bad.pagesPrinted == 0) {
+		EXPECT_TRUE(run.output.empty()) << run.output.size() << " bytes written";
+	}
+}
+
+RasterPage with(std::function<void(RasterPage*)> change)
+{
+	RasterPage shape;
+	change(&shape);
+	return shape;
+}
+
+// Bytes of a raster of one whole test page, sync word and header included.
+uintmax_t one_page_bytes()
+{
+	cups_page_header2_t header = make_header(RasterPage());
+	return 4 + sizeof(cups_page_header2_t)
+		+ static_cast<uintmax_t>(header.cupsBytesPerLine) * header.cupsHeight;
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, CupsFilterRefuses, ::testing::Values(
+	BadInput{"ResolutionTheDriverDoesNotOffer",
+		[](const std::string& path) {
+			write_raster(path, {with([](RasterPage* s) { s->dpiX = s->dpiY = 600; })});
+		},
+		"Page 1 cannot be printed: the driver prints at 300, 150 or 75 dpi, not at 600x600 dpi",
+		0},
+	BadInput{"ResolutionsThatDiffer",
+		[](const std::string& path) {
+			write_raster(path, {with([](RasterPage* s) { s->dpiX = 150; })});
+		},
+		"Page 1 cannot be printed: the driver prints at 300, 150 or 75 dpi, not at 150x75 dpi",
+		0},
+	BadInput{"PaperWiderThanTheDriverPrints",
+		[](const std::string& path) {
+			// 120 inches at 300 dpi; the header alone, the driver refuses before the pixels.
+			write_raster(path, {with([](RasterPage* s) {
+				s->dpiX = s->dpiY = 300;
+				s->widthPoints = 8640;
+				s->heightPoints = 72;
+			})}, CUPS_RASTER_WRITE, false);
+		},
+		"Page 1 cannot be printed: the paper is wider than the driver prints (at most 109.2 "
+		"inches at 300 dpi)",
+		0},
+	BadInput{"ColourSpaceOfFourInks",
+		[](const std::string& path) {
+			write_raster(path, {with([](RasterPage* s) { s->space = CUPS_CSPACE_CMYK; })});
+		},
+		"Page 1 cannot be printed: the driver prints RGB or grey raster, not colour space 6", 0},
+	BadInput{"OneBitBlack",
+		[](const std::string& path) {
+			write_raster(path, {with([](RasterPage* s) {
+				s->space = CUPS_CSPACE_K;
+				s->bitsPerColor = 1;
+			})});
+		},
+		"Page 1 cannot be printed: the driver prints chunky raster of 8 or 16 bits a colour, "
+		"not order 0 at 1 bits a colour, 1 a pixel",
+		0},
+	BadInput{"RandomBytes",
+		[](const std::string& path) {
+			std::mt19937 random(13);
+			std::ofstream file(path, std::ios::binary);
+			for (int i = 0; i < 100000; i++)
+				file.put(static_cast<char>(random()));
+		},
+		"The input is not CUPS raster.", 0},
+	BadInput{"NoInputAtAll",
+		[](const std::string& path) { std::ofstream file(path); },
+		"No pages found.", 0},
+	BadInput{"RasterCutInsideAPage",
+		[](const std::string& path) {
+			write_raster(path, {RasterPage()});
+			truncate_to(path, one_page_bytes() - 1000);
+		},
+		"The raster ends inside page 1 (row 111 of 113).", 0},
+	BadInput{"SecondPageCutInsideItsHeader",
+		[](const std::string& path) {
+			write_raster(path, {RasterPage(), RasterPage()});
+			truncate_to(path, one_page_bytes() + 100);
+		},
+		"The raster ends inside the header of page 2.", 1},
+	BadInput{"GarbageAfterAPage",
+		[](const std::string& path) {
+			write_raster(path, {RasterPage()});
+			std::ofstream file(path, std::ios::binary | std::ios::app);
+			file << std::string(3000, 'x');
+		},
+		"The raster is damaged after page 1.", 1}),
+	[](const ::testing::TestParamInfo<BadInput>& param) { return param.param.label; });
+
+// CUPS cancels a job with SIGTERM: the driver stops at its next band, the filter sends nothing
+// more and ends with status 0.
+TEST_F(CupsFilter, SigtermStopsTheJobAtABandAndEndsCleanly)
+{
+	// 500 copies of a Letter page at 300 dpi: minutes of work if nothing stops it.
+	RasterPage shape;
+	shape.dpiX = shape.dpiY = 300;
+	shape.widthPoints = 612;
+	shape.heightPoints = 792;
+	shape.copies = 500;
+	std::string input = fRoot.Sub("long.ras");
+	write_raster(input, {shape});
+
+	auto stopped = std::chrono::steady_clock::now();
+	FilterRun run = Run(input, "1", [&](pid_t filter) {
+		stopped = std::chrono::steady_clock::now();
+		kill(filter, SIGTERM);
+	});
+	double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now()
+		- stopped).count();
+	RecordProperty("seconds_to_stop", std::to_string(seconds));
+	ASSERT_TRUE(run.exited) << run.messages;
+	EXPECT_EQ(run.status, 0) << run.messages;
+	EXPECT_NE(run.messages.find("INFO: Job cancelled after 0 pages\n"), std::string::npos)
+		<< run.messages;
+	EXPECT_EQ(run.messages.find("ERROR:"), std::string::npos) << run.messages;
+	EXPECT_EQ(run.messages.find("PAGE:"), std::string::npos) << run.messages;
+	bool complete = true;
+	std::vector<preview::Page> sheets = decode_pages(run.output, &complete);
+	EXPECT_LT(sheets.size(), 500u);
+	// The private root folder went with the filter.
+	EXPECT_TRUE(fs::is_empty(TemporaryFolder()));
+}
+
+}  // namespace
