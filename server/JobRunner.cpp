@@ -202,7 +202,7 @@ bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterIn
 
 bool write_spool(const std::string& path, const std::vector<std::string>& documents,
 	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
-	bool turnWidePages)
+	bool turnWidePages, const std::function<bool()>& stopped)
 {
 	PageSetup setup = PageSetup::FromSettings(settings, turnWidePages);
 	if (!setup.paper.IsValid() || setup.paper.Width() < 1 || setup.paper.Height() < 1) {
@@ -234,8 +234,14 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 		// The page range picks pages of each document; pages outside it are never drawn.
 		int32 count = opened[i]->CountPages();
 		int32 end = lastPage >= 0 ? std::min(lastPage, count) : count;
-		for (int32 page = std::max(firstPage, 1) - 1; page < end && done; page++)
-			done = opened[i]->RecordPage(page, &writer, error);
+		for (int32 page = std::max(firstPage, 1) - 1; page < end && done; page++) {
+			if (stopped && stopped()) {
+				*error = "stopped after " + std::to_string(writer.PageCount()) + " pages";
+				done = false;
+			} else {
+				done = opened[i]->RecordPage(page, &writer, error);
+			}
+		}
 		opened[i].reset();
 	}
 	if (!done || !writer.Close(error)) {
