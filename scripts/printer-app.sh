@@ -29,7 +29,12 @@ if [ -z "$app" ]; then
   app="$build/printer-app/tessary-printer-app"
 fi
 
-mkdir -p "$2"
+# The state folder holds the control socket (whoever reaches it administers the server) and
+# the administration password: a new one is its owner's alone.
+if [ ! -d "$2" ]; then
+  mkdir -p "$(dirname "$2")"
+  mkdir -m 700 "$2"
+fi
 state="$(cd "$2" && pwd)"
 touch "$3"  # PAPPL's file device writes only to a file that exists
 output="$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev
+  libpappl-dev libavahi-client-dev libcups2-dev cups-ipp-utils
   attr
   ghostscript python3-numpy
 )

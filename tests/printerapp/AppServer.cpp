@@ -48,7 +48,14 @@ std::string displayed(const std::string& output, const std::string& name)
 	size_t end = output.find('\n', at);
 	if (equals == std::string::npos || equals > end)
 		return std::string();
-	return output.substr(equals + 3, end - equals - 3);
+	// ipptool shows a quote in a text value as \".
+	std::string value;
+	for (size_t i = equals + 3; i < end; i++) {
+		if (output[i] == '\\' && i + 1 < end)
+			i++;
+		value += output[i];
+	}
+	return value;
 }
 
 int job_state_number(const std::string& state)
@@ -88,7 +95,7 @@ std::string print_job_test(const std::string& document, const std::string& forma
 std::string wait_test(const std::string& jobId)
 {
 	return "{\n\tNAME \"Wait for the job\"\n\tOPERATION Get-Job-Attributes\n"
-		"\tDELAY 0,0.2\n"
+		"\tDELAY \"0.01,0.2\"\n"
 		"\tGROUP operation-attributes-tag\n"
 		"\tATTR charset attributes-charset utf-8\n"
 		"\tATTR naturalLanguage attributes-natural-language en\n"
