@@ -9,17 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <thread>
-
-namespace fs = std::filesystem;
 
 namespace {
 
