@@ -31,7 +31,11 @@ std::string in_job_terms(const std::string& error, const std::string& path, cons
 
 bool print_document(pappl_job_t* job, pappl_device_t* device, void*)
 {
-	std::string path = papplJobGetFilename(job);
+	// PAPPL 1.3.1 drops the document of a job cancelled just as it starts.
+	const char* filename = papplJobGetFilename(job);
+	if (filename == nullptr)
+		return finish_job(job, cancelled_job(0));
+	std::string path = filename;
 	PrintOptions options(papplJobCreatePrintOptions(job, 0, true));
 	if (options == nullptr) {
 		return finish_job(job, refused_job("not printed: the job's options cannot be read",

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -144,15 +145,16 @@ int free_loopback_port()
 
 int run_command(const std::string& command, std::string* output)
 {
-	output->clear();
-	FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-	if (pipe == nullptr)
+	// Output goes through a file, not a pipe: a process the command leaves behind (a server
+	// that a sub-command started) would hold a pipe open and keep the reader waiting.
+	char path[] = "/tmp/tessary-command-XXXXXX";
+	int fd = mkstemp(path);
+	if (fd < 0)
 		return -1;
-	char buffer[4096];
-	size_t got;
-	while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
-		output->append(buffer, got);
-	int status = pclose(pipe);
+	close(fd);
+	int status = system((command + " >" + path + " 2>&1 </dev/null").c_str());
+	*output = read_file(path);
+	unlink(path);
 	return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -208,10 +210,10 @@ std::string AppServer::PrinterUri(const std::string& name) const
 
 int AppServer::Run(const std::string& arguments, std::string* output) const
 {
-	// PAPPL's sub-commands start a server of their own when none answers; one must not be
-	// left behind by a test whose server died.
-	if (fPid <= 0 || kill(fPid, 0) != 0) {
-		*output = "the server is not running";
+	// PAPPL's sub-commands start a server of their own when none answers; none is to be
+	// started for a test whose server died.
+	if (fPid <= 0 || waitpid(fPid, nullptr, WNOHANG) != 0) {
+		*output = "the server is not running:\n" + LogTail();
 		return -1;
 	}
 	return run_command("env SNAP_COMMON=" + shell_quoted(fFolder) + " TMPDIR=" + shell_quoted(fFolder)
@@ -243,22 +245,53 @@ std::vector<uint8_t> AppServer::NewBytes(const std::string& path)
 std::string AppServer::LogTail(size_t bytes) const
 {
 	std::string log = read_file(Sub("server.log"));
-	return log.size() > bytes ? log.substr(log.size() - bytes) : log;
+	// What the server wrote to its standard error: a sanitizer's report, say.
+	std::string errors = read_file(Sub("server.out"));
+	return (log.size() > bytes ? log.substr(log.size() - bytes) : log) + "\n" + errors;
+}
+
+// Our children that were started for this server's folder: the server, and any that a
+// sub-command started when it found none.
+std::vector<int> AppServer::_Servers() const
+{
+	std::vector<int> pids;
+	std::string mark = "SNAP_COMMON=" + fFolder;
+	std::error_code code;
+	for (const fs::directory_entry& entry : fs::directory_iterator("/proc", code)) {
+		int pid = atoi(entry.path().filename().c_str());
+		if (pid <= 0)
+			continue;
+		std::string stat = read_file(entry.path() / "stat");
+		size_t end = stat.rfind(')');
+		if (end == std::string::npos || atoi(stat.c_str() + end + 4) != getpid())
+			continue;
+		std::string environment = read_file(entry.path() / "environ");
+		for (size_t at = 0; at < environment.size(); at = environment.find('\0', at) + 1) {
+			if (environment.compare(at, mark.size() + 1, mark + '\0') == 0)
+				pids.push_back(pid);
+			if (environment.find('\0', at) == std::string::npos)
+				break;
+		}
+	}
+	return pids;
 }
 
 void AppServer::_Stop()
 {
-	if (fPid <= 0)
-		return;
-	kill(fPid, SIGTERM);
-	auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
-	while (waitpid(fPid, nullptr, WNOHANG) == 0) {
-		if (std::chrono::steady_clock::now() > deadline) {
-			kill(fPid, SIGKILL);
-			waitpid(fPid, nullptr, 0);
-			break;
+	std::vector<int> pids = _Servers();
+	if (fPid > 0 && std::find(pids.begin(), pids.end(), fPid) == pids.end())
+		pids.push_back(fPid);
+	for (int pid : pids) {
+		kill(pid, SIGTERM);
+		auto deadline = std::chrono::steady_clock::now() + kStopDeadline;
+		while (waitpid(pid, nullptr, WNOHANG) == 0) {
+			if (std::chrono::steady_clock::now() > deadline) {
+				kill(pid, SIGKILL);
+				waitpid(pid, nullptr, 0);
+				break;
+			}
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
 		}
-		std::this_thread::sleep_for(std::chrono::milliseconds(20));
 	}
 	fPid = -1;
 }

@@ -36,10 +36,11 @@ public:
 	// The bytes a file has gained since the last call for it (the file device appends).
 	std::vector<uint8_t> NewBytes(const std::string& path);
 
-	// The server's log, for failure messages.
+	// The end of the server's log and its standard error, for failure messages.
 	std::string LogTail(size_t bytes = 4000) const;
 
 private:
+	std::vector<int> _Servers() const;
 	void _Stop();
 
 	std::string fFolder;

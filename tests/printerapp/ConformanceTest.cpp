@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -62,6 +65,40 @@ Verdicts read_verdicts(const std::string& output)
 	return verdicts;
 }
 
+// A copy of a test file without its INCLUDE lines.
+bool without_includes(const std::string& from, const std::string& to)
+{
+	std::ifstream in(from);
+	std::ofstream out(to);
+	std::string line;
+	while (std::getline(in, line)) {
+		if (line.rfind("INCLUDE ", 0) != 0)
+			out << line << "\n";
+	}
+	return in.eof() && out.good();
+}
+
+// Waits until the printer has no job waiting or printing (held jobs stay held).
+bool wait_until_idle(const AppServer& server)
+{
+	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+	while (std::chrono::steady_clock::now() < deadline) {
+		std::string jobs;
+		if (server.Run("jobs -d Tessary", &jobs) != 0)
+			return false;
+		std::istringstream lines(jobs);
+		std::string line;
+		bool busy = false;
+		while (std::getline(lines, line))
+			busy = busy || ((line.find(" pending ") != std::string::npos
+				|| line.find(" processing ") != std::string::npos));
+		if (!busy)
+			return true;
+		std::this_thread::sleep_for(std::chrono::milliseconds(200));
+	}
+	return false;
+}
+
 TEST(Conformance, IppEverywhereSuitePassesButForPapplsOwnGaps)
 {
 	AppServer server;
@@ -75,8 +112,20 @@ TEST(Conformance, IppEverywhereSuitePassesButForPapplsOwnGaps)
 	ASSERT_EQ(server.Run("modify -d Tessary -o print-quality-default=draft", &output), 0)
 		<< output;
 
-	server.Ipptool("-V 2.0 -I -t -f " + folder + "/color.jpg " + server.PrinterUri() + " "
-		+ folder + "/ipp-everywhere.test", &output);
+	// The suite runs in two steps, the IPP/1.1 and IPP/2.0 tests first, then the IPP
+	// Everywhere tests once the printer has printed their jobs, so that the raster samples
+	// meet an idle printer rather than one that turns them away as busy. The general
+	// document of the first step is a PDF: PAPPL 1.3.1's own JPEG path can stop the server
+	// on a job that Cancel-Job catches just as it starts (see README.md).
+	std::string everywhere = folder + "/everywhere-alone.test";
+	ASSERT_TRUE(without_includes(folder + "/ipp-everywhere.test", everywhere));
+	std::string first;
+	server.Ipptool("-V 2.0 -I -t -f " + folder + "/document-letter.pdf " + server.PrinterUri()
+		+ " " + folder + "/ipp-2.0.test", &first);
+	ASSERT_TRUE(wait_until_idle(server)) << server.LogTail();
+	server.Ipptool("-V 2.0 -I -t -f " + folder + "/document-letter.pdf " + server.PrinterUri()
+		+ " " + everywhere, &output);
+	output = first + output;
 	Verdicts verdicts = read_verdicts(output);
 	for (const auto& [name, expected] : verdicts.failed) {
 		auto known = kKnownFailures.find(name);
