@@ -1,6 +1,6 @@
-// PDF, JPEG and PNG documents, laid out on the paper exactly as the print tool lays them out
-// (the same document readers and layout): the job's options become the settings, the
-// document becomes a spool file page by page, and the spool goes through the driver.
+// PDF documents, laid out on the paper exactly as the print tool lays them out (the same
+// document reader and layout): the job's options become the settings, the document becomes
+// a spool file page by page, and the spool goes through the driver.
 #include "Drivers.h"
 #include "DriverRun.h"
 #include "IppSettings.h"

@@ -7,8 +7,6 @@
 
 namespace printer_app {
 
-const char* const kDriverFormat = "application/vnd.hp-pcl";
-
 pappl_pr_driver_t kDrivers[2] = {
 	// name, description, IEEE-1284 device ID, extension
 	{"tessary_color", "Tessary Colour Ink-Jet", "MFG:Tessary;MDL:Colour Ink-Jet;CMD:PCL;",
@@ -95,6 +93,8 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	data->rwriteline_cb = raster_write_line;
 	data->rendpage_cb = raster_end_page;
 	data->rendjob_cb = raster_end_job;
+	// No format of the printer's own: every job goes through the driver, none is sent to the
+	// printer as it came.
 	data->format = nullptr;
 
 	copy_text(data->make_and_model, sizeof(data->make_and_model),

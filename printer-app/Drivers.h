@@ -1,16 +1,13 @@
 // The drivers the application offers PAPPL: the Tessary colour ink-jet and its black-only
 // sibling, each with the page setup's papers, the job setup's three resolutions, and the
-// attributes an IPP Everywhere printer reports. Printing goes through RasterJob (raster
-// pages PAPPL hands over) and DocumentJob (PDF, JPEG and PNG laid out as the print tool
-// lays them out).
+// attributes an IPP Everywhere printer reports. Printing goes through RasterJob (the raster
+// pages PAPPL hands over: PWG and Apple raster, and JPEG and PNG drawn by PAPPL) and
+// DocumentJob (PDF laid out as the print tool lays it out).
 #pragma once
 
 #include <pappl/pappl.h>
 
 namespace printer_app {
-
-// The printer's own language: what the driver sends and the device receives.
-extern const char* const kDriverFormat;
 
 extern pappl_pr_driver_t kDrivers[2];
 extern const int kDriverCount;
@@ -31,7 +28,7 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 	unsigned page);
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-// The document filter for PDF, JPEG and PNG (DocumentJob.cpp).
+// The document filter for PDF (DocumentJob.cpp).
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* context);
 
 }  // namespace printer_app

@@ -25,8 +25,8 @@ extern const Paper kPapers[6];
 // millimetre), or the page setup's "Other" row.
 int8 paper_row_for(int width, int length);
 
-// How the document reaches the driver: laid out by the application (PDF, JPEG, PNG), or as
-// raster pages already drawn by the client at the device's resolution.
+// How the document reaches the driver: laid out by the application (PDF), or as raster
+// pages already drawn at the device's resolution (by the client, or by PAPPL from an image).
 enum class Content { kDocument, kRaster };
 
 // The settings message for a job with these options. Raster content is printed as drawn: no
