@@ -10,6 +10,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev
   libxcb1-dev libxcb-icccm4-dev libxkbcommon-dev libxkbcommon-x11-dev
   libxcb-xtest0-dev libxcb-damage0-dev xvfb
+  libpappl-dev libavahi-client-dev cups-ipp-utils
   attr
   ghostscript python3-numpy
   libcups2-dev libcupsimage2-dev cups cups-client cups-filters cups-ppdc

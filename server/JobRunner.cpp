@@ -201,7 +201,7 @@ bool spool_pages(SpoolPlan* plan, SpoolWriter* writer, SpoolFeed* feed,
 		// The page range picks pages of each document; pages outside it are never drawn.
 		for (int32 page = first; page < end; page++) {
 			if (stop && stop()) {
-				*error = "stopped";
+				*error = "stopped after " + std::to_string(writer->PageCount()) + " pages";
 				return false;
 			}
 			off_t start = writer->Position();
@@ -219,7 +219,7 @@ bool spool_pages(SpoolPlan* plan, SpoolWriter* writer, SpoolFeed* feed,
 
 bool write_spool(const std::string& path, const std::vector<std::string>& documents,
 	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
-	bool turnWidePages)
+	bool turnWidePages, const std::function<bool()>& stopped)
 {
 	SpoolPlan plan;
 	if (!plan_spool(documents, settings, caption, turnWidePages, &plan, error))
@@ -227,7 +227,7 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 	SpoolWriter writer;
 	if (!writer.Open(path, settings, error, plan.Pages()))
 		return false;
-	if (!spool_pages(&plan, &writer, nullptr, nullptr, error) || !writer.Close(error)) {
+	if (!spool_pages(&plan, &writer, nullptr, stopped, error) || !writer.Close(error)) {
 		unlink(path.c_str());
 		return false;
 	}

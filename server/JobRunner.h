@@ -4,6 +4,7 @@
 
 #include <Message.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,11 @@ struct PrintOutcome {
 // Writes the spool file for documents with the given settings, laid out as its page setup
 // says; pages outside the settings' page range ("first_page" to "last_page") of each
 // document are left out. No documents: the test page. A document that cannot be read
-// refuses the whole job and leaves no spool file.
+// refuses the whole job and leaves no spool file. `stopped`, when given, is asked before each
+// page: true ends the spool there, as a failure, and leaves no spool file.
 bool write_spool(const std::string& path, const std::vector<std::string>& documents,
 	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
-	bool turnWidePages = true);
+	bool turnWidePages = true, const std::function<bool()>& stopped = nullptr);
 
 // Prints the request; true only when the driver sent every page and the transport delivered
 // every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says

@@ -1,0 +1,163 @@
+#include "Drivers.h"
+
+#include "IppSettings.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace printer_app {
+
+pappl_pr_driver_t kDrivers[2] = {
+	// name, description, IEEE-1284 device ID, extension
+	{"tessary_color", "Tessary Colour Ink-Jet", "MFG:Tessary;MDL:Colour Ink-Jet;CMD:PCL;",
+		nullptr},
+	{"tessary_bw", "Tessary Black Ink-Jet", "MFG:Tessary;MDL:Black Ink-Jet;CMD:PCL;", nullptr},
+};
+const int kDriverCount = 2;
+
+namespace {
+
+// The job setup's resolutions, lowest first: PAPPL takes the first for print-quality=draft
+// and the last for high.
+const int kResolutions[] = {75, 150, 300};
+const int kDefaultResolution = 300;
+
+const char* const kSource = "main";
+const char* const kMediaType = "stationery";
+
+void copy_text(char* destination, size_t size, const char* text)
+{
+	snprintf(destination, size, "%s", text);
+}
+
+// An identify request has nothing to flash or sound: the printer shows it in the log.
+void identify(pappl_printer_t* printer, pappl_identify_actions_t, const char* message)
+{
+	papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify-Printer: %s",
+		message != nullptr ? message : "");
+}
+
+// Attributes an IPP Everywhere printer reports that PAPPL does not fill in by itself, each
+// true of this printer: no preferred attributes, no colour management beyond the driver's own
+// conversion, one-sided sheets.
+ipp_t* extra_attributes()
+{
+	ipp_t* attributes = ippNew();
+	ippAddBoolean(attributes, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+	ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default",
+		nullptr, "auto");
+	ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD,
+		"print-rendering-intent-supported", nullptr, "auto");
+	ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
+		nullptr, "normal");
+	return attributes;
+}
+
+void set_media(pappl_pr_driver_data_t* data)
+{
+	data->num_media = 0;
+	for (const Paper& paper : kPapers)
+		data->media[data->num_media++] = paper.pwgName;
+	// The driver prints the whole sheet, as the page setup's printable area says.
+	data->left_right = 0;
+	data->bottom_top = 0;
+	data->borderless = false;
+	data->num_source = 1;
+	data->source[0] = kSource;
+	data->num_type = 1;
+	data->type[0] = kMediaType;
+
+	pappl_media_col_t& media = data->media_ready[0];
+	copy_text(media.size_name, sizeof(media.size_name), kPapers[0].pwgName);
+	media.size_width = kPapers[0].width;
+	media.size_length = kPapers[0].length;
+	copy_text(media.source, sizeof(media.source), kSource);
+	copy_text(media.type, sizeof(media.type), kMediaType);
+	data->media_default = media;
+}
+
+}  // namespace
+
+bool driver_callback(pappl_system_t* system, const char* driverName, const char*, const char*,
+	pappl_pr_driver_data_t* data, ipp_t** attributes, void*)
+{
+	bool colour = strcmp(driverName, kDrivers[0].name) == 0;
+	if (!colour && strcmp(driverName, kDrivers[1].name) != 0) {
+		papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driverName);
+		return false;
+	}
+
+	data->identify_cb = identify;
+	data->rstartjob_cb = raster_start_job;
+	data->rstartpage_cb = raster_start_page;
+	data->rwriteline_cb = raster_write_line;
+	data->rendpage_cb = raster_end_page;
+	data->rendjob_cb = raster_end_job;
+	// No format of the printer's own: every job goes through the driver, none is sent to the
+	// printer as it came.
+	data->format = nullptr;
+
+	copy_text(data->make_and_model, sizeof(data->make_and_model),
+		colour ? "Tessary Colour Ink-Jet" : "Tessary Black Ink-Jet");
+	data->ppm = 4;
+	data->ppm_color = colour ? 2 : 0;
+	data->kind = PAPPL_KIND_DOCUMENT | PAPPL_KIND_ENVELOPE | PAPPL_KIND_PHOTO;
+	data->has_supplies = true;
+	data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+	data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+	data->orient_default = IPP_ORIENT_PORTRAIT;
+	data->quality_default = IPP_QUALITY_HIGH;
+	data->content_default = PAPPL_CONTENT_AUTO;
+	data->scaling_default = PAPPL_SCALING_AUTO;
+	data->sides_supported = PAPPL_SIDES_ONE_SIDED;
+	data->sides_default = PAPPL_SIDES_ONE_SIDED;
+	data->duplex = PAPPL_DUPLEX_NONE;
+
+	// Raster pages of 8 bits a colour, or of black dots, which the driver dithers itself.
+	if (colour) {
+		data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8
+			| PAPPL_PWG_RASTER_TYPE_SRGB_8;
+		data->color_supported = PAPPL_COLOR_MODE_AUTO | PAPPL_COLOR_MODE_COLOR
+			| PAPPL_COLOR_MODE_MONOCHROME;
+		data->color_default = PAPPL_COLOR_MODE_AUTO;
+	} else {
+		data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+		data->color_supported = PAPPL_COLOR_MODE_MONOCHROME;
+		data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
+	}
+
+	data->num_resolution = 0;
+	for (int resolution : kResolutions) {
+		data->x_resolution[data->num_resolution] = resolution;
+		data->y_resolution[data->num_resolution] = resolution;
+		data->num_resolution++;
+	}
+	data->x_default = kDefaultResolution;
+	data->y_default = kDefaultResolution;
+
+	set_media(data);
+	*attributes = extra_attributes();
+	return true;
+}
+
+void printer_created(pappl_printer_t* printer, void*)
+{
+	pappl_pr_driver_data_t data;
+	papplPrinterGetDriverData(printer, &data);
+	bool colour = data.ppm_color > 0;
+	// The driver reads no ink levels: they are reported as unknown.
+	pappl_supply_t supplies[2] = {};
+	copy_text(supplies[0].description, sizeof(supplies[0].description), "Black Ink");
+	supplies[0].color = PAPPL_SUPPLY_COLOR_BLACK;
+	supplies[0].type = PAPPL_SUPPLY_TYPE_INK_CARTRIDGE;
+	supplies[0].is_consumed = true;
+	supplies[0].level = -1;
+	copy_text(supplies[1].description, sizeof(supplies[1].description), "Colour Ink");
+	supplies[1].color = PAPPL_SUPPLY_COLOR_MULTIPLE;
+	supplies[1].type = PAPPL_SUPPLY_TYPE_INK_CARTRIDGE;
+	supplies[1].is_consumed = true;
+	supplies[1].level = -1;
+	papplPrinterSetSupplies(printer, colour ? 2 : 1, supplies);
+}
+
+}  // namespace printer_app

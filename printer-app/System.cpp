@@ -1,0 +1,322 @@
+#include "System.h"
+
+#include "Drivers.h"
+
+#include <avahi-client/client.h>
+#include <avahi-common/error.h>
+#include <avahi-common/simple-watch.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sstream>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+// PAPPL registers its device schemes together, the first time one is asked for, and keeps
+// the first registration of a name. These add its file, USB and network schemes one group at
+// a time, so that schemes of ours can take a name first. They are not part of PAPPL's
+// headers; where the library lacks them, its own schemes stay as they are.
+extern "C" {
+void _papplDeviceAddFileScheme() __attribute__((weak));
+void _papplDeviceAddUSBScheme() __attribute__((weak));
+void _papplDeviceAddNetworkSchemes() __attribute__((weak));
+}
+
+namespace printer_app {
+
+namespace {
+
+const char* const kPasswordFileName = "admin-password";
+const size_t kPasswordLength = 16;
+
+struct LogLevelName {
+	const char* name;
+	pappl_loglevel_t level;
+};
+
+const LogLevelName kLogLevels[] = {
+	{"debug", PAPPL_LOGLEVEL_DEBUG},
+	{"info", PAPPL_LOGLEVEL_INFO},
+	{"warn", PAPPL_LOGLEVEL_WARN},
+	{"error", PAPPL_LOGLEVEL_ERROR},
+	{"fatal", PAPPL_LOGLEVEL_FATAL},
+};
+
+struct ServerOption {
+	const char* name;
+	pappl_soptions_t set;
+	pappl_soptions_t clear;
+};
+
+const ServerOption kServerOptions[] = {
+	// Plain IPP and HTTP: on loopback nothing travels where TLS would protect it.
+	{"no-tls", PAPPL_SOPTIONS_NO_TLS, PAPPL_SOPTIONS_WEB_TLS},
+	{"web-log", PAPPL_SOPTIONS_WEB_LOG, 0},
+	{"no-web-interface", 0, PAPPL_SOPTIONS_WEB_INTERFACE | PAPPL_SOPTIONS_WEB_SECURITY
+		| PAPPL_SOPTIONS_WEB_TLS | PAPPL_SOPTIONS_WEB_LOG},
+};
+
+const char* option(int count, cups_option_t* options, const char* name)
+{
+	return cupsGetOption(name, count, options);
+}
+
+bool parse_server_options(const std::string& list, pappl_soptions_t* soptions,
+	std::string* error)
+{
+	std::stringstream items(list);
+	std::string item;
+	while (std::getline(items, item, ',')) {
+		if (item.empty())
+			continue;
+		const ServerOption* found = nullptr;
+		for (const ServerOption& known : kServerOptions)
+			found = item == known.name ? &known : found;
+		if (found == nullptr) {
+			*error = "unknown server option \"" + item + "\" (no-tls, web-log, no-web-interface)";
+			return false;
+		}
+		*soptions = (*soptions | found->set) & ~found->clear;
+	}
+	return true;
+}
+
+std::string random_password()
+{
+	static const char kLetters[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+	unsigned char bytes[kPasswordLength];
+	size_t got = 0;
+	while (got < sizeof(bytes)) {
+		ssize_t more = getrandom(bytes + got, sizeof(bytes) - got, 0);
+		if (more < 0 && errno == EINTR)
+			continue;
+		if (more <= 0)
+			return std::string();
+		got += static_cast<size_t>(more);
+	}
+	std::string password;
+	for (unsigned char byte : bytes)
+		password += kLetters[byte % (sizeof(kLetters) - 1)];
+	return password;
+}
+
+bool read_password(const std::string& path, std::string* password)
+{
+	FILE* file = fopen(path.c_str(), "r");
+	if (file == nullptr)
+		return false;
+	char line[256] = "";
+	bool read = fgets(line, sizeof(line), file) != nullptr;
+	fclose(file);
+	*password = line;
+	while (!password->empty() && (password->back() == '\n' || password->back() == '\r'))
+		password->pop_back();
+	return read && !password->empty();
+}
+
+// Whether a DNS-SD daemon answers; without one PAPPL cannot announce or browse.
+bool dnssd_available()
+{
+	AvahiSimplePoll* poll = avahi_simple_poll_new();
+	if (poll == nullptr)
+		return false;
+	int error = 0;
+	AvahiClient* client = avahi_client_new(avahi_simple_poll_get(poll),
+		static_cast<AvahiClientFlags>(0), nullptr, nullptr, &error);
+	bool available = client != nullptr;
+	if (client != nullptr)
+		avahi_client_free(client);
+	avahi_simple_poll_free(poll);
+	return available;
+}
+
+// A device scheme that finds nothing and opens nothing.
+bool list_nothing(pappl_device_cb_t, void*, pappl_deverror_cb_t, void*)
+{
+	return false;
+}
+
+bool open_nothing(pappl_device_t* device, const char* uri, const char*)
+{
+	papplDeviceError(device, "Printers at '%s' cannot be reached from here.", uri);
+	return false;
+}
+
+void close_nothing(pappl_device_t*)
+{
+}
+
+ssize_t read_nothing(pappl_device_t*, void*, size_t)
+{
+	return -1;
+}
+
+ssize_t write_nothing(pappl_device_t*, const void*, size_t)
+{
+	return -1;
+}
+
+pappl_preason_t no_status(pappl_device_t*)
+{
+	return PAPPL_PREASON_NONE;
+}
+
+void remove_discovery(const char* scheme, pappl_devtype_t type)
+{
+	papplDeviceAddScheme(scheme, type, list_nothing, open_nothing, close_nothing, read_nothing,
+		write_nothing, no_status, nullptr);
+}
+
+}  // namespace
+
+bool parse_system_options(int count, cups_option_t* options, SystemOptions* parsed,
+	std::string* error)
+{
+	if (const char* port = option(count, options, "server-port")) {
+		char* end = nullptr;
+		long value = strtol(port, &end, 10);
+		if (end == port || *end != '\0' || value < 1 || value > 65535) {
+			*error = std::string("bad server-port \"") + port + "\" (1 to 65535)";
+			return false;
+		}
+		parsed->port = static_cast<int>(value);
+	}
+	if (const char* listen = option(count, options, "listen-hostname"))
+		parsed->listen = listen;
+	if (const char* spool = option(count, options, "spool-directory"))
+		parsed->spoolDirectory = spool;
+	if (const char* log = option(count, options, "log-file"))
+		parsed->logFile = log;
+	if (const char* level = option(count, options, "log-level")) {
+		const LogLevelName* found = nullptr;
+		for (const LogLevelName& known : kLogLevels)
+			found = strcmp(level, known.name) == 0 ? &known : found;
+		if (found == nullptr) {
+			*error = std::string("bad log-level \"") + level
+				+ "\" (debug, info, warn, error or fatal)";
+			return false;
+		}
+		parsed->logLevel = found->level;
+	}
+	if (const char* service = option(count, options, "auth-service"))
+		parsed->authService = service;
+	if (const char* group = option(count, options, "admin-group"))
+		parsed->adminGroup = group;
+	if (const char* list = option(count, options, "server-options"))
+		return parse_server_options(list, &parsed->soptions, error);
+	return true;
+}
+
+std::string application_folder()
+{
+	const char* common = getenv("SNAP_COMMON");
+	if (common != nullptr && common[0] != '\0')
+		return common;
+	const char* data = getenv("XDG_DATA_HOME");
+	if (data != nullptr && data[0] == '/')
+		return std::string(data) + "/tessary-printer-app";
+	const char* home = getenv("HOME");
+	return std::string(home != nullptr ? home : "/tmp") + "/.local/share/tessary-printer-app";
+}
+
+bool initial_admin_password(const std::string& folder, std::string* password,
+	std::string* error)
+{
+	std::string path = folder + "/" + kPasswordFileName;
+	if (read_password(path, password))
+		return true;
+	std::error_code code;
+	fs::create_directories(folder, code);
+	*password = random_password();
+	if (password->empty()) {
+		*error = "cannot make a random password";
+		return false;
+	}
+	// Only its owner may read it: it opens the administrative pages.
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+	if (fd < 0) {
+		*error = "cannot create " + path + ": " + strerror(errno);
+		return false;
+	}
+	std::string line = *password + "\n";
+	bool written = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+	if (close(fd) != 0 || !written) {
+		unlink(path.c_str());
+		*error = "cannot write " + path;
+		return false;
+	}
+	return true;
+}
+
+void limit_device_discovery()
+{
+	if (_papplDeviceAddFileScheme == nullptr || _papplDeviceAddUSBScheme == nullptr
+		|| _papplDeviceAddNetworkSchemes == nullptr)
+		return;
+	remove_discovery("snmp", PAPPL_DEVTYPE_SNMP);
+	if (!dnssd_available())
+		remove_discovery("dnssd", PAPPL_DEVTYPE_DNS_SD);
+	_papplDeviceAddFileScheme();
+	_papplDeviceAddUSBScheme();
+	_papplDeviceAddNetworkSchemes();
+}
+
+pappl_system_t* make_system(int count, cups_option_t* options, void*)
+{
+	SystemOptions parsed;
+	std::string error;
+	if (!parse_system_options(count, options, &parsed, &error)) {
+		fprintf(stderr, "tessary-printer-app: %s\n", error.c_str());
+		return nullptr;
+	}
+	std::string folder = application_folder();
+	std::string password;
+	if (!initial_admin_password(folder, &password, &error)) {
+		fprintf(stderr, "tessary-printer-app: %s\n", error.c_str());
+		return nullptr;
+	}
+
+	pappl_system_t* system = papplSystemCreate(parsed.soptions, "Tessary", parsed.port,
+		"_print,_universal", parsed.spoolDirectory.empty() ? nullptr : parsed.spoolDirectory.c_str(),
+		parsed.logFile.c_str(), parsed.logLevel,
+		parsed.authService.empty() ? nullptr : parsed.authService.c_str(), false);
+	if (system == nullptr) {
+		fprintf(stderr, "tessary-printer-app: cannot create the printing system\n");
+		return nullptr;
+	}
+	// A server that could not listen where it was told would answer nobody.
+	if (!papplSystemAddListeners(system, parsed.listen.c_str())) {
+		fprintf(stderr, "tessary-printer-app: cannot listen on %s port %d\n",
+			parsed.listen.c_str(), parsed.port);
+		papplSystemDelete(system);
+		return nullptr;
+	}
+	// A server on loopback names itself so: its URIs then work for the clients that can reach it.
+	if (parsed.listen == "localhost" || parsed.listen == "127.0.0.1" || parsed.listen == "::1")
+		papplSystemSetHostName(system, "localhost");
+	if (!parsed.adminGroup.empty())
+		papplSystemSetAdminGroup(system, parsed.adminGroup.c_str());
+
+	// The administrative pages ask for this password until the user sets another on the
+	// Security page; that one, kept in PAPPL's state, wins from then on.
+	char hash[100];
+	if (!getenv("NOPW")) papplSystemSetPassword(system,
+		papplSystemHashPassword(system, nullptr, password.c_str(), hash, sizeof(hash)));
+
+	papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, nullptr, printer_created,
+		driver_callback, nullptr);
+	// PDF is laid out by the application itself. PAPPL turns JPEG and PNG into raster pages,
+	// which reach the driver through its raster callbacks as PWG and Apple raster do.
+	papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document,
+		nullptr);
+	return system;
+}
+
+}  // namespace printer_app

@@ -1,0 +1,77 @@
+// A printer application of the test's own, started the way a user starts it
+// (scripts/printer-app.sh) on a free loopback port, with its state, spool and output in a
+// temporary folder, and DNS-SD kept off the machine's own services (the system bus it would
+// reach Avahi through points nowhere). The server is stopped when the object goes, whatever
+// the test did: SIGTERM, then SIGKILL if it is not gone within a few seconds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class AppServer {
+public:
+	AppServer();
+	~AppServer();
+	AppServer(const AppServer&) = delete;
+	AppServer& operator=(const AppServer&) = delete;
+
+	// Starts the server and adds the printer "Tessary"; false with the reason.
+	bool Start(std::string* error);
+
+	int Port() const { return fPort; }
+	const std::string& Folder() const { return fFolder; }
+	std::string Sub(const std::string& relative) const { return fFolder + "/" + relative; }
+	// ipp://127.0.0.1:PORT/ipp/print/NAME
+	std::string PrinterUri(const std::string& name = "Tessary") const;
+	// The file the printer "Tessary" writes to.
+	std::string OutputPath() const { return Sub("out.pcl"); }
+
+	// Runs a sub-command of the application against this server; its exit status, with
+	// standard output and error in *output.
+	int Run(const std::string& arguments, std::string* output) const;
+	// Runs ipptool with the arguments; its exit status, with its output in *output.
+	int Ipptool(const std::string& arguments, std::string* output) const;
+
+	// The bytes a file has gained since the last call for it (the file device appends).
+	std::vector<uint8_t> NewBytes(const std::string& path);
+
+	// The end of the server's log and its standard error, for failure messages.
+	std::string LogTail(size_t bytes = 4000) const;
+
+private:
+	std::vector<int> _Servers() const;
+	void _Stop();
+
+	std::string fFolder;
+	int fPort = 0;
+	int fPid = -1;
+	std::vector<std::pair<std::string, uint64_t>> fTaken;
+};
+
+// A loopback TCP port nobody listens on now.
+int free_loopback_port();
+
+// Runs a shell command; its exit status, with standard output and error in *output.
+int run_command(const std::string& command, std::string* output);
+
+// One job through ipptool: a test file made of the given job attributes ("ATTR ..." lines
+// for the job-attributes group), printed with document-format, then waited for until it ends.
+struct JobResult {
+	int exitStatus = -1;
+	std::string output;           // ipptool's, for failure messages
+	int state = 0;                // job-state: 7 canceled, 8 aborted, 9 completed
+	std::string reasons;          // job-state-reasons
+	std::string message;          // job-state-message
+};
+
+JobResult print_and_wait(const AppServer& server, const std::string& document,
+	const std::string& format, const std::vector<std::string>& jobAttributes,
+	const std::string& printer = "Tessary");
+
+// Submits a job and returns its id (0 on failure) without waiting for it.
+int submit_job(const AppServer& server, const std::string& document, const std::string& format,
+	const std::vector<std::string>& jobAttributes, const std::string& printer = "Tessary");
+
+// Waits until the job has ended (or the ipptool repeat limit is reached).
+JobResult wait_for_job(const AppServer& server, int jobId, const std::string& printer = "Tessary");
