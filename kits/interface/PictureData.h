@@ -18,9 +18,31 @@
 #include <DataIO.h>
 #include <SupportDefs.h>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "PictureOps.h"
+
+// An allocator that leaves new bytes as they come: the op data read from a file is about to
+// be overwritten, and pages of pixels are megabytes of it.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+	template <typename U>
+	struct rebind {
+		typedef UninitializedAllocator<U> other;
+	};
+	UninitializedAllocator() = default;
+	template <typename U>
+	UninitializedAllocator(const UninitializedAllocator<U>&) {}
+	template <typename U>
+	void construct(U* place) { ::new (static_cast<void*>(place)) U; }
+	template <typename U, typename... Arguments>
+	void construct(U* place, Arguments&&... arguments)
+	{
+		::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+	}
+};
 
 class PictureData {
 public:
@@ -72,7 +94,7 @@ private:
 	void _PlayOp(PictureOps& ops, uint16 code, const uint8* payload, size_t size) const;
 
 	std::vector<PictureData> fSubPictures;
-	std::vector<uint8> fOps;
+	std::vector<uint8, UninitializedAllocator<uint8>> fOps;
 };
 
 // Records ops in the flattened form. One method per PictureOps method, so a recording BView
