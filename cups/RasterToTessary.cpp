@@ -326,13 +326,10 @@ public:
 	void TakeJob(BMessage settings, JobOutcome* job, TransportReport* delivery)
 	{
 		BNode printer(fPrinter.c_str());
-		int32 token = register_node_token(&printer);
-		store_field(&settings, kPrinterField, token);
 		{
 			BFile spool(SpoolPath().c_str(), B_READ_ONLY);
-			delete fAddOn->TakeJob(&spool, &printer, &settings);
+			fAddOn->PrintSpool(&spool, &printer, settings);
 		}
-		unregister_node_token(token);
 		if (!read_job_outcome(&printer, job)) {
 			job->stop = JobStop::no_transport;
 			job->detail = "the driver left no account of the job";

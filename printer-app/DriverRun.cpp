@@ -168,14 +168,8 @@ void take_job(const std::string& folder, const std::string& spoolPath, const BMe
 	write_string_attr(node, kTransportAddressAttr, std::to_string(writeEnd));
 	write_string_attr(node, kJobNameAttr, jobName != nullptr ? jobName : "");
 
-	BMessage jobSettings(settings);
-	int32 token = register_node_token(&node);
-	store_field(&jobSettings, kPrinterField, token);
-	{
-		BFile spool(spoolPath.c_str(), B_READ_ONLY);
-		delete sDriver->TakeJob(&spool, &node, &jobSettings);
-	}
-	unregister_node_token(token);
+	BFile spool(spoolPath.c_str(), B_READ_ONLY);
+	sDriver->PrintSpool(&spool, &node, settings);
 }
 
 }  // namespace
@@ -197,24 +191,15 @@ DriverOutcome judge_job(bool recorded, const JobOutcome& job, bool delivered,
 		outcome.reasons = PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
 		return outcome;
 	}
+	JobAccount account = account_for_job(recorded, job, delivered, delivery);
+	outcome.message = account.line;
 	outcome.reasons = PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
-	if (!recorded) {
-		outcome.message = "the driver left no account of the job; it may not have printed";
-	} else if (job.stop == JobStop::no_transport) {
-		outcome.message = delivered && !delivery.error.empty()
-			? "not printed: " + delivery.error : describe_job_outcome(job);
-	} else if (delivered && !delivery.error.empty()) {
-		outcome.message = "the job failed after " + plural(delivery.bytes, "byte", "bytes")
-			+ ": " + delivery.error;
-	} else if (!job.Completed()) {
-		outcome.message = describe_job_outcome(job);
+	if (account.fault == JobAccount::Fault::driver && job.stop != JobStop::no_transport) {
 		outcome.reasons = reasons_for(job.stop);
-	} else if (!delivered) {
-		outcome.message = "the transport left no account of the job; it may not have printed";
-	} else if (feed.bytes != delivery.bytes) {
+	} else if (account.fault == JobAccount::Fault::none && feed.bytes != delivery.bytes) {
 		outcome.message = "only " + std::to_string(feed.bytes) + " of "
 			+ plural(delivery.bytes, "byte", "bytes") + " reached the printer";
-	} else {
+	} else if (account.fault == JobAccount::Fault::none) {
 		outcome.printed = true;
 		outcome.reasons = PAPPL_JREASON_NONE;
 		outcome.message = describe_job_outcome(job);

@@ -1,6 +1,11 @@
 #include "DriverAddOn.h"
 
+#include "JobSettings.h"
 #include "Paths.h"
+
+#include <File.h>
+#include <Message.h>
+#include <Node.h>
 
 #include <image.h>
 
@@ -60,6 +65,14 @@ bool DriverAddOn::AddPrinter(const std::string& name, std::string* error)
 BMessage* DriverAddOn::TakeJob(BFile* spool, BNode* printer, BMessage* settings)
 {
 	return fTakeJob != nullptr ? fTakeJob(spool, printer, settings) : nullptr;
+}
+
+void DriverAddOn::PrintSpool(BFile* spool, BNode* printer, BMessage settings)
+{
+	int32 token = register_node_token(printer);
+	store_field(&settings, kPrinterField, token);
+	delete TakeJob(spool, printer, &settings);
+	unregister_node_token(token);
 }
 
 BMessage* DriverAddOn::ConfigPage(BNode* printer, BMessage* settings, std::string* error)

@@ -25,6 +25,10 @@ public:
 	bool AddPrinter(const std::string& name, std::string* error);
 	// The hooks' own results: a new message the caller owns, or NULL.
 	BMessage* TakeJob(BFile* spool, BNode* printer, BMessage* settings);
+	// Prints a spool file as the print server does: take_job is given the printer's node,
+	// which it finds through a token in the settings' "printer" field. How the job went is in
+	// the printer folder's records (JobOutcome.h, TransportOutcome.h).
+	void PrintSpool(BFile* spool, BNode* printer, BMessage settings);
 	BMessage* ConfigPage(BNode* printer, BMessage* settings, std::string* error);
 	BMessage* ConfigJob(BNode* printer, BMessage* settings, std::string* error);
 

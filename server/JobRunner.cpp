@@ -92,32 +92,22 @@ bool report_job(BNode& printerNode, const PrintRequest& request, const PrinterIn
 	outcome->pages = recorded ? job.pages_sent : 0;
 	outcome->interrupted = recorded && job.stop == JobStop::interrupted;
 
-	if (!recorded) {
-		*error = "the driver left no account of the job; it may not have printed";
-	} else if (job.stop == JobStop::no_transport) {
-		// A transport that could not open says why in its own record.
-		if (delivered && !delivery.error.empty())
-			*error = "not printed: " + delivery.error;
-		else if (!delivered)
-			*error = "not printed: the job did not reach a transport (printer \"" + request.printer
-				+ "\" uses \"" + printer.transport + "\"; is its add-on in "
-				+ transport_folder() + "?)";
-		else
-			*error = describe_job_outcome(job);
-	} else if (delivered && !delivery.error.empty()) {
-		*error = "the job failed after " + std::to_string(delivery.bytes) + " bytes: "
-			+ delivery.error;
-	} else if (!spoolError.empty() && !job.Completed() && job.stop != JobStop::interrupted) {
+	JobAccount account = account_for_job(recorded, job, delivered, delivery);
+	if (account.fault == JobAccount::Fault::driver && job.stop == JobStop::no_transport
+		&& !delivered) {
+		*error = "not printed: the job did not reach a transport (printer \"" + request.printer
+			+ "\" uses \"" + printer.transport + "\"; is its add-on in "
+			+ transport_folder() + "?)";
+	} else if (account.fault == JobAccount::Fault::driver && !spoolError.empty()
+		&& job.stop != JobStop::no_transport && job.stop != JobStop::interrupted) {
 		// A document that failed while it was spooled ends the job where its pages end.
 		*error = (job.pages_sent > 0 ? "printed " + std::to_string(job.pages_sent) + " of "
 			+ std::to_string(job.pages_announced) + " pages: " : std::string("not printed: "))
 			+ spoolError;
 		unlink(spoolPath.c_str());
 		return false;
-	} else if (!job.Completed()) {
-		*error = describe_job_outcome(job);
-	} else if (!delivered) {
-		*error = "the transport left no account of the job; it may not have printed";
+	} else if (account.fault != JobAccount::Fault::none) {
+		*error = account.line;
 	} else {
 		if (job.pictures_unread > 0) {
 			outcome->notes.push_back(std::to_string(job.pictures_unread)
@@ -326,9 +316,6 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		}
 	}
 
-	// The driver finds the printer's node through the "printer" field of the settings.
-	int32 token = register_node_token(&printerNode);
-	store_field(&settings, kPrinterField, token);
 	{
 		SpoolReadFile spoolFile(spoolPath.c_str(), ownSpool ? &feed : nullptr,
 			request.progress, pages);
@@ -336,11 +323,10 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 			abandon = true;
 			if (spooler.joinable())
 				spooler.join();
-			unregister_node_token(token);
 			*error = "cannot open the spool file " + spoolPath;
 			return false;
 		}
-		delete driver->TakeJob(&spoolFile, &printerNode, &settings);
+		driver->PrintSpool(&spoolFile, &printerNode, settings);
 		// A job stopped by the user stops its spooling too. Any other job that ended early
 		// lets the spooling finish, so that the spool file it keeps is whole.
 		if (job_stop_requested())
@@ -348,7 +334,6 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		if (spooler.joinable())
 			spooler.join();
 	}
-	unregister_node_token(token);
 
 	if (ownSpool && abandon)
 		spoolError.clear();  // stopped by the user, which the driver's record says

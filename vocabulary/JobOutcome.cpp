@@ -193,3 +193,30 @@ void reset_job_stop()
 {
 	sStopRequested.store(false, std::memory_order_relaxed);
 }
+
+
+JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
+	const TransportReport& delivery)
+{
+	typedef JobAccount::Fault Fault;
+	bool transportFailed = delivered && !delivery.error.empty();
+	if (!recorded)
+		return {Fault::no_record,
+			"the driver left no account of the job; it may not have printed"};
+	// A transport that could not open says why in its own record.
+	if (job.stop == JobStop::no_transport) {
+		if (transportFailed)
+			return {Fault::transport, "not printed: " + delivery.error};
+		return {Fault::driver, describe_job_outcome(job)};
+	}
+	if (transportFailed) {
+		return {Fault::transport, "the job failed after " + std::to_string(delivery.bytes)
+			+ (delivery.bytes == 1 ? " byte: " : " bytes: ") + delivery.error};
+	}
+	if (!job.Completed())
+		return {Fault::driver, describe_job_outcome(job)};
+	if (!delivered)
+		return {Fault::no_delivery,
+			"the transport left no account of the job; it may not have printed"};
+	return {};
+}

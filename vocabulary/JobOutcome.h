@@ -24,6 +24,8 @@
 // printer application's job cancel).
 #pragma once
 
+#include "TransportOutcome.h"
+
 #include <Node.h>
 
 #include <string>
@@ -69,6 +71,24 @@ bool read_job_outcome(BNode* folder, JobOutcome* outcome);
 // the spool file ends inside page 3" or "not printed: the job's settings have no resolution
 // ("xres")". For a completed job: "printed N pages".
 std::string describe_job_outcome(const JobOutcome& outcome);
+
+// How a job went once the driver and the transport have both had their say, as every caller
+// of take_job weighs the two records: which side failed first, and the line that says so.
+struct JobAccount {
+	enum class Fault {
+		none,         // every page sent whole, every byte delivered; `line` is empty
+		no_record,    // the driver left no record
+		transport,    // the transport's stream failed (or it could not open: "no_transport")
+		driver,       // the driver stopped early, for the reason its record gives
+		no_delivery,  // the driver completed, but the transport left no record
+	};
+	Fault fault = Fault::none;
+	std::string line;
+};
+
+// `recorded` / `delivered`: whether the driver's / the transport's record could be read.
+JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
+	const TransportReport& delivery);
 
 // The stop request. request_job_stop is async-signal-safe.
 void request_job_stop();
