@@ -65,10 +65,8 @@ private:
 	int fFd;
 };
 
-struct FileJob {
-	BNode folder;
-	FileStream* stream = nullptr;
-	std::string destination;   // the file the job is for
+// The destination is the file the job is for.
+struct FileJob : TransportJob<FileStream> {
 	std::string partial;       // where the bytes are written until the job is complete
 };
 
@@ -154,15 +152,10 @@ bool driver_completed(BNode* folder)
 extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessage* message,
 	BMessage* /*reply*/)
 {
-	delete sJob;
-	sJob = new FileJob;
 	std::string folderPath;
 	std::string address;
-	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
-		delete sJob;
-		sJob = nullptr;
+	if (!start_job(sJob, message, &folderPath, &address))
 		return nullptr;
-	}
 	int fd;
 	if (!address.empty()) {
 		if (address[0] != '/')
@@ -179,13 +172,8 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 		fd = open_new_job_file(folderPath, jobName.empty() ? "job" : jobName,
 			&sJob->destination);
 	}
-	if (fd < 0) {
-		record_outcome(sJob->folder, 0,
-			"cannot create " + sJob->destination + ": " + strerror(errno), sJob->destination);
-		delete sJob;
-		sJob = nullptr;
-		return nullptr;
-	}
+	if (fd < 0)
+		return refuse_job(sJob, "cannot create " + sJob->destination + ": " + strerror(errno));
 	sJob->stream = new FileStream(fd);
 	return sJob->stream;
 }

@@ -123,11 +123,7 @@ private:
 	int fFd;
 };
 
-struct PipeJob {
-	BNode folder;
-	PipeStream* stream = nullptr;
-	std::string destination;
-};
+typedef TransportJob<PipeStream> PipeJob;
 
 PipeJob* sJob = nullptr;
 
@@ -147,15 +143,10 @@ std::string check_descriptor(int fd)
 extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessage* message,
 	BMessage* /*reply*/)
 {
-	delete sJob;
-	sJob = new PipeJob;
 	std::string folderPath;
 	std::string address;
-	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
-		delete sJob;
-		sJob = nullptr;
+	if (!start_job(sJob, message, &folderPath, &address))
 		return nullptr;
-	}
 	int fd = -1;
 	std::string failure;
 	if (!parse_descriptor(address, &fd)) {
@@ -165,24 +156,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 		sJob->destination = describe_descriptor(fd);
 		failure = check_descriptor(fd);
 	}
-	if (!failure.empty()) {
-		record_outcome(sJob->folder, 0, failure, sJob->destination);
-		delete sJob;
-		sJob = nullptr;
-		return nullptr;
-	}
+	if (!failure.empty())
+		return refuse_job(sJob, failure);
 	sJob->stream = new PipeStream(fd);
 	return sJob->stream;
 }
 
 extern "C" __attribute__((visibility("default"))) void exit_transport()
 {
-	if (sJob == nullptr)
-		return;
-	sJob->stream->Finish();
-	record_outcome(sJob->folder, sJob->stream->BytesDelivered(), sJob->stream->FirstError(),
-		sJob->destination);
-	delete sJob->stream;
-	delete sJob;
-	sJob = nullptr;
+	finish_job(sJob);
 }

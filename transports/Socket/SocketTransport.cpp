@@ -92,11 +92,7 @@ private:
 	int fFd;
 };
 
-struct SocketJob {
-	BNode folder;
-	SocketStream* stream = nullptr;
-	std::string destination;
-};
+typedef TransportJob<SocketStream> SocketJob;
 
 SocketJob* sJob = nullptr;
 
@@ -170,15 +166,10 @@ int connect_with_timeout(const struct addrinfo* info, int* error)
 extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessage* message,
 	BMessage* /*reply*/)
 {
-	delete sJob;
-	sJob = new SocketJob;
 	std::string folderPath;
 	std::string address;
-	if (!begin_job(message, &sJob->folder, &folderPath, &address)) {
-		delete sJob;
-		sJob = nullptr;
+	if (!start_job(sJob, message, &folderPath, &address))
 		return nullptr;
-	}
 	std::string host;
 	std::string port;
 	std::string failure;
@@ -203,24 +194,13 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 				failure = "cannot connect to " + sJob->destination + ": " + describe_errno(error);
 		}
 	}
-	if (fd < 0) {
-		record_outcome(sJob->folder, 0, failure, sJob->destination);
-		delete sJob;
-		sJob = nullptr;
-		return nullptr;
-	}
+	if (fd < 0)
+		return refuse_job(sJob, failure);
 	sJob->stream = new SocketStream(fd);
 	return sJob->stream;
 }
 
 extern "C" __attribute__((visibility("default"))) void exit_transport()
 {
-	if (sJob == nullptr)
-		return;
-	sJob->stream->Finish();
-	record_outcome(sJob->folder, sJob->stream->BytesDelivered(), sJob->stream->FirstError(),
-		sJob->destination);
-	delete sJob->stream;
-	delete sJob;
-	sJob = nullptr;
+	finish_job(sJob);
 }

@@ -63,3 +63,53 @@ private:
 	int64 fBytes = 0;
 	std::string fError;
 };
+
+// The job of a transport add-on, one at a time: the printer folder, the stream the driver
+// writes, and where its bytes go. A transport may add what it needs of its own.
+template <class Stream>
+struct TransportJob {
+	BNode folder;
+	Stream* stream = nullptr;
+	std::string destination;
+};
+
+// Replaces the job before with a new one and begins it (begin_job); false, with no job left,
+// when the printer folder cannot be opened.
+template <class Job>
+bool start_job(Job*& job, const BMessage* openMessage, std::string* folderPath,
+	std::string* address)
+{
+	delete job;
+	job = new Job;
+	if (begin_job(openMessage, &job->folder, folderPath, address))
+		return true;
+	delete job;
+	job = nullptr;
+	return false;
+}
+
+// Ends a job that could not open its destination: the record says why. What init_transport
+// returns then.
+template <class Job>
+BDataIO* refuse_job(Job*& job, const std::string& failure)
+{
+	record_outcome(job->folder, 0, failure, job->destination);
+	delete job;
+	job = nullptr;
+	return nullptr;
+}
+
+// Ends a job whose stream has only a last Finish to do, recording what it delivered. What
+// exit_transport does for such a transport.
+template <class Job>
+void finish_job(Job*& job)
+{
+	if (job == nullptr)
+		return;
+	job->stream->Finish();
+	record_outcome(job->folder, job->stream->BytesDelivered(), job->stream->FirstError(),
+		job->destination);
+	delete job->stream;
+	delete job;
+	job = nullptr;
+}
