@@ -245,8 +245,7 @@ BMessage page_settings(const PageRequest& request)
 	store_field(&settings, kPrintableRectField, request.printable);
 	store_field(&settings, kCopiesField, request.copies);
 	store_field(&settings, kBWModeField, int16(request.gray ? 1 : 0));
-	store_field(&settings, kQualityTypeField,
-		int8(request.dpi == 300 ? 0 : request.dpi == 150 ? 1 : 2));
+	store_field(&settings, kQualityTypeField, server::quality_type_for(request.dpi));
 	store_field(&settings, kXResField, request.dpi);
 	store_field(&settings, kYResField, request.dpi);
 	return settings;

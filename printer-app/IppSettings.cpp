@@ -25,17 +25,6 @@ namespace {
 const int8 kOtherRow = 6;
 const int kHundredthsPerInch = 2540;
 
-// The quality_type index the job setup keeps for a resolution: 300, 150 and 75 dpi are its
-// rows 0, 1 and 2.
-int8 quality_row_for(int32 resolution)
-{
-	switch (resolution) {
-		case 150: return 1;
-		case 75: return 2;
-		default: return 0;
-	}
-}
-
 float units_of(int hundredthsOfMillimetre)
 {
 	return static_cast<float>(hundredthsOfMillimetre) * 75 / kHundredthsPerInch;
@@ -96,7 +85,7 @@ void settings_for_job(const pappl_pr_options_t& options, Content content, BMessa
 	int32 yres = options.printer_resolution[1] > 0 ? options.printer_resolution[1] : xres;
 	store_field(settings, kXResField, xres);
 	store_field(settings, kYResField, yres);
-	store_field(settings, kQualityTypeField, quality_row_for(xres));
+	store_field(settings, kQualityTypeField, server::quality_type_for(xres));
 
 	// Without page-ranges PAPPL gives 1 to INT_MAX: every page, "last_page" -1.
 	int32 first = 1;

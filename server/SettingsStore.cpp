@@ -136,6 +136,15 @@ std::string four_cc(uint32 code)
 
 }  // namespace
 
+int8 quality_type_for(int32 dpi)
+{
+	switch (dpi) {
+		case 150: return 1;
+		case 75: return 2;
+		default: return 0;
+	}
+}
+
 void default_settings(BMessage* settings)
 {
 	settings->MakeEmpty();

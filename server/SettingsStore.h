@@ -12,6 +12,10 @@ namespace server {
 // them: US Letter, 300 dpi, colour, one copy, all pages.
 void default_settings(BMessage* settings);
 
+// The "quality_type" row the job setup keeps for a resolution: 300, 150 and 75 dpi are its
+// rows 0, 1 and 2 (any other resolution is kept as row 0's).
+int8 quality_type_for(int32 dpi);
+
 // Loads NAME's settings; a printer without a settings file gets the defaults. False with a
 // message when the file exists but cannot be read as a message.
 bool load_settings(const std::string& printer, BMessage* settings, std::string* error);
