@@ -1,38 +1,33 @@
-#include "DriverRun.h"
+#include "DeviceRun.h"
 
+#include "DeviceModel.h"
 #include "DriverAddOn.h"
+#include "DriverRun.h"
 #include "JobSettings.h"
-#include "Paths.h"
+#include "PrinterFolder.h"
 
 #include <File.h>
 #include <Node.h>
-#include <TypeConstants.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <mutex>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-
 namespace printer_app {
 
 namespace {
-
-// The transport add-on that writes the driver's stream to a file descriptor.
-const char* const kPipeTransport = "Pipe";
 
 // How often the copying thread looks at the job's cancel while the driver is quiet.
 const int kCancelPollMilliseconds = 100;
 
 // One job at a time through the driver, and the driver loaded once for the process.
 std::mutex sDriverLock;
-server::DriverAddOn* sDriver = nullptr;  // guarded by sDriverLock; lives as long as the process
+frontend::DriverAddOn* sDriver = nullptr;  // guarded by sDriverLock; lives as long as the process
 
 std::string plural(int64 count, const char* one, const char* many)
 {
@@ -51,46 +46,6 @@ pappl_jreason_t reasons_for(JobStop stop)
 		default:
 			return PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
 	}
-}
-
-status_t write_string_attr(BNode& node, const char* name, const std::string& value)
-{
-	ssize_t written = node.WriteAttr(name, B_STRING_TYPE, 0, value.c_str(), value.size() + 1);
-	return written < 0 ? static_cast<status_t>(written) : B_OK;
-}
-
-// The driver's folder for a PAPPL printer, made and labelled by the driver the first time:
-// printers/printer-ID below the driver's root. Called with sDriverLock held.
-bool printer_folder_for(pappl_printer_t* printer, std::string* folder, std::string* error)
-{
-	std::string name = "printer-" + std::to_string(papplPrinterGetID(printer));
-	std::string folders = server::printers_folder(true);
-	if (folders.empty()) {
-		*error = "cannot create the driver's printers folder";
-		return false;
-	}
-	*folder = folders + "/" + name;
-	std::error_code code;
-	if (fs::is_directory(*folder, code))
-		return true;
-	if (!fs::create_directory(*folder, code)) {
-		*error = "cannot create " + *folder + ": " + code.message();
-		return false;
-	}
-	BNode node(folder->c_str());
-	status_t status = node.InitCheck();
-	if (status == B_OK)
-		status = write_string_attr(node, "transport", kPipeTransport);
-	if (status != B_OK) {
-		*error = "cannot write the attributes of " + *folder + ": " + strerror_be(status);
-		fs::remove_all(*folder, code);
-		return false;
-	}
-	if (!sDriver->AddPrinter(name, error)) {
-		fs::remove_all(*folder, code);
-		return false;
-	}
-	return true;
 }
 
 // Copies the driver's stream from the pipe to the device on a thread of its own while the
@@ -157,31 +112,17 @@ private:
 	std::thread fThread;
 };
 
-// The driver's take_job on the spool file, the transport writing into `writeEnd`. Called with
-// sDriverLock held.
-void take_job(const std::string& folder, const std::string& spoolPath, const BMessage& settings,
-	const char* jobName, int writeEnd)
-{
-	BNode node(folder.c_str());
-	clear_outcome(node);
-	clear_job_outcome(&node);
-	write_string_attr(node, kTransportAddressAttr, std::to_string(writeEnd));
-	write_string_attr(node, kJobNameAttr, jobName != nullptr ? jobName : "");
-
-	BFile spool(spoolPath.c_str(), B_READ_ONLY);
-	sDriver->PrintSpool(&spool, &node, settings);
-}
-
 }  // namespace
 
-DriverOutcome judge_job(bool recorded, const JobOutcome& job, bool delivered,
-	const TransportReport& delivery, const DeviceFeed& feed, bool cancelled)
+DriverOutcome judge_job(const JobAccount& account, const DeviceFeed& feed, bool cancelled)
 {
 	DriverOutcome outcome;
-	outcome.pagesSent = recorded ? job.pages_sent : 0;
-	if (cancelled || (recorded && job.stop == JobStop::interrupted)) {
+	const JobOutcome& job = account.job;
+	outcome.pagesSent = account.recorded ? job.pages_sent : 0;
+	if (cancelled || (account.recorded && job.stop == JobStop::interrupted)) {
 		outcome.cancelled = true;
-		outcome.message = recorded ? "cancelled: " + describe_job_outcome(job) : "cancelled";
+		outcome.message = account.recorded ? "cancelled: " + describe_job_outcome(job)
+			: "cancelled";
 		outcome.reasons = PAPPL_JREASON_JOB_CANCELED_BY_USER;
 		return outcome;
 	}
@@ -191,14 +132,13 @@ DriverOutcome judge_job(bool recorded, const JobOutcome& job, bool delivered,
 		outcome.reasons = PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
 		return outcome;
 	}
-	JobAccount account = account_for_job(recorded, job, delivered, delivery);
-	outcome.message = account.line;
+	outcome.message = describe_account(account);
 	outcome.reasons = PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
 	if (account.fault == JobAccount::Fault::driver && job.stop != JobStop::no_transport) {
 		outcome.reasons = reasons_for(job.stop);
-	} else if (account.fault == JobAccount::Fault::none && feed.bytes != delivery.bytes) {
+	} else if (account.fault == JobAccount::Fault::none && feed.bytes != account.delivery.bytes) {
 		outcome.message = "only " + std::to_string(feed.bytes) + " of "
-			+ plural(delivery.bytes, "byte", "bytes") + " reached the printer";
+			+ plural(account.delivery.bytes, "byte", "bytes") + " reached the printer";
 	} else if (account.fault == JobAccount::Fault::none) {
 		outcome.printed = true;
 		outcome.reasons = PAPPL_JREASON_NONE;
@@ -231,15 +171,18 @@ DriverOutcome print_spool(pappl_job_t* job, pappl_device_t* device,
 	std::lock_guard<std::mutex> lock(sDriverLock);
 	std::string error;
 	if (sDriver == nullptr) {
-		auto* driver = new server::DriverAddOn();
+		auto* driver = new frontend::DriverAddOn();
 		if (!driver->Load(&error)) {
 			delete driver;
 			return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 		}
 		sDriver = driver;
 	}
+	// The driver's folder for a PAPPL printer: printers/printer-ID below the driver's root,
+	// made and labelled by the driver the first time.
 	std::string folder;
-	if (!printer_folder_for(papplJobGetPrinter(job), &folder, &error))
+	std::string name = "printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job)));
+	if (!frontend::own_printer_folder(name, device::kPipeTransport, sDriver, &folder, &error))
 		return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
 	// A cancel that came while the job waited for the driver.
 	if (papplJobIsCanceled(job))
@@ -252,19 +195,27 @@ DriverOutcome print_spool(pappl_job_t* job, pappl_device_t* device,
 	}
 	reset_job_stop();
 	DeviceFeeder feeder(job, device, ends[0]);
-	take_job(folder, spoolPath, settings, papplJobGetName(job), ends[1]);
+	// The Pipe transport writes into the descriptor the folder's address names.
+	{
+		BNode node(folder.c_str());
+		frontend::write_string_attr(node, device::kTransportAddressAttr,
+			std::to_string(ends[1]));
+	}
+	JobAccount account;
+	bool ran;
+	{
+		BFile spool(spoolPath.c_str(), B_READ_ONLY);
+		const char* jobName = papplJobGetName(job);
+		ran = frontend::run_driver_job(sDriver, folder, &spool, settings,
+			jobName != nullptr ? jobName : "", &account, &error);
+	}
 	// The transport never closes the descriptor it was given: the end of the stream is ours.
 	close(ends[1]);
 	const DeviceFeed& feed = feeder.Finish();
 	reset_job_stop();
-
-	BNode node(folder.c_str());
-	JobOutcome record;
-	bool recorded = read_job_outcome(&node, &record);
-	TransportReport delivery;
-	bool delivered = read_transport_outcome(node, &delivery);
-	return judge_job(recorded, record, delivered, delivery, feed,
-		feeder.SawCancel() || papplJobIsCanceled(job));
+	if (!ran)
+		return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+	return judge_job(account, feed, feeder.SawCancel() || papplJobIsCanceled(job));
 }
 
 bool finish_job(pappl_job_t* job, const DriverOutcome& outcome, bool countImpressions)

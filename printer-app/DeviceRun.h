@@ -8,8 +8,7 @@
 // one lock for the whole of a job's time in the driver.
 #pragma once
 
-#include "JobOutcome.h"
-#include "TransportOutcome.h"
+#include "JobAccount.h"
 
 #include <Message.h>
 
@@ -34,10 +33,9 @@ struct DeviceFeed {
 	std::string error;        // the first failure, empty when every byte went through
 };
 
-// Weighs the driver's record, the transport's record and the device's side of a job into one
-// outcome. `recorded` / `delivered` say whether the driver / transport left a record at all.
-DriverOutcome judge_job(bool recorded, const JobOutcome& job, bool delivered,
-	const TransportReport& delivery, const DeviceFeed& feed, bool cancelled);
+// Weighs the account of the driver and the transport and the device's side of a job into
+// one outcome.
+DriverOutcome judge_job(const JobAccount& account, const DeviceFeed& feed, bool cancelled);
 
 // The outcome of a job refused before it reached the driver (an unreadable document, a page
 // that cannot be drawn), with the reason it is shown with.

@@ -1,10 +1,11 @@
-// Printing a job as the print server does: documents to a spool file in the printer's
-// folder, take_job on it, and the transport's outcome reported to the user.
+// A job of the print tool, as the print server runs one: the printer's settings (with the job
+// setup confirmed first when a page setup dropped its fields), the documents spooled into the
+// printer's folder while the driver prints them, and the account of the driver and the
+// transport in the user's words.
 #pragma once
 
-#include <Message.h>
+#include <SupportDefs.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,15 +27,6 @@ struct PrintOutcome {
 	bool interrupted = false;            // the job stopped at the caller's request
 	std::vector<std::string> notes;      // things the user should be told
 };
-
-// Writes the spool file for documents with the given settings, laid out as its page setup
-// says; pages outside the settings' page range ("first_page" to "last_page") of each
-// document are left out. No documents: the test page. A document that cannot be read
-// refuses the whole job and leaves no spool file. `stopped`, when given, is asked before each
-// page: true ends the spool there, as a failure, and leaves no spool file.
-bool write_spool(const std::string& path, const std::vector<std::string>& documents,
-	const BMessage& settings, const std::string& caption, int32* pages, std::string* error,
-	bool turnWidePages = true, const std::function<bool()>& stopped = nullptr);
 
 // Prints the request; true only when the driver sent every page and the transport delivered
 // every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iterator>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -58,7 +58,7 @@ std::unique_ptr<Document> open_document(const std::string& path, const PageSetup
 {
 	std::ifstream file(path, std::ios::binary);
 	if (!file) {
-		*error = "cannot open " + path + ": " + strerror(errno);
+		*error = std::string("cannot be opened: ") + strerror(errno);
 		return nullptr;
 	}
 	char head[1024];
@@ -83,14 +83,14 @@ std::unique_ptr<Document> open_document(const std::string& path, const PageSetup
 	file.seekg(0);
 	std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 	if (file.bad()) {
-		*error = "cannot read " + path;
+		*error = "cannot be read";
 		return nullptr;
 	}
 	if (text.find('\0') != std::string::npos) {
-		*error = path + ": not a document the tool can print (PDF, PNG, JPEG or plain text)";
+		*error = "not a document the tool can print (PDF, PNG, JPEG or plain text)";
 		return nullptr;
 	}
 	return open_text(text, setup);
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -1,7 +1,10 @@
-// Documents the print tool prints: the built-in test page, plain text, PNG and JPEG images
-// and PDF. Each kind lives in its own file behind this one interface: a document, opened for
-// a page setup, yields its pages one at a time, recorded as pictures into a PageSink, laid
-// out on the paper by Layout. Adding a kind is adding a file and a line to open_document.
+// Documents the ways in print: the built-in test page, plain text, PNG and JPEG images and
+// PDF. Each kind lives in its own file behind this one interface: a document, opened for a
+// page setup, yields its pages one at a time, recorded as pictures into a PageSink, laid out
+// on the paper by Layout. Adding a kind is adding a file and a line to open_document.
+//
+// The kinds give their reasons alone ("cannot be read as a PDF (...)"); which file it was is
+// the caller's to say, in the words its user knows the document by (DocumentError).
 #pragma once
 
 #include "Layout.h"
@@ -10,7 +13,16 @@
 #include <memory>
 #include <string>
 
-namespace server {
+namespace frontend {
+
+// Why a document could not be printed.
+struct DocumentError {
+	std::string file;    // the document, as the caller named it; empty when the reason says
+	std::string reason;  // in its reader's words
+
+	// "report.pdf: cannot be read as a PDF (...)"
+	std::string InWords() const { return file.empty() ? reason : file + ": " + reason; }
+};
 
 class Document {
 public:
@@ -24,7 +36,6 @@ public:
 
 // Opens a file for printing, of the kind its contents say. A file named as one kind
 // (".pdf", ".png", ".jpg") but holding something else is refused with that kind's reason.
-// Errors name the file.
 std::unique_ptr<Document> open_document(const std::string& path, const PageSetup& setup,
 	std::string* error);
 
@@ -38,4 +49,4 @@ std::unique_ptr<Document> open_jpeg(const std::string& path, const PageSetup& se
 std::unique_ptr<Document> open_pdf(const std::string& path, const PageSetup& setup,
 	std::string* error);
 
-}  // namespace server
+}  // namespace frontend

@@ -6,6 +6,7 @@
 // resolution) takes one trip: each decoded row goes straight into the page's strips of
 // pixels, and the image is never held whole. Any other image is decoded whole and drawn
 // smooth by Cairo at the job's resolution.
+#include "DeviceModel.h"
 #include "Documents.h"
 #include "PageOutput.h"
 #include "PixelPage.h"
@@ -24,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -54,11 +55,11 @@ public:
 
 protected:
 	// False (with the error) for an image too large to print or of no size.
-	bool _CheckSize(const std::string& path, std::string* error)
+	bool _CheckSize(std::string* error)
 	{
 		if (fWidth <= 0 || fHeight <= 0
 			|| static_cast<uint64>(fWidth) * static_cast<uint64>(fHeight) > kMaxImagePixels) {
-			*error = path + ": image too large to print";
+			*error = "image too large to print";
 			return false;
 		}
 		return true;
@@ -67,6 +68,7 @@ protected:
 	int32 fWidth = 0;
 	int32 fHeight = 0;
 	float fPixelsPerInch = kDefaultPixelsPerInch;
+	bool fStarted = false;  // the header was read: a failure from here on is damage
 };
 
 // Alpha composited on white paper, as the paper shows through what is not opaque.
@@ -95,13 +97,13 @@ public:
 	{
 		fFile.reset(fopen(fPath.c_str(), "rb"));
 		if (fFile == nullptr) {
-			*error = "cannot open " + fPath + ": " + strerror(errno);
+			*error = std::string("cannot be opened: ") + strerror(errno);
 			return false;
 		}
 		fPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, this, &PngRows::_Error,
 			&PngRows::_Warning);
 		if (fPng == nullptr || (fInfo = png_create_info_struct(fPng)) == nullptr) {
-			*error = fPath + ": out of memory for a PNG image";
+			*error = "out of memory for a PNG image";
 			return false;
 		}
 		if (setjmp(png_jmpbuf(fPng)))
@@ -112,7 +114,7 @@ public:
 			0x7fffffff));
 		fHeight = static_cast<int32>(std::min<png_uint_32>(png_get_image_height(fPng, fInfo),
 			0x7fffffff));
-		if (!_CheckSize(fPath, error))
+		if (!_CheckSize(error))
 			return false;
 		png_uint_32 xDensity = 0;
 		png_uint_32 yDensity = 0;
@@ -135,7 +137,7 @@ public:
 		fRowBytes = png_get_rowbytes(fPng, fInfo);
 		if ((fChannels != 3 && fChannels != 4)
 			|| fRowBytes != static_cast<size_t>(fWidth) * fChannels) {
-			*error = fPath + ": a PNG image of a kind that cannot be printed";
+			*error = "a PNG image of a kind that cannot be printed";
 			return false;
 		}
 		if (fChannels == 4)
@@ -148,13 +150,14 @@ public:
 				fRows[y] = fWhole.get() + fRowBytes * y;
 			png_read_image(fPng, fRows.data());
 		}
+		fStarted = true;
 		return true;
 	}
 
 	bool ReadRow(uint8* rgb, std::string* error) override
 	{
 		if (fNext >= fHeight) {
-			*error = fPath + ": no more rows";
+			*error = "no more rows";
 			return false;
 		}
 		uint8* row = fWhole != nullptr ? fRows[fNext] : fChannels == 3 ? rgb : fRow.get();
@@ -199,7 +202,8 @@ private:
 
 	bool _Failed(std::string* error)
 	{
-		*error = fPath + ": damaged PNG image (" + fMessage + ")";
+		*error = std::string(fStarted ? "damaged" : "not a readable") + " PNG image ("
+			+ fMessage + ")";
 		return false;
 	}
 
@@ -256,7 +260,7 @@ public:
 	{
 		fFile.reset(fopen(fPath.c_str(), "rb"));
 		if (fFile == nullptr) {
-			*error = "cannot open " + fPath + ": " + strerror(errno);
+			*error = std::string("cannot be opened: ") + strerror(errno);
 			return false;
 		}
 		if (setjmp(fManager.escape))
@@ -267,7 +271,7 @@ public:
 		jpeg_read_header(&fInfo, TRUE);
 		fWidth = static_cast<int32>(std::min<JDIMENSION>(fInfo.image_width, 0x7fffffff));
 		fHeight = static_cast<int32>(std::min<JDIMENSION>(fInfo.image_height, 0x7fffffff));
-		if (!_CheckSize(fPath, error))
+		if (!_CheckSize(error))
 			return false;
 		// The density the file gives, when it gives one in dots per inch or centimetre.
 		if (fInfo.density_unit == 1 && fInfo.X_density > 0)
@@ -277,9 +281,10 @@ public:
 		fInfo.out_color_space = JCS_RGB;
 		jpeg_start_decompress(&fInfo);
 		if (fInfo.output_components != 3) {
-			*error = fPath + ": a JPEG image of a kind that cannot be printed";
+			*error = "a JPEG image of a kind that cannot be printed";
 			return false;
 		}
+		fStarted = true;
 		return true;
 	}
 
@@ -289,7 +294,7 @@ public:
 			return _Failed(error);
 		JSAMPROW row = rgb;
 		if (jpeg_read_scanlines(&fInfo, &row, 1) != 1) {
-			*error = fPath + ": damaged JPEG image (no more rows)";
+			*error = "damaged JPEG image (no more rows)";
 			return false;
 		}
 		return true;
@@ -306,7 +311,8 @@ public:
 private:
 	bool _Failed(std::string* error)
 	{
-		*error = fPath + ": damaged JPEG image (" + fManager.message + ")";
+		*error = std::string(fStarted ? "damaged" : "not a readable") + " JPEG image ("
+			+ fManager.message + ")";
 		return false;
 	}
 
@@ -456,9 +462,9 @@ public:
 			return false;
 		const int32 width = rows->Width();
 		const int32 height = rows->Height();
-		// Natural size in page units of 1/75 inch.
-		float naturalWidth = width * 75 / rows->PixelsPerInch();
-		float naturalHeight = height * 75 / rows->PixelsPerInch();
+		// Natural size in page units.
+		float naturalWidth = width * device::kUnitsPerInch / rows->PixelsPerInch();
+		float naturalHeight = height * device::kUnitsPerInch / rows->PixelsPerInch();
 		Placement placement = place_page(fSetup, naturalWidth, naturalHeight);
 		cairo_matrix_t matrix = placement.DeviceMatrix(fSetup);
 		cairo_matrix_scale(&matrix, naturalWidth / width, naturalHeight / height);
@@ -506,7 +512,7 @@ private:
 		std::unique_ptr<uint8[]> pixels(new (std::nothrow) uint8[stride * height]);
 		std::unique_ptr<uint8[]> row(new uint8[static_cast<size_t>(width) * 3]);
 		if (pixels == nullptr) {
-			*error = fPath + ": out of memory for the image";
+			*error = "out of memory for the image";
 			return false;
 		}
 		for (int32 y = 0; y < height; y++) {
@@ -527,7 +533,7 @@ private:
 			CairoSurface surface(cairo_image_surface_create_for_data(pixels.get(),
 				CAIRO_FORMAT_RGB24, width, height, static_cast<int>(stride)));
 			if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
-				*drawError = fPath + ": the image cannot be drawn";
+				*drawError = "the image cannot be drawn";
 				return false;
 			}
 			cairo_scale(cairo, naturalWidth / width, naturalHeight / height);
@@ -559,16 +565,11 @@ std::unique_ptr<ImageRows> jpeg_rows(const std::string& path)
 // Opens a document of an image kind once its header reads, with the library's reason when
 // it does not; the pixels are decoded only when the page is recorded.
 std::unique_ptr<Document> open_image(const std::string& path, const PageSetup& setup,
-	RowsFactory factory, const char* kind, std::string* error)
+	RowsFactory factory, std::string* error)
 {
 	std::unique_ptr<ImageRows> rows = factory(path);
-	if (!rows->Start(error)) {
-		// A file that is not an image of the kind at all says so rather than "damaged".
-		const std::string damaged = path + ": damaged " + kind + " image";
-		if (error->rfind(damaged, 0) == 0)
-			error->replace(0, damaged.size(), path + ": not a readable " + kind + " image");
+	if (!rows->Start(error))
 		return nullptr;
-	}
 	return std::make_unique<ImageDocument>(path, setup, factory);
 }
 
@@ -577,13 +578,13 @@ std::unique_ptr<Document> open_image(const std::string& path, const PageSetup& s
 std::unique_ptr<Document> open_png(const std::string& path, const PageSetup& setup,
 	std::string* error)
 {
-	return open_image(path, setup, png_rows, "PNG", error);
+	return open_image(path, setup, png_rows, error);
 }
 
 std::unique_ptr<Document> open_jpeg(const std::string& path, const PageSetup& setup,
 	std::string* error)
 {
-	return open_image(path, setup, jpeg_rows, "JPEG", error);
+	return open_image(path, setup, jpeg_rows, error);
 }
 
-}  // namespace server
+}  // namespace frontend

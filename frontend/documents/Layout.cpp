@@ -1,11 +1,12 @@
 #include "Layout.h"
 
+#include "DeviceModel.h"
 #include "JobSettings.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace server {
+namespace frontend {
 
 PageSetup PageSetup::FromSettings(const BMessage& settings, bool turnWidePages)
 {
@@ -22,8 +23,8 @@ PageSetup PageSetup::FromSettings(const BMessage& settings, bool turnWidePages)
 		&& scaling >= 1 && scaling <= 10000)
 		setup.scaling = scaling;
 	int32 xres = 300;
-	if (settings.FindInt32(kXResField, &xres) == B_OK && xres >= 75)
-		setup.dotsPerUnit = xres / 75;
+	if (settings.FindInt32(kXResField, &xres) == B_OK && xres >= device::kUnitsPerInch)
+		setup.dotsPerUnit = device::dots_per_unit(xres);
 	setup.turnWidePages = turnWidePages;
 	return setup;
 }
@@ -94,4 +95,4 @@ Placement place_flow_page(const PageSetup& setup, float* width, float* height)
 	return placement;
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -18,14 +18,14 @@
 
 #include <cairo.h>
 
-namespace server {
+namespace frontend {
 
 struct PageSetup {
-	BRect paper = BRect(0, 0, 637.5f, 825);  // "paper_rect", page units of 1/75 inch
+	BRect paper = BRect(0, 0, 637.5f, 825);  // "paper_rect", page units; US Letter until read
 	bool landscape = false;                    // "layout" 1
 	float scaling = 100;                       // "scaling", percent
 	bool turnWidePages = true;                 // turn wide content on portrait paper
-	int32 dotsPerUnit = 4;                     // "xres" / 75
+	int32 dotsPerUnit = 4;                     // device dots per page unit: "xres" / 75
 
 	// From the settings message of a job; missing fields keep the values above.
 	static PageSetup FromSettings(const BMessage& settings, bool turnWidePages);
@@ -59,4 +59,4 @@ Placement place_page(const PageSetup& setup, float width, float height);
 // on a page. Gives that page's size in content units and where it goes.
 Placement place_flow_page(const PageSetup& setup, float* width, float* height);
 
-}  // namespace server
+}  // namespace frontend

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -171,4 +171,4 @@ bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	return writer.Finish(error) && sink->EndPage(error);
 }
 
-}  // namespace server
+}  // namespace frontend

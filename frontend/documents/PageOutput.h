@@ -14,7 +14,7 @@
 
 class BView;
 
-namespace server {
+namespace frontend {
 
 // Small owners of Cairo handles.
 struct CairoSurfaceDeleter {
@@ -60,4 +60,4 @@ bool record_vector_page(const PageSetup& setup, const Placement& placement,
 bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	const CairoDrawing& draw, PageSink* sink, std::string* error);
 
-}  // namespace server
+}  // namespace frontend

@@ -2,6 +2,7 @@
 // page setup says and rasterised by poppler's Cairo renderer at the job's resolution, as
 // poppler renders for printing. Text and line art get hard edges (the dither would scatter
 // grey edge pixels as stray dots); images keep the smooth scaling poppler gives them.
+#include "DeviceModel.h"
 #include "Documents.h"
 #include "PageOutput.h"
 
@@ -11,7 +12,7 @@
 
 #include <memory>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -33,12 +34,12 @@ struct GFreeDeleter {
 typedef std::unique_ptr<gchar, GFreeDeleter> GText;
 
 // Page units of 1/75 inch per PDF point of 1/72 inch.
-const double kUnitsPerPoint = 75.0 / 72.0;
+const double kUnitsPerPoint = device::kUnitsPerInch / device::kPointsPerInch;
 
 class PdfDocument : public Document {
 public:
-	PdfDocument(const std::string& path, const PageSetup& setup, PopplerDocument* document)
-		: fPath(path), fSetup(setup), fDocument(document) {}
+	PdfDocument(const PageSetup& setup, PopplerDocument* document)
+		: fSetup(setup), fDocument(document) {}
 
 	int32 CountPages() const override
 	{
@@ -49,13 +50,13 @@ public:
 	{
 		GObjectRef<PopplerPage> page(poppler_document_get_page(fDocument.get(), index));
 		if (page == nullptr) {
-			*error = fPath + ": page " + std::to_string(index + 1) + " cannot be read";
+			*error = "page " + std::to_string(index + 1) + " cannot be read";
 			return false;
 		}
 		double width = 0, height = 0;
 		poppler_page_get_size(page.get(), &width, &height);
 		if (!(width > 0 && height > 0 && width < 1e6 && height < 1e6)) {
-			*error = fPath + ": page " + std::to_string(index + 1) + " has no size";
+			*error = "page " + std::to_string(index + 1) + " has no size";
 			return false;
 		}
 		Placement placement = place_page(fSetup, static_cast<float>(width * kUnitsPerPoint),
@@ -77,7 +78,6 @@ public:
 	}
 
 private:
-	std::string fPath;
 	PageSetup fSetup;
 	GObjectRef<PopplerDocument> fDocument;
 };
@@ -95,7 +95,7 @@ std::unique_ptr<Document> open_pdf(const std::string& path, const PageSetup& set
 	GObjectRef<GFileInputStream> input(g_file_read(file.get(), nullptr, &failure));
 	if (input == nullptr) {
 		GErrorPtr owned(failure);
-		*error = "cannot open " + path + ": " + owned->message;
+		*error = std::string("cannot be opened: ") + owned->message;
 		return nullptr;
 	}
 	PopplerDocument* document = poppler_document_new_from_stream(G_INPUT_STREAM(input.get()),
@@ -103,15 +103,15 @@ std::unique_ptr<Document> open_pdf(const std::string& path, const PageSetup& set
 	if (document == nullptr) {
 		GErrorPtr owned(failure);
 		std::string reason = owned != nullptr ? owned->message : "unknown reason";
-		*error = path + ": cannot be read as a PDF (" + reason + ")";
+		*error = "cannot be read as a PDF (" + reason + ")";
 		return nullptr;
 	}
-	auto pdf = std::make_unique<PdfDocument>(path, setup, document);
+	auto pdf = std::make_unique<PdfDocument>(setup, document);
 	if (pdf->CountPages() <= 0) {
-		*error = path + ": cannot be read as a PDF (it has no pages)";
+		*error = "cannot be read as a PDF (it has no pages)";
 		return nullptr;
 	}
 	return pdf;
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -283,4 +283,4 @@ std::unique_ptr<Document> open_test_page(const PageSetup& setup, const std::stri
 	return std::make_unique<TestPage>(setup, caption);
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <vector>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -157,4 +157,4 @@ std::unique_ptr<Document> open_text(const std::string& text, const PageSetup& se
 	return std::make_unique<TextDocument>(text, setup);
 }
 
-}  // namespace server
+}  // namespace frontend

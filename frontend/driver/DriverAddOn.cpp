@@ -1,7 +1,7 @@
 #include "DriverAddOn.h"
 
 #include "JobSettings.h"
-#include "Paths.h"
+#include "DriverFolders.h"
 
 #include <File.h>
 #include <Message.h>
@@ -9,7 +9,7 @@
 
 #include <image.h>
 
-namespace server {
+namespace frontend {
 
 DriverAddOn::~DriverAddOn()
 {
@@ -93,4 +93,4 @@ BMessage* DriverAddOn::ConfigJob(BNode* printer, BMessage* settings, std::string
 	return fConfigJob(printer, settings);
 }
 
-}  // namespace server
+}  // namespace frontend

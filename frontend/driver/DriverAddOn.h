@@ -10,7 +10,7 @@ class BFile;
 class BMessage;
 class BNode;
 
-namespace server {
+namespace frontend {
 
 class DriverAddOn {
 public:
@@ -44,4 +44,4 @@ private:
 	config_hook fConfigJob = nullptr;
 };
 
-}  // namespace server
+}  // namespace frontend

@@ -1,4 +1,4 @@
-#include "Paths.h"
+#include "DriverFolders.h"
 
 #include <FindDirectory.h>
 #include <Path.h>
@@ -9,7 +9,7 @@
 
 namespace fs = std::filesystem;
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -106,11 +106,6 @@ std::string transport_folder()
 	return directory_of(B_BEOS_ADDONS_DIRECTORY, false) + "/Print/transport";
 }
 
-bool is_known_transport(const std::string& name)
-{
-	return name == "File" || name == "Socket";
-}
-
 bool ensure_addons_installed(std::string* error)
 {
 	fs::path bundled = bundled_addons_root();
@@ -135,4 +130,4 @@ bool ensure_addons_installed(std::string* error)
 	return true;
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -175,4 +175,4 @@ bool PixelPageWriter::_FlushStrip(std::string* error)
 	return fSink(picture, error);
 }
 
-}  // namespace server
+}  // namespace frontend

@@ -27,7 +27,7 @@
 #include <memory>
 #include <string>
 
-namespace server {
+namespace frontend {
 
 // Where the pixels of a page go: `width` x `height` pixels from `origin` (page units of 1/75
 // inch), `dotsPerUnit` pixels to the unit, that is the job's "xres" / 75 (4 at 300 dpi).
@@ -91,4 +91,4 @@ private:
 void pixels_to_rgb16_big(color_space format, const uint8* source, uint8* destination,
 	int32 count);
 
-}  // namespace server
+}  // namespace frontend

@@ -5,7 +5,7 @@
 #include <cassert>
 #include <cstring>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -203,4 +203,4 @@ bool read_spool_summary(const std::string& path, SpoolSummary* summary, std::str
 	return true;
 }
 
-}  // namespace server
+}  // namespace frontend

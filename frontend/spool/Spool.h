@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace server {
+namespace frontend {
 
 struct SpooledPicture {
 	BPoint where;
@@ -74,4 +74,4 @@ struct SpoolSummary {
 
 bool read_spool_summary(const std::string& path, SpoolSummary* summary, std::string* error);
 
-}  // namespace server
+}  // namespace frontend

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-namespace server {
+namespace frontend {
 
 namespace {
 
@@ -218,4 +218,4 @@ void SpoolReadFile::_Report(off_t position)
 	fflush(stderr);
 }
 
-}  // namespace server
+}  // namespace frontend

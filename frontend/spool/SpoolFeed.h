@@ -20,7 +20,7 @@
 #include <mutex>
 #include <vector>
 
-namespace server {
+namespace frontend {
 
 class SpoolFeed {
 public:
@@ -80,4 +80,4 @@ private:
 	size_t fShown = 0;
 };
 
-}  // namespace server
+}  // namespace frontend

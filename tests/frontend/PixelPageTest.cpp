@@ -57,7 +57,7 @@ std::vector<uint8> source_row(color_space format, int width, int y)
 }
 
 // Plays the strips as print_page does into a white bitmap of `dots` at `scale`.
-std::unique_ptr<BBitmap> play(const std::vector<server::SpooledPicture>& strips, BRect dots,
+std::unique_ptr<BBitmap> play(const std::vector<frontend::SpooledPicture>& strips, BRect dots,
 	float scale)
 {
 	auto band = std::make_unique<BBitmap>(dots, B_BITMAP_ACCEPTS_VIEWS, B_RGB16_BIG);
@@ -66,7 +66,7 @@ std::unique_ptr<BBitmap> play(const std::vector<server::SpooledPicture>& strips,
 	band->Lock();
 	memset(band->Bits(), 0xff, band->BitsLength());
 	view->SetScale(scale);
-	for (const server::SpooledPicture& strip : strips) {
+	for (const frontend::SpooledPicture& strip : strips) {
 		BMallocIO flat;
 		EXPECT_EQ(strip.picture->Flatten(&flat), B_OK);
 		flat.Seek(0, SEEK_SET);
@@ -97,17 +97,17 @@ class PixelPageCases : public ::testing::TestWithParam<PixelCase> {};
 TEST_P(PixelPageCases, EveryPixelLandsOnItsOwnDotAndNothingElseIsTouched)
 {
 	const PixelCase& c = GetParam();
-	std::vector<server::SpooledPicture> strips;
-	server::PixelArea area;
+	std::vector<frontend::SpooledPicture> strips;
+	frontend::PixelArea area;
 	area.origin = c.origin;
 	area.width = c.width;
 	area.height = c.height;
 	area.dotsPerUnit = c.dotsPerUnit;
-	server::PixelPageWriter writer;
+	frontend::PixelPageWriter writer;
 	std::string error;
 	ASSERT_TRUE(writer.Begin(area, c.format,
-		[&](const server::SpooledPicture& strip, std::string*) {
-			server::SpooledPicture copy;
+		[&](const frontend::SpooledPicture& strip, std::string*) {
+			frontend::SpooledPicture copy;
 			copy.where = strip.where;
 			copy.rect = strip.rect;
 			copy.picture = std::make_unique<BPicture>(*strip.picture);
@@ -157,13 +157,13 @@ INSTANTIATE_TEST_SUITE_P(Strips, PixelPageCases, ::testing::Values(
 
 TEST(PixelPage, ATallPageStaysWithinThePicturesTheDriverReadsPerPage)
 {
-	server::PixelArea area;
+	frontend::PixelArea area;
 	area.width = 8;
 	area.height = 40000;
-	server::PixelPageWriter writer;
+	frontend::PixelPageWriter writer;
 	std::string error;
 	int strips = 0;
-	ASSERT_TRUE(writer.Begin(area, B_GRAY8, [&](const server::SpooledPicture&, std::string*) {
+	ASSERT_TRUE(writer.Begin(area, B_GRAY8, [&](const frontend::SpooledPicture&, std::string*) {
 		strips++;
 		return true;
 	}, &error)) << error;
@@ -171,15 +171,15 @@ TEST(PixelPage, ATallPageStaysWithinThePicturesTheDriverReadsPerPage)
 	for (int y = 0; y < area.height; y++)
 		ASSERT_TRUE(writer.AddRow(row.data(), &error));
 	ASSERT_TRUE(writer.Finish(&error));
-	EXPECT_LE(strips, server::PixelPageWriter::kMaxStrips + 1);
+	EXPECT_LE(strips, frontend::PixelPageWriter::kMaxStrips + 1);
 }
 
 TEST(PixelPage, RefusalsAreReportedAndAStripTheSinkRefusesStopsThePage)
 {
-	server::PixelPageWriter writer;
+	frontend::PixelPageWriter writer;
 	std::string error;
-	auto accept = [](const server::SpooledPicture&, std::string*) { return true; };
-	server::PixelArea area;
+	auto accept = [](const frontend::SpooledPicture&, std::string*) { return true; };
+	frontend::PixelArea area;
 	area.width = 3;  // under one unit at 300 dpi
 	area.height = 100;
 	EXPECT_FALSE(writer.Begin(area, B_GRAY8, accept, &error));
@@ -188,7 +188,7 @@ TEST(PixelPage, RefusalsAreReportedAndAStripTheSinkRefusesStopsThePage)
 	EXPECT_FALSE(writer.Begin(area, B_CMAP8, accept, &error));
 
 	ASSERT_TRUE(writer.Begin(area, B_GRAY8,
-		[](const server::SpooledPicture&, std::string* sinkError) {
+		[](const frontend::SpooledPicture&, std::string* sinkError) {
 			*sinkError = "disk full";
 			return false;
 		}, &error, 4));
