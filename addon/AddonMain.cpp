@@ -6,6 +6,7 @@
 // add_printer labels a new printer's folder. config_page and config_job run the page setup and
 // job setup dialogs on a copy of the settings; their bodies live with the dialogs.
 
+#include "DeviceModel.h"
 #include "JobOutcome.h"
 #include "JobSettings.h"
 #include "OutputBuffer.h"
@@ -48,11 +49,11 @@ bool is_plain_leaf_name(const char* name)
 bool read_transport_name(BNode* printer, char (&name)[kTransportNameSize])
 {
 	attr_info info;
-	if (printer->GetAttrInfo("transport", &info) != B_OK || info.type != B_STRING_TYPE
+	if (printer->GetAttrInfo(device::kTransportAttr, &info) != B_OK || info.type != B_STRING_TYPE
 		|| info.size <= 0 || info.size > static_cast<off_t>(kTransportNameSize))
 		return false;
 	memset(name, 0, sizeof(name));
-	ssize_t read = printer->ReadAttr("transport", B_STRING_TYPE, 0, name, sizeof(name));
+	ssize_t read = printer->ReadAttr(device::kTransportAttr, B_STRING_TYPE, 0, name, sizeof(name));
 	if (read <= 0)
 		return false;
 	// The attribute holds the NUL: a value of 128 bytes without one in the last place would
@@ -174,7 +175,7 @@ TESSARY_EXPORT char* add_printer(const char* printer_name)
 		return nullptr;
 
 	static const char kComment[] = "Tessary printer";
-	folder.WriteAttr("Comments", B_STRING_TYPE, 0, kComment, sizeof(kComment));
+	folder.WriteAttr(device::kCommentsAttr, B_STRING_TYPE, 0, kComment, sizeof(kComment));
 	return const_cast<char*>(printer_name);  // the hook's contract: the caller's own name
 }
 

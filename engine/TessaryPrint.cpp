@@ -5,6 +5,7 @@
 
 #include "EngineInternal.h"
 
+#include <DeviceModel.h>
 #include <OutputBuffer.h>
 
 #include <cstdio>
@@ -57,7 +58,7 @@ bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry, std::stri
 	std::string ignored;
 	if (refusal == nullptr)
 		refusal = &ignored;
-	geometry->factor = (float)(xres / 75);
+	geometry->factor = (float)(xres / device::kUnitsPerInch);
 	if (!scaled_units(paper.right - paper.left, 8, geometry->factor, &geometry->spool_width)
 		|| !scaled_units(paper.bottom - paper.top, 100, geometry->factor,
 			&geometry->band_num)
@@ -69,7 +70,8 @@ bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry, std::stri
 	// Both limits in inches at the job's resolution, for the message.
 	char limit[64];
 	snprintf(limit, sizeof(limit), "%.1f inches at %d dpi",
-		(double)kMaxPageDots / (75.0 * geometry->factor), (int)(75 * geometry->factor));
+		(double)kMaxPageDots / (device::kUnitsPerInch * geometry->factor),
+		(int)(device::kUnitsPerInch * geometry->factor));
 	if (band_bytes_per_row(geometry->spool_width) > (size_t)kMaxBandRowBytes) {
 		*refusal = std::string("the paper is wider than the driver prints (at most ") + limit
 			+ ")";
@@ -228,7 +230,7 @@ void send_form_feed()
 void send_page_header(bool bw)
 {
 	send_printer_reset();
-	send_raster_resolution((int)(75 * factor));
+	send_raster_resolution((int)(device::kUnitsPerInch * factor));
 	send_top_margin_zero();
 	send_compression_none();
 	send_planes_per_row(bw ? 1 : -4);

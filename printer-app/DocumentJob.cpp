@@ -2,9 +2,9 @@
 // document reader and layout): the job's options become the settings, the document becomes
 // a spool file page by page, and the spool goes through the driver.
 #include "Drivers.h"
-#include "DriverRun.h"
+#include "DeviceRun.h"
 #include "IppSettings.h"
-#include "JobRunner.h"
+#include "SpoolPlan.h"
 
 #include <memory>
 #include <string>
@@ -18,13 +18,11 @@ struct PrintOptionsDeleter {
 };
 typedef std::unique_ptr<pappl_pr_options_t, PrintOptionsDeleter> PrintOptions;
 
-// The readers name the file they could not read; the user knows the document by its job name.
-std::string in_job_terms(const std::string& error, const std::string& path, const char* jobName)
+// The user knows the document by its job name.
+std::string document_name(pappl_job_t* job)
 {
-	if (error.compare(0, path.size(), path) != 0)
-		return error;
-	std::string name = jobName != nullptr && jobName[0] != '\0' ? jobName : "the document";
-	return "\"" + name + "\"" + error.substr(path.size());
+	const char* name = papplJobGetName(job);
+	return "\"" + std::string(name != nullptr && name[0] != '\0' ? name : "the document") + "\"";
 }
 
 }  // namespace
@@ -50,14 +48,15 @@ bool print_document(pappl_job_t* job, pappl_device_t* device, void*)
 			PAPPL_JREASON_ABORTED_BY_SYSTEM));
 	}
 	int32 pages = 0;
-	std::string error;
-	bool spooled = server::write_spool(spool.Path(), {path}, settings, "", &pages, &error, true,
-		[job] { return papplJobIsCanceled(job); });
+	frontend::DocumentError error;
+	bool spooled = frontend::write_spool(spool.Path(), {path}, settings, "", &pages, &error,
+		true, [job] { return papplJobIsCanceled(job); });
 	if (!spooled && papplJobIsCanceled(job))
 		return finish_job(job, cancelled_job(0));
 	if (!spooled) {
-		return finish_job(job, refused_job("not printed: "
-			+ in_job_terms(error, path, papplJobGetName(job)),
+		if (error.file == path)
+			error.file = document_name(job);
+		return finish_job(job, refused_job("not printed: " + error.InWords(),
 			PAPPL_JREASON_DOCUMENT_FORMAT_ERROR));
 	}
 	papplJobSetImpressions(job, pages);

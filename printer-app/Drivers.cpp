@@ -1,5 +1,6 @@
 #include "Drivers.h"
 
+#include "DeviceModel.h"
 #include "IppSettings.h"
 
 #include <cstdio>
@@ -17,10 +18,6 @@ const int kDriverCount = 2;
 
 namespace {
 
-// The job setup's resolutions, lowest first: PAPPL takes the first for print-quality=draft
-// and the last for high.
-const int kResolutions[] = {75, 150, 300};
-const int kDefaultResolution = 300;
 
 const char* const kSource = "main";
 const char* const kMediaType = "stationery";
@@ -56,7 +53,7 @@ ipp_t* extra_attributes()
 void set_media(pappl_pr_driver_data_t* data)
 {
 	data->num_media = 0;
-	for (const Paper& paper : kPapers)
+	for (const device::Paper& paper : device::kPapers)
 		data->media[data->num_media++] = paper.pwgName;
 	// The driver prints the whole sheet, as the page setup's printable area says.
 	data->left_right = 0;
@@ -67,10 +64,11 @@ void set_media(pappl_pr_driver_data_t* data)
 	data->num_type = 1;
 	data->type[0] = kMediaType;
 
+	const device::Paper& standard = device::kPapers[device::kDefaultPaper];
 	pappl_media_col_t& media = data->media_ready[0];
-	copy_text(media.size_name, sizeof(media.size_name), kPapers[0].pwgName);
-	media.size_width = kPapers[0].width;
-	media.size_length = kPapers[0].length;
+	copy_text(media.size_name, sizeof(media.size_name), standard.pwgName);
+	media.size_width = standard.widthHmm;
+	media.size_length = standard.lengthHmm;
 	copy_text(media.source, sizeof(media.source), kSource);
 	copy_text(media.type, sizeof(media.type), kMediaType);
 	data->media_default = media;
@@ -126,14 +124,16 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 		data->color_default = PAPPL_COLOR_MODE_MONOCHROME;
 	}
 
+	// The job setup's resolutions, lowest first: PAPPL takes the first for
+	// print-quality=draft and the last for high.
 	data->num_resolution = 0;
-	for (int resolution : kResolutions) {
-		data->x_resolution[data->num_resolution] = resolution;
-		data->y_resolution[data->num_resolution] = resolution;
+	for (int row = device::kResolutionCount - 1; row >= 0; row--) {
+		data->x_resolution[data->num_resolution] = device::kResolutions[row].dpi;
+		data->y_resolution[data->num_resolution] = device::kResolutions[row].dpi;
 		data->num_resolution++;
 	}
-	data->x_default = kDefaultResolution;
-	data->y_default = kDefaultResolution;
+	data->x_default = device::kDefaultResolution;
+	data->y_default = device::kDefaultResolution;
 
 	set_media(data);
 	*attributes = extra_attributes();

@@ -11,20 +11,6 @@
 
 namespace printer_app {
 
-// One paper of the driver's page setup table as IPP names it. The order is the table's, so
-// that the row index is what the page setup remembers ("prevous_settings").
-struct Paper {
-	const char* pwgName;  // PWG self-describing media name
-	int width;            // hundredths of a millimetre, across the feed
-	int length;           // hundredths of a millimetre, along the feed
-};
-
-extern const Paper kPapers[6];
-
-// The table row a paper of this size stands for (either way round, within half a
-// millimetre), or the page setup's "Other" row.
-int8 paper_row_for(int width, int length);
-
 // How the document reaches the driver: laid out by the application (PDF), or as raster
 // pages already drawn at the device's resolution (by the client, or by PAPPL from an image).
 enum class Content { kDocument, kRaster };

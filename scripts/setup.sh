@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcairo2-dev libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libpng-dev libjpeg62-turbo-dev libcli11-dev libpoppler-glib-dev

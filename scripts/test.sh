@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer), and every test.
+# Set-up, a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer), and every test;
+# then the threaded parts under ThreadSanitizer and a short run of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,3 +15,6 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 
 # The threaded kits once more under ThreadSanitizer.
 bash scripts/test-tsan.sh
+
+# The fuzz targets, built from the product's libraries with clang, a short run each.
+bash scripts/fuzz.sh 30

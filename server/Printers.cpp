@@ -1,7 +1,9 @@
 #include "Printers.h"
 
+#include "DeviceModel.h"
 #include "DriverAddOn.h"
-#include "Paths.h"
+#include "DriverFolders.h"
+#include "PrinterFolder.h"
 #include "SettingsStore.h"
 #include "TransportOutcome.h"
 
@@ -18,15 +20,13 @@ namespace fs = std::filesystem;
 
 namespace server {
 
-namespace {
+using frontend::printer_folder;
+using frontend::printers_folder;
 
-status_t write_string(BNode& node, const char* name, const std::string& value)
+bool is_known_transport(const std::string& name)
 {
-	ssize_t written = node.WriteAttr(name, B_STRING_TYPE, 0, value.c_str(), value.size() + 1);
-	return written < 0 ? static_cast<status_t>(written) : B_OK;
+	return name == "File" || name == "Socket";
 }
-
-}  // namespace
 
 bool is_valid_printer_name(const std::string& name, std::string* error)
 {
@@ -51,47 +51,20 @@ bool add_printer(const std::string& name, const std::string& transport,
 		*error = "unknown transport \"" + transport + "\" (File or Socket)";
 		return false;
 	}
-	std::string folders = printers_folder(true);
-	if (folders.empty()) {
-		*error = "cannot create the printers folder";
-		return false;
-	}
-	std::string folder = folders + "/" + name;
 	std::error_code code;
-	if (fs::exists(folder, code)) {
-		*error = "a printer named \"" + name + "\" exists already";
-		return false;
-	}
-	if (!fs::create_directory(folder, code)) {
-		*error = "cannot create " + folder + ": " + code.message();
-		return false;
-	}
-
 	std::string storedAddress = address;
 	if (transport == "File" && !address.empty() && address[0] != '/')
 		storedAddress = (fs::current_path(code) / address).lexically_normal().string();
 
-	BNode node(folder.c_str());
-	status_t status = node.InitCheck();
-	if (status == B_OK)
-		status = write_string(node, "transport", transport);
-	if (status == B_OK && !storedAddress.empty())
-		status = write_string(node, "transport_address", storedAddress);
-	if (status != B_OK) {
-		*error = "cannot write the attributes of " + folder + ": " + strerror_be(status);
-		fs::remove_all(folder, code);
+	frontend::DriverAddOn driver;
+	if (!driver.Load(error))
 		return false;
-	}
-
+	std::string folder;
+	if (!frontend::make_printer_folder(name, transport, storedAddress, &driver, &folder, error))
+		return false;
 	BMessage settings;
-	default_settings(&settings);
+	device::default_settings(&settings);
 	if (!save_settings(name, settings, error)) {
-		fs::remove_all(folder, code);
-		return false;
-	}
-
-	DriverAddOn driver;
-	if (!driver.Load(error) || !driver.AddPrinter(name, error)) {
 		fs::remove_all(folder, code);
 		return false;
 	}
@@ -128,9 +101,9 @@ bool find_printer(const std::string& name, PrinterInfo* info, std::string* error
 	}
 	BNode node(folder.c_str());
 	info->name = name;
-	info->transport = read_string_attr(node, "transport");
-	info->address = read_string_attr(node, "transport_address");
-	info->comments = read_string_attr(node, "Comments");
+	info->transport = read_string_attr(node, device::kTransportAttr);
+	info->address = read_string_attr(node, device::kTransportAddressAttr);
+	info->comments = read_string_attr(node, device::kCommentsAttr);
 	return true;
 }
 

@@ -14,6 +14,9 @@ struct PrinterInfo {
 	std::string comments;  // written by the driver when the printer was added
 };
 
+// The transports the tool knows how to set up.
+bool is_known_transport(const std::string& name);
+
 // A name that can be a folder below "printers": not empty, no '/', not "." or "..".
 bool is_valid_printer_name(const std::string& name, std::string* error);
 

@@ -1,7 +1,8 @@
 #include "SettingsStore.h"
 
+#include "DeviceModel.h"
+#include "DriverFolders.h"
 #include "JobSettings.h"
-#include "Paths.h"
 
 #include <DataIO.h>
 #include <File.h>
@@ -22,7 +23,7 @@ const char* const kSettingsFileName = "settings";
 
 std::string settings_path(const std::string& printer)
 {
-	return printer_folder(printer) + "/" + kSettingsFileName;
+	return frontend::printer_folder(printer) + "/" + kSettingsFileName;
 }
 
 const char* type_name(type_code type)
@@ -136,46 +137,6 @@ std::string four_cc(uint32 code)
 
 }  // namespace
 
-int8 quality_type_for(int32 dpi)
-{
-	switch (dpi) {
-		case 150: return 1;
-		case 75: return 2;
-		default: return 0;
-	}
-}
-
-void default_settings(BMessage* settings)
-{
-	settings->MakeEmpty();
-	settings->what = 'okok';
-	// What a confirmed page setup for US Letter leaves...
-	store_field(settings, kStatusField, int32(0));
-	store_field(settings, kPreviousSettingsField, int8(0));
-	store_field(settings, kPageWidthField, 8.5f);
-	store_field(settings, kPageHeightField, 11.0f);
-	store_field(settings, kScalingField, 100.0f);
-	store_field(settings, kLayoutField, int8(0));
-	store_field(settings, kPrintableRectField, BRect(0, 0, 637.5f, 825));
-	store_field(settings, kPaperRectField, BRect(0, 0, 637.5f, 825));
-	// ...and what a confirmed job setup with its defaults adds.
-	add_default_job_fields(settings);
-}
-
-void add_default_job_fields(BMessage* settings)
-{
-	store_field(settings, kStatusField, int32(0));
-	store_field(settings, kCopiesField, int16(1));
-	store_field(settings, kCountTypeField, int8(0));
-	store_field(settings, kBWModeField, int16(0));
-	store_field(settings, kQualityTypeField, int8(0));
-	store_field(settings, kFirstPageField, int32(1));
-	store_field(settings, kLastPageField, int32(-1));
-	store_field(settings, kXResField, int32(300));
-	store_field(settings, kYResField, int32(300));
-	settings->what = 'okok';
-}
-
 bool has_job_fields(const BMessage& settings)
 {
 	int32 xres;
@@ -190,7 +151,7 @@ bool load_settings(const std::string& printer, BMessage* settings, std::string* 
 {
 	std::string path = settings_path(printer);
 	if (access(path.c_str(), F_OK) != 0) {
-		default_settings(settings);
+		device::default_settings(settings);
 		return true;
 	}
 	BFile file(path.c_str(), B_READ_ONLY);

@@ -1,8 +1,9 @@
 #include "SetupCommands.h"
 
+#include "DeviceModel.h"
 #include "DriverAddOn.h"
+#include "DriverFolders.h"
 #include "JobSettings.h"
-#include "Paths.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 
@@ -269,7 +270,8 @@ private:
 
 // What the print tool needs of one printer to run one of its dialogs.
 struct DialogContext {
-	std::shared_ptr<DriverAddOn> driver = std::make_shared<DriverAddOn>();
+	std::shared_ptr<frontend::DriverAddOn> driver
+		= std::make_shared<frontend::DriverAddOn>();
 	std::shared_ptr<BNode> node;
 	std::shared_ptr<BMessage> settings = std::make_shared<BMessage>();
 	std::shared_ptr<std::string> hookError = std::make_shared<std::string>();
@@ -282,7 +284,7 @@ bool open_context(const std::string& printer, DialogContext* context, std::strin
 		|| !load_settings(printer, context->settings.get(), error)
 		|| !context->driver->Load(error))
 		return false;
-	context->node = std::make_shared<BNode>(printer_folder(printer).c_str());
+	context->node = std::make_shared<BNode>(frontend::printer_folder(printer).c_str());
 	if (context->node->InitCheck() != B_OK) {
 		*error = "cannot open the folder of printer " + printer;
 		return false;
@@ -422,10 +424,13 @@ bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::s
 		to = request.pages.substr(dash + 1);
 	}
 	std::string resolution;
-	if (request.resolution == "300" || request.resolution == "150" || request.resolution == "75")
-		resolution = request.resolution + " dpi";
-	else if (!request.resolution.empty()) {
-		*error = "the resolution is 300, 150 or 75, not " + request.resolution;
+	for (const device::Resolution& offered : device::kResolutions) {
+		if (request.resolution == std::to_string(offered.dpi))
+			resolution = offered.label;
+	}
+	if (resolution.empty() && !request.resolution.empty()) {
+		*error = "the resolution is " + device::resolutions_in_words() + ", not "
+			+ request.resolution;
 		return false;
 	}
 
@@ -490,7 +495,7 @@ bool show_setup_dialog(SetupDialog dialog, const std::string& printer, SetupOutc
 		page ? page_setup_summary : job_setup_summary, outcome, error);
 }
 
-BMessage* confirm_job_setup(const std::shared_ptr<DriverAddOn>& driver,
+BMessage* confirm_job_setup(const std::shared_ptr<frontend::DriverAddOn>& driver,
 	const std::shared_ptr<BNode>& printer, const BMessage& settings, std::string* error)
 {
 	std::shared_ptr<BMessage> copy = std::make_shared<BMessage>(settings);

@@ -16,9 +16,11 @@
 
 class BNode;
 
-namespace server {
-
+namespace frontend {
 class DriverAddOn;
+}
+
+namespace server {
 
 struct PageSetupRequest {
 	std::string printer;
@@ -71,7 +73,7 @@ bool show_setup_dialog(SetupDialog dialog, const std::string& printer, SetupOutc
 // config_job's result (owned by the caller), or NULL with a message.
 // The driver and the node are shared with the hook's thread, which may outlive the call when
 // the dialog never closes.
-BMessage* confirm_job_setup(const std::shared_ptr<DriverAddOn>& driver,
+BMessage* confirm_job_setup(const std::shared_ptr<frontend::DriverAddOn>& driver,
 	const std::shared_ptr<BNode>& printer, const BMessage& settings, std::string* error);
 
 }  // namespace server

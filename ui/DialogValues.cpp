@@ -1,5 +1,6 @@
 #include "DialogValues.h"
 
+#include "DeviceModel.h"
 #include "PageSetupInterface.h"
 
 #include <InterfaceDefs.h>
@@ -108,14 +109,9 @@ bool job_entries_valid(long long copies, bool pageRange, long long from, long lo
 
 int32 resolution_for_quality(bool present, int8 quality)
 {
-	static const int32 kDotsPerInch[] = {
-		300,  // 0: "300 dpi"
-		150,  // 1: "150 dpi"
-		75,   // 2: "75 dpi"
-	};
-	if (!present || quality < 0 || quality > 2)
-		return kDotsPerInch[0];
-	return kDotsPerInch[quality];
+	if (!present)
+		return device::dpi_for_quality_type(device::kDefaultQualityType);
+	return device::dpi_for_quality_type(quality);
 }
 
 // Key filters

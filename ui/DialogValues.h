@@ -5,6 +5,7 @@
 // Names here are driver-side helpers and snake_case.
 #pragma once
 
+#include <DeviceModel.h>
 #include <SupportDefs.h>
 
 #include <string>
@@ -21,9 +22,9 @@ bool number_key_passes(const BMessage* message, int8* key);
 
 // Page setup
 
-// Rows of the paper table: 0 to 5 are the fixed sizes, 6 is "Other".
-inline constexpr int8 kPaperRowCount = 7;
-inline constexpr int8 kOtherPaperRow = 6;
+// Rows of the paper table: the device model's papers, then "Other".
+inline constexpr int8 kPaperRowCount = device::kPaperCount + 1;
+inline constexpr int8 kOtherPaperRow = device::kOtherPaperRow;
 
 // The value of a page setup field: its whole text read as a decimal (leading blanks skipped,
 // the longest decimal prefix taken), 0 when it holds no number.

@@ -20,33 +20,13 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const page_size_labels[7] = {
-	"US Letter",
-	"US Legal",
-	"A4",
-	"B5",
-	"Tabloid",
-	"Envelope",
-	"Other",  // the custom size, typed in
-};
-const char* const page_horiz_sizes[7] = {
-	"8.5",     // US Letter
-	"8.5",     // US Legal
-	"8.264",   // A4
-	"7.167",   // B5
-	"11.0",    // Tabloid
-	"9.5",     // Envelope, wider than tall as it stands
-	"0.0",     // Other
-};
-const char* const page_vert_sizes[7] = {
-	"11.0",    // US Letter
-	"14.0",    // US Legal
-	"11.694",  // A4
-	"10.125",  // B5
-	"17.0",    // Tabloid
-	"4.125",   // Envelope
-	"0.0",     // Other
-};
+// The device model's papers, then the custom size, typed in.
+const paper_table_column page_size_labels = device::paper_column(&device::Paper::label,
+	device::kOtherPaperLabel);
+const paper_table_column page_horiz_sizes = device::paper_column(&device::Paper::widthText,
+	device::kOtherPaperSize);
+const paper_table_column page_vert_sizes = device::paper_column(&device::Paper::heightText,
+	device::kOtherPaperSize);
 const char* const page_layout_labels[2] = {
 	"Portrait",
 	"Landscape",

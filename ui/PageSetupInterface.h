@@ -12,18 +12,23 @@
 // established ones and keep their mixed styles; helpers of the window are _Private().
 #pragma once
 
+#include <DeviceModel.h>
 #include <MessageFilter.h>
 #include <View.h>
 #include <Window.h>
+
+#include <array>
 
 class BMenuItem;
 class BMessage;
 class BTextControl;
 
-// Paper table, one row per size, the sizes in inches as decimal text: row 6 is "Other".
-extern const char* const page_size_labels[7];
-extern const char* const page_horiz_sizes[7];
-extern const char* const page_vert_sizes[7];
+// Paper table, one row per paper of the device model, the sizes in inches as decimal text;
+// the last row is "Other".
+typedef std::array<const char*, device::kPaperCount + 1> paper_table_column;
+extern const paper_table_column page_size_labels;
+extern const paper_table_column page_horiz_sizes;
+extern const paper_table_column page_vert_sizes;
 // Orientation, indexed by "layout".
 extern const char* const page_layout_labels[2];
 

@@ -18,11 +18,8 @@
 
 #include <cstdio>
 
-const char* const quality_labels[3] = {
-	"300 dpi",  // "quality_type" 0
-	"150 dpi",  // 1
-	"75 dpi",   // 2
-};
+const std::array<const char*, device::kResolutionCount> quality_labels
+	= device::resolution_labels();
 
 const char* const CopiesLabel = "Copies:";
 const char* const FromLabel = "From:";
@@ -295,7 +292,7 @@ BMessage* PrintSetupInterface::RunInterface(BMessage* settings)
 		cancelMessage, follow, inputFlags);
 	background->AddChild(cancelButton);
 
-	for (int8 index = 0; index < 3; index++) {
+	for (int8 index = 0; index < device::kResolutionCount; index++) {
 		BMessage* message = command_message(kResolutionCode);
 		message->AddInt8(kFormatChosenField, index);
 		BMenuItem* item = new BMenuItem(quality_labels[index], message, 0, 0);

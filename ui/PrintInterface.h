@@ -12,15 +12,18 @@
 // and keep their mixed styles; helpers of the window are _Private().
 #pragma once
 
+#include <DeviceModel.h>
 #include <MessageFilter.h>
 #include <Window.h>
+
+#include <array>
 
 class BCheckBox;
 class BMessage;
 class BTextControl;
 
 // Resolution labels; the index is the "quality_type".
-extern const char* const quality_labels[3];
+extern const std::array<const char*, device::kResolutionCount> quality_labels;
 
 // Labels of the dialog's controls (HeadText is shared with the page setup dialog).
 extern const char* const HeadText;

@@ -1,5 +1,6 @@
 #include "SetupHooks.h"
 
+#include "DeviceModel.h"
 #include "DialogValues.h"
 #include "JobSettings.h"
 #include "PageSetupInterface.h"
@@ -42,10 +43,11 @@ BMessage* run_config_page(const BMessage* settings)
 		return page;
 	}
 
-	// Page units are 1/75 inch; the printable area is the whole paper (no margins).
+	// The printable area is the whole paper (no margins).
 	const float margin = 0;
-	BRect printable(0, 0, (width - margin) * 75, (height - margin) * 75);
-	BRect paper(0, 0, width * 75, height * 75);
+	BRect printable(0, 0, device::units_of_inches(width - margin),
+		device::units_of_inches(height - margin));
+	BRect paper(0, 0, device::units_of_inches(width), device::units_of_inches(height));
 	store_field(page, kPrintableRectField, printable);
 	store_field(page, kPaperRectField, paper);
 	page->what = kSettingsConfirmed;

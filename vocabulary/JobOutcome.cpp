@@ -149,16 +149,15 @@ bool read_job_outcome(BNode* folder, JobOutcome* outcome)
 }
 
 
-std::string describe_job_outcome(const JobOutcome& outcome)
+std::string job_outcome_head(const JobOutcome& outcome)
 {
 	switch (outcome.stop) {
 		case JobStop::completed:
 			return "printed " + plural(outcome.pages_sent, "page", "pages");
 		case JobStop::settings_refused:
-			return "not printed: " + refused_settings(outcome);
 		case JobStop::geometry_refused:
 		case JobStop::no_transport:
-			return "not printed: " + outcome.detail;
+			return "not printed";
 		case JobStop::interrupted:
 			// A one-page job of many copies is counted in copies, as the user asked for it.
 			if (outcome.pages_announced == 1 && outcome.copies > 1) {
@@ -170,10 +169,34 @@ std::string describe_job_outcome(const JobOutcome& outcome)
 		default:
 			break;
 	}
-	std::string head = outcome.pages_sent == 0 ? std::string("not printed")
+	return outcome.pages_sent == 0 ? std::string("not printed")
 		: "printed " + std::to_string(outcome.pages_sent) + " of "
 			+ plural(outcome.pages_announced, "page", "pages");
-	return head + ": " + reason_of(outcome);
+}
+
+
+std::string job_outcome_reason(const JobOutcome& outcome)
+{
+	switch (outcome.stop) {
+		case JobStop::completed:
+		case JobStop::interrupted:
+			return std::string();
+		case JobStop::settings_refused:
+			return refused_settings(outcome);
+		case JobStop::geometry_refused:
+		case JobStop::no_transport:
+			return outcome.detail;
+		default:
+			return reason_of(outcome);
+	}
+}
+
+
+std::string describe_job_outcome(const JobOutcome& outcome)
+{
+	std::string reason = job_outcome_reason(outcome);
+	std::string head = job_outcome_head(outcome);
+	return reason.empty() ? head : head + ": " + reason;
 }
 
 
@@ -192,31 +215,4 @@ bool job_stop_requested()
 void reset_job_stop()
 {
 	sStopRequested.store(false, std::memory_order_relaxed);
-}
-
-
-JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
-	const TransportReport& delivery)
-{
-	typedef JobAccount::Fault Fault;
-	bool transportFailed = delivered && !delivery.error.empty();
-	if (!recorded)
-		return {Fault::no_record,
-			"the driver left no account of the job; it may not have printed"};
-	// A transport that could not open says why in its own record.
-	if (job.stop == JobStop::no_transport) {
-		if (transportFailed)
-			return {Fault::transport, "not printed: " + delivery.error};
-		return {Fault::driver, describe_job_outcome(job)};
-	}
-	if (transportFailed) {
-		return {Fault::transport, "the job failed after " + std::to_string(delivery.bytes)
-			+ (delivery.bytes == 1 ? " byte: " : " bytes: ") + delivery.error};
-	}
-	if (!job.Completed())
-		return {Fault::driver, describe_job_outcome(job)};
-	if (!delivered)
-		return {Fault::no_delivery,
-			"the transport left no account of the job; it may not have printed"};
-	return {};
 }

@@ -24,8 +24,6 @@
 // printer application's job cancel).
 #pragma once
 
-#include "TransportOutcome.h"
-
 #include <Node.h>
 
 #include <string>
@@ -69,26 +67,15 @@ bool read_job_outcome(BNode* folder, JobOutcome* outcome);
 
 // The outcome in the user's words, one line without a final stop, e.g. "printed 2 of 3 pages:
 // the spool file ends inside page 3" or "not printed: the job's settings have no resolution
-// ("xres")". For a completed job: "printed N pages".
+// ("xres")". For a completed job: "printed N pages". It is the head and, for a job that
+// stopped for a reason, ": " and the reason.
 std::string describe_job_outcome(const JobOutcome& outcome);
-
-// How a job went once the driver and the transport have both had their say, as every caller
-// of take_job weighs the two records: which side failed first, and the line that says so.
-struct JobAccount {
-	enum class Fault {
-		none,         // every page sent whole, every byte delivered; `line` is empty
-		no_record,    // the driver left no record
-		transport,    // the transport's stream failed (or it could not open: "no_transport")
-		driver,       // the driver stopped early, for the reason its record gives
-		no_delivery,  // the driver completed, but the transport left no record
-	};
-	Fault fault = Fault::none;
-	std::string line;
-};
-
-// `recorded` / `delivered`: whether the driver's / the transport's record could be read.
-JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
-	const TransportReport& delivery);
+// How far the job got: "printed N pages", "printed 2 of 3 pages", "not printed",
+// "interrupted after 12 of 500 copies".
+std::string job_outcome_head(const JobOutcome& outcome);
+// Why it stopped, without the head ("the spool file ends inside page 3"); empty for a job
+// printed whole or interrupted.
+std::string job_outcome_reason(const JobOutcome& outcome);
 
 // The stop request. request_job_stop is async-signal-safe.
 void request_job_stop();

@@ -8,7 +8,6 @@
 const char* const kTransportBytesAttr = "transport:bytes";
 const char* const kTransportErrorAttr = "transport:error";
 const char* const kTransportDestinationAttr = "transport:destination";
-const char* const kTransportAddressAttr = "transport_address";
 const char* const kJobNameAttr = "transport:job_name";
 
 std::string read_string_attr(BNode& node, const char* name)

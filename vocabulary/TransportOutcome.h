@@ -17,7 +17,6 @@
 extern const char* const kTransportBytesAttr;
 extern const char* const kTransportErrorAttr;
 extern const char* const kTransportDestinationAttr;
-extern const char* const kTransportAddressAttr;  // "transport_address", set by the print server
 extern const char* const kJobNameAttr;           // "transport:job_name", set by the print server
 
 // Reads a string attribute; empty when absent.

@@ -8,9 +8,10 @@
 // port's traffic counts.
 //
 // Two back-ends implement the interface: the headless one (Display.cpp), which only keeps
-// the record, and the X11 one (X11Display.cpp), which keeps the record too and shows each
-// window on an X server, feeding it the server's input as the platform's messages. The
-// headless one is the process's display until InteractiveDisplay::Open() chooses X11.
+// the record, and the X11 one (kits/x11, a library of its own that only what shows windows
+// loads), which keeps the record too and shows each window on an X server, feeding it the
+// server's input as the platform's messages. The headless one is the process's display
+// until InteractiveDisplay::Open() chooses X11.
 #pragma once
 
 #include <Message.h>

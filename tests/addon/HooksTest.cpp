@@ -99,7 +99,7 @@ protected:
 	std::string MakeSpool(const BMessage& settings)
 	{
 		std::string path = fRoot.Sub("job.spool");
-		server::SpoolWriter writer;
+		frontend::SpoolWriter writer;
 		std::string error;
 		EXPECT_TRUE(writer.Open(path, settings, &error)) << error;
 		EXPECT_TRUE(writer.Close(&error)) << error;
@@ -304,11 +304,11 @@ TEST_P(TakeJobOutcomes, LeaveOneRecordThatSaysHowFarTheJobGot)
 	if (test.settings != nullptr)
 		test.settings(&settings);
 	std::string path = fRoot.Sub("job.spool");
-	server::SpoolWriter writer;
+	frontend::SpoolWriter writer;
 	std::string error;
 	ASSERT_TRUE(writer.Open(path, settings, &error)) << error;
 	for (int32 page = 0; page < test.pages; page++)
-		ASSERT_TRUE(writer.AddPage(server::SpooledPage(), &error)) << error;
+		ASSERT_TRUE(writer.AddPage(frontend::SpooledPage(), &error)) << error;
 	ASSERT_TRUE(writer.Close(&error)) << error;
 	if (test.damage != nullptr) {
 		std::ifstream in(path, std::ios::binary);

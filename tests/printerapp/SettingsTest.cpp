@@ -1,7 +1,7 @@
 // The printer application's pure parts: a job's options as the driver's settings message,
 // the three records of a job weighed into what IPP is told, and the server's -o options.
 
-#include "DriverRun.h"
+#include "DeviceRun.h"
 #include "IppSettings.h"
 #include "JobSettings.h"
 #include "System.h"
@@ -136,14 +136,6 @@ TEST(JobSettings, OptionsBecomeTheFieldsTheDriverReads)
 	}
 }
 
-TEST(JobSettings, PaperRowsMatchEitherWayRoundWithinHalfAMillimetre)
-{
-	EXPECT_EQ(printer_app::paper_row_for(24130, 10478), 5);  // the envelope as the dialog has it
-	EXPECT_EQ(printer_app::paper_row_for(21590 + 50, 27940 - 50), 0);
-	EXPECT_EQ(printer_app::paper_row_for(21590 + 51, 27940), 6);
-	EXPECT_EQ(printer_app::paper_row_for(27940, 43180), 4);
-}
-
 JobOutcome completed(int32 pages)
 {
 	JobOutcome job;
@@ -209,8 +201,8 @@ TEST(JobJudgement, TheRecordsOfAJobGiveOneOutcome)
 			PAPPL_JREASON_JOB_CANCELED_BY_USER},
 	};
 	for (const Case& c : cases) {
-		printer_app::DriverOutcome outcome = printer_app::judge_job(c.recorded, c.job,
-			c.delivered, c.delivery, c.feed, c.cancelled);
+		printer_app::DriverOutcome outcome = printer_app::judge_job(
+			account_for_job(c.recorded, c.job, c.delivered, c.delivery), c.feed, c.cancelled);
 		EXPECT_EQ(outcome.printed, c.printed) << c.name;
 		EXPECT_EQ(outcome.cancelled, c.wasCancelled) << c.name;
 		EXPECT_NE(outcome.message.find(c.message), std::string::npos) << c.name << ": "

@@ -2,9 +2,9 @@
 // by the test are printed through the print tool to a File printer, and the PCL stream is
 // decoded to see where the dots of each colour landed.
 
-#include "JobRunner.h"
+#include "PrintJob.h"
 #include "JobSettings.h"
-#include "Paths.h"
+#include "DriverFolders.h"
 #include "PclPreview.h"
 #include "Printers.h"
 #include "SettingsStore.h"
@@ -528,7 +528,7 @@ TEST_F(DocumentPrint, PagesPrintAsTheRestAreSpooledAndGiveTheBytesOfTheirSpoolFi
 	std::ifstream kept(Output(), std::ios::binary);
 	EXPECT_TRUE(std::string((std::istreambuf_iterator<char>(kept)),
 		std::istreambuf_iterator<char>()) == spooled);
-	for (const auto& entry : fs::directory_iterator(server::printer_folder("Desk")))
+	for (const auto& entry : fs::directory_iterator(frontend::printer_folder("Desk")))
 		EXPECT_NE(entry.path().extension(), ".spool") << entry.path();
 }
 

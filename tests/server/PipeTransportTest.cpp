@@ -1,8 +1,9 @@
 // The Pipe transport through the print tool's job code: a printer whose folder names "Pipe"
 // and a descriptor of the test's own pipe, the same job printed to a File printer beside it.
 
-#include "JobRunner.h"
-#include "Paths.h"
+#include "DeviceModel.h"
+#include "PrintJob.h"
+#include "DriverFolders.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "support/TempRoot.h"
@@ -109,7 +110,7 @@ protected:
 	// for US Letter at 75 dpi.
 	void MakePipePrinter(const std::string& name, std::optional<std::string> address)
 	{
-		std::string folder = server::printers_folder(true) + "/" + name;
+		std::string folder = frontend::printers_folder(true) + "/" + name;
 		fs::create_directories(folder);
 		BNode node(folder.c_str());
 		ASSERT_EQ(node.WriteAttr("transport", B_STRING_TYPE, 0, "Pipe", 5), 5);
@@ -124,7 +125,7 @@ protected:
 	void SaveSmallSettings(const std::string& name)
 	{
 		BMessage settings;
-		server::default_settings(&settings);
+		device::default_settings(&settings);
 		settings.ReplaceInt32("xres", 75);
 		std::string error;
 		ASSERT_TRUE(server::save_settings(name, settings, &error)) << error;

@@ -1,12 +1,14 @@
 // Printing end to end through the print tool's own code: printers with File and Socket
 // transports in a temporary root, the built driver add-on, and the transports' outcomes.
 
+#include "DeviceModel.h"
 #include "JobOutcome.h"
-#include "JobRunner.h"
+#include "PrintJob.h"
 #include "PclPreview.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "Spool.h"
+#include "SpoolPlan.h"
 #include "support/LoopbackPort.h"
 #include "support/TempRoot.h"
 
@@ -161,7 +163,7 @@ protected:
 		void (*change)(BMessage*), void (*damage)(std::string*, size_t))
 	{
 		BMessage settings;
-		server::default_settings(&settings);
+		device::default_settings(&settings);
 		settings.ReplaceRect("paper_rect", BRect(0, 0, 160, 200));
 		settings.ReplaceInt32("xres", 75);
 		if (change != nullptr)
@@ -172,7 +174,9 @@ protected:
 		std::vector<std::string> documents;
 		if (!document.empty())
 			documents.push_back(document);
-		EXPECT_TRUE(server::write_spool(path, documents, settings, "", &pages, &error)) << error;
+		frontend::DocumentError documentError;
+		EXPECT_TRUE(frontend::write_spool(path, documents, settings, "", &pages, &documentError))
+			<< documentError.InWords();
 		if (damage != nullptr) {
 			std::vector<uint8_t> data = read_file(path);
 			std::string bytes(data.begin(), data.end());
@@ -344,19 +348,21 @@ TEST_F(PrintTool, SpoolFileOfTheTestPageIsReadBackWithAllItsPages)
 {
 	std::string text = fRoot.Sub("three.txt");
 	std::ofstream(text) << "one\ftwo\fthree";
-	server::SpoolSummary summary;
+	frontend::SpoolSummary summary;
 	BMessage settings;
-	server::default_settings(&settings);
+	device::default_settings(&settings);
 	std::string spool = fRoot.Sub("job.spool");
 	int32 pages = 0;
 	std::string error;
-	ASSERT_TRUE(server::write_spool(spool, {"", text}, settings, "caption", &pages, &error)
-		== false);  // an empty file name is an error, and no spool file is left behind
+	frontend::DocumentError documentError;
+	ASSERT_TRUE(frontend::write_spool(spool, {"", text}, settings, "caption", &pages,
+		&documentError) == false);  // an empty file name is an error, and no spool file is left
 	EXPECT_FALSE(fs::exists(spool));
 
-	ASSERT_TRUE(server::write_spool(spool, {text}, settings, "caption", &pages, &error)) << error;
+	ASSERT_TRUE(frontend::write_spool(spool, {text}, settings, "caption", &pages,
+		&documentError)) << documentError.InWords();
 	EXPECT_EQ(pages, 3);
-	ASSERT_TRUE(server::read_spool_summary(spool, &summary, &error)) << error;
+	ASSERT_TRUE(frontend::read_spool_summary(spool, &summary, &error)) << error;
 	EXPECT_EQ(summary.pageCount, 3);
 	EXPECT_EQ(summary.pictures, (std::vector<int32>{1, 1, 1}));
 
@@ -588,9 +594,9 @@ TEST_F(PrintTool, SpoolSummaryStopsAtARecordThatDoesNotMoveForward)
 			put_le(bytes, 4, 0x7FFFFFFF, 4);
 			put_le(bytes, firstPage + 4, firstPage, 8);
 		});
-	server::SpoolSummary summary;
+	frontend::SpoolSummary summary;
 	std::string error;
-	ASSERT_TRUE(server::read_spool_summary(spool, &summary, &error)) << error;
+	ASSERT_TRUE(frontend::read_spool_summary(spool, &summary, &error)) << error;
 	EXPECT_EQ(summary.pageCount, 0x7FFFFFFF);
 	EXPECT_EQ(summary.pictures.size(), 1u);
 }
@@ -600,13 +606,13 @@ TEST_F(PrintTool, PageRangeOfTheSettingsSelectsPagesOfEachDocument)
 	std::string text = fRoot.Sub("five.txt");
 	std::ofstream(text) << "1\f2\f3\f4\f5";
 	BMessage settings;
-	server::default_settings(&settings);
+	device::default_settings(&settings);
 	settings.ReplaceInt32("first_page", 2);
 	settings.ReplaceInt32("last_page", 3);
 	int32 pages = 0;
-	std::string error;
-	ASSERT_TRUE(server::write_spool(fRoot.Sub("a.spool"), {text, text}, settings, "", &pages,
-		&error)) << error;
+	frontend::DocumentError error;
+	ASSERT_TRUE(frontend::write_spool(fRoot.Sub("a.spool"), {text, text}, settings, "", &pages,
+		&error)) << error.InWords();
 	EXPECT_EQ(pages, 4);
 }
 
@@ -677,7 +683,7 @@ TEST_F(PrintTool, JpegTroubleIsOneLineAndTheLibrarysWarningsStayQuiet)
 	std::string error;
 	ASSERT_TRUE(server::add_printer("Desk", "File", fRoot.Sub("out.pcl"), &error)) << error;
 	BMessage settings;
-	server::default_settings(&settings);
+	device::default_settings(&settings);
 	settings.ReplaceRect("paper_rect", BRect(0, 0, 160, 200));
 	settings.ReplaceInt32("xres", 75);
 	ASSERT_TRUE(server::save_settings("Desk", settings, &error)) << error;

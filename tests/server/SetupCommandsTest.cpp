@@ -3,7 +3,7 @@
 // stream.
 
 #include "EngineInternal.h"
-#include "JobRunner.h"
+#include "PrintJob.h"
 #include "JobSettings.h"
 #include "PclPreview.h"
 #include "Printers.h"

@@ -44,6 +44,24 @@ TEST(PageEntries, OnlyPositiveFiniteValuesAreConfirmed)
 	EXPECT_FALSE(page_entry_valid(1e-300));
 }
 
+TEST(PaperTable, IsTheDeviceModelsPapersThenOther)
+{
+	const char* const labels[] = {"US Letter", "US Legal", "A4", "B5", "Tabloid", "Envelope",
+		"Other"};
+	const char* const widths[] = {"8.5", "8.5", "8.264", "7.167", "11.0", "9.5", "0.0"};
+	const char* const heights[] = {"11.0", "14.0", "11.694", "10.125", "17.0", "4.125", "0.0"};
+	ASSERT_EQ(page_size_labels.size(), std::size(labels));
+	for (size_t row = 0; row < std::size(labels); row++) {
+		EXPECT_STREQ(page_size_labels[row], labels[row]);
+		EXPECT_STREQ(page_horiz_sizes[row], widths[row]);
+		EXPECT_STREQ(page_vert_sizes[row], heights[row]);
+	}
+	ASSERT_EQ(quality_labels.size(), 3u);
+	EXPECT_STREQ(quality_labels[0], "300 dpi");
+	EXPECT_STREQ(quality_labels[1], "150 dpi");
+	EXPECT_STREQ(quality_labels[2], "75 dpi");
+}
+
 TEST(PreviewShape, WorkedValuesOfThePaperTable)
 {
 	PreviewShape shape;

@@ -1,5 +1,6 @@
 #include "TransportStream.h"
 
+#include <DeviceModel.h>
 #include <JobOutcome.h>
 #include <JobSettings.h>
 
@@ -25,7 +26,7 @@ bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPa
 	// The driver writes this job's record before it closes the transport; whatever is
 	// there now is an earlier job's and must not decide what becomes of this one.
 	clear_job_outcome(folder);
-	*address = read_string_attr(*folder, kTransportAddressAttr);
+	*address = read_string_attr(*folder, device::kTransportAddressAttr);
 	return true;
 }
 

@@ -1,0 +1,63 @@
+// tessary-driver-info: writes tessary.drv, the driver information file from which CUPS's
+// driver compiler ppdc makes tessary.ppd, with the papers and resolutions of the device model
+// (DeviceModel.h). The build runs it; nothing of the PPD's device facts is written by hand.
+//
+//	tessary-driver-info > tessary.drv
+#include "DeviceModel.h"
+
+#include <cstdio>
+
+namespace {
+
+void print_papers()
+{
+	// The driver prints the whole sheet, as its page setup does: no margins. The papers keep
+	// their standard names (cupstestppd would have them end in ".Fullbleed"), which is what
+	// `-o PageSize=A4` and `-o media=a4` look for.
+	puts("HWMargins 0 0 0 0");
+	for (int row = 0; row < device::kPaperCount; row++) {
+		printf("%sMediaSize %s\n", row == device::kDefaultPaper ? "*" : "",
+			device::kPapers[row].ppdName);
+	}
+}
+
+void print_resolutions()
+{
+	for (int row = 0; row < device::kResolutionCount; row++) {
+		const device::Resolution& resolution = device::kResolutions[row];
+		printf("%sResolution - 8 0 0 0 \"%ddpi/%d DPI\"\n",
+			row == device::kDefaultQualityType ? "*" : "", static_cast<int>(resolution.dpi),
+			static_cast<int>(resolution.dpi));
+	}
+}
+
+}  // namespace
+
+int main()
+{
+	puts("// The Tessary colour ink-jet printer as CUPS sees it, compiled into tessary.ppd by ppdc.\n"
+		"// Written by tessary-driver-info from the device model: the papers of the driver's page\n"
+		"// setup, its resolutions, colour or one black plane, and CUPS raster handed to the\n"
+		"// filter rastertotessary, which prints it through the driver.\n"
+		"#include <media.defs>\n"
+		"\n"
+		"Manufacturer \"Tessary\"\n"
+		"Version \"1.0\"\n"
+		"ColorDevice Yes\n"
+		"Throughput 1\n"
+		"\n"
+		"// The driver makes the copies itself: CUPS is not asked to repeat pages, and the raster\n"
+		"// tells the filter how many copies to make.\n"
+		"ManualCopies No\n"
+		"\n"
+		"Filter application/vnd.cups-raster 0 rastertotessary\n");
+	print_papers();
+	puts("\n*ColorModel RGB/Color rgb chunky 0\n"
+		"ColorModel Gray/Grayscale w chunky 0\n");
+	print_resolutions();
+	puts("\n{\n"
+		"  ModelName \"Colour Ink-Jet\"\n"
+		"  PCFileName \"tessary.ppd\"\n"
+		"}");
+	return ferror(stdout) != 0 ? 1 : 0;
+}

@@ -1,0 +1,204 @@
+#include "PrintJob.h"
+
+#include "DeviceModel.h"
+#include "DocumentPrint.h"
+#include "DriverAddOn.h"
+#include "DriverFolders.h"
+#include "DriverRun.h"
+#include "JobAccount.h"
+#include "JobSettings.h"
+#include "Printers.h"
+#include "SettingsStore.h"
+#include "SetupCommands.h"
+#include "SpoolFeed.h"
+#include "SpoolPlan.h"
+
+#include <File.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace server {
+
+namespace {
+
+std::string job_name_for(const PrintRequest& request)
+{
+	if (!request.existingSpool.empty())
+		return fs::path(request.existingSpool).stem().string();
+	if (request.documents.empty())
+		return "Test page";
+	return fs::path(request.documents.front()).filename().string();
+}
+
+std::string resolution_caption(const BMessage& settings, const std::string& printer)
+{
+	int32 xres = 0;
+	int16 copies = 0;
+	int16 bw = 0;
+	settings.FindInt32(kXResField, &xres);
+	settings.FindInt16(kCopiesField, &copies);
+	settings.FindInt16(kBWModeField, &bw);
+	BRect paper;
+	settings.FindRect(kPaperRectField, &paper);
+	char text[256];
+	time_t now = time(nullptr);
+	char stamp[32];
+	strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M", localtime(&now));
+	snprintf(text, sizeof(text), "Printer %s, %d dpi, %s, %.2f x %.2f in, %s",
+		printer.c_str(), static_cast<int>(xres), bw != 0 ? "black and white" : "colour",
+		static_cast<double>(paper.Width() / device::kUnitsPerInch),
+		static_cast<double>(paper.Height() / device::kUnitsPerInch), stamp);
+	return text;
+}
+
+std::string plural(int32 count, const char* one, const char* many)
+{
+	return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A page setup drops the job fields; as the print server does, the job setup runs before the
+// job, here confirmed as it opens, and its answer is kept.
+bool confirm_missing_job_setup(const std::string& printer,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings,
+	PrintOutcome* outcome, std::string* error)
+{
+	std::shared_ptr<BNode> node
+		= std::make_shared<BNode>(frontend::printer_folder(printer).c_str());
+	std::unique_ptr<BMessage> answer(confirm_job_setup(driver, node, *settings, error));
+	if (answer == nullptr) {
+		*error = "no job setup since the last page setup, and the job setup failed: " + *error;
+		return false;
+	}
+	*settings = *answer;
+	if (!save_settings(printer, *settings, error))
+		return false;
+	outcome->notes.push_back("no job setup since the last page setup: confirmed the job setup "
+		"as it opens (" + job_setup_summary(*settings) + ")");
+	return true;
+}
+
+// The account of the job in the tool's words: true only for a job printed whole. `spool` is
+// the spool file of the job; `ownSpool` whether the tool wrote it.
+bool report_job(const JobAccount& account, const PrintRequest& request,
+	const PrinterInfo& printer, const std::string& spool, bool ownSpool,
+	const frontend::DocumentJobResult* spooled, PrintOutcome* outcome, std::string* error)
+{
+	typedef JobAccount::Fault Fault;
+	if (account.delivered) {
+		outcome->bytes = account.delivery.bytes;
+		outcome->destination = account.delivery.destination;
+	}
+	outcome->pages = account.recorded ? account.job.pages_sent : 0;
+	outcome->interrupted = account.recorded && account.job.stop == JobStop::interrupted;
+
+	if (account.Printed()) {
+		if (account.job.pictures_unread > 0) {
+			outcome->notes.push_back(plural(account.job.pictures_unread, "picture", "pictures")
+				+ " of the spool file could not be read and were left out");
+		}
+		if (account.job.pictures_cut > 0) {
+			outcome->notes.push_back(plural(account.job.pictures_cut, "picture", "pictures")
+				+ " took too long to draw and were drawn only in part");
+		}
+		if (ownSpool && !request.keepSpool)
+			unlink(spool.c_str());
+		else if (ownSpool)
+			outcome->notes.push_back("spool file: " + spool);
+		return true;
+	}
+
+	if (account.fault == Fault::driver && account.job.stop == JobStop::no_transport
+		&& !account.delivered) {
+		*error = "not printed: the job did not reach a transport (printer \"" + request.printer
+			+ "\" uses \"" + printer.transport + "\"; is its add-on in "
+			+ frontend::transport_folder() + "?)";
+	} else {
+		*error = describe_account(account);
+	}
+	// A document that failed while it was spooled ends the job where its pages end: the
+	// spool file holds nothing a retry could use.
+	if (account.fault == Fault::document) {
+		unlink(spool.c_str());
+		return false;
+	}
+	std::string kept = "the spool file is kept: " + spool;
+	if (spooled != nullptr && !spooled->spooledWhole) {
+		kept += " (it holds " + std::to_string(spooled->pagesSpooled) + " of "
+			+ std::to_string(spooled->pagesPlanned) + " pages)";
+	}
+	outcome->notes.push_back(kept);
+	return false;
+}
+
+}  // namespace
+
+bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error)
+{
+	PrinterInfo printer;
+	if (!find_printer(request.printer, &printer, error))
+		return false;
+	std::string folder = frontend::printer_folder(request.printer);
+
+	BMessage settings;
+	if (!load_settings(request.printer, &settings, error))
+		return false;
+
+	// Shared with a dialog's thread, which may outlive this call if the dialog never closes.
+	std::shared_ptr<frontend::DriverAddOn> driver = std::make_shared<frontend::DriverAddOn>();
+	if (!driver->Load(error))
+		return false;
+	std::string jobName = job_name_for(request);
+
+	// A spool file given as it is goes to the driver unread, with its own settings: the driver
+	// alone decides whether they and its pages can be printed, and says so in its record.
+	if (!request.existingSpool.empty()) {
+		frontend::SpoolReadFile file(request.existingSpool.c_str(), nullptr, request.progress,
+			0);
+		if (file.InitCheck() != B_OK) {
+			*error = "cannot open the spool file " + request.existingSpool;
+			return false;
+		}
+		JobAccount account;
+		if (!frontend::run_driver_job(driver.get(), folder, &file, settings, jobName,
+				&account, error))
+			return false;
+		return report_job(account, request, printer, request.existingSpool, false, nullptr,
+			outcome, error);
+	}
+
+	if (!has_job_fields(settings)
+		&& !confirm_missing_job_setup(request.printer, driver, &settings, outcome, error))
+		return false;
+
+	frontend::SpoolPlan plan;
+	frontend::DocumentError documentError;
+	if (!plan.Open(request.documents, settings, resolution_caption(settings, request.printer),
+			request.turnWidePages, &documentError)) {
+		*error = documentError.InWords();
+		return false;
+	}
+
+	// The spool file goes into the printer's folder, as the print server keeps its jobs.
+	char name[64];
+	snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
+		static_cast<int>(getpid()));
+	frontend::DocumentJob job;
+	job.folder = folder;
+	job.spoolPath = folder + "/" + name;
+	job.jobName = jobName;
+	job.settings = settings;
+	job.progress = request.progress;
+	frontend::DocumentJobResult result;
+	if (!frontend::print_documents(driver.get(), std::move(plan), job, &result, error))
+		return false;
+	return report_job(result.account, request, printer, job.spoolPath, true, &result, outcome,
+		error);
+}
+
+}  // namespace server

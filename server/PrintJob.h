@@ -1,0 +1,37 @@
+// A job of the print tool, as the print server runs one: the printer's settings (with the job
+// setup confirmed first when a page setup dropped its fields), the documents spooled into the
+// printer's folder while the driver prints them, and the account of the driver and the
+// transport in the user's words.
+#pragma once
+
+#include <SupportDefs.h>
+
+#include <string>
+#include <vector>
+
+namespace server {
+
+struct PrintRequest {
+	std::string printer;
+	std::vector<std::string> documents;  // empty: the built-in test page
+	std::string existingSpool;           // print this spool file as it is
+	bool keepSpool = false;
+	bool progress = false;               // a progress bar on standard error
+	bool turnWidePages = true;           // turn wide pages on portrait paper
+};
+
+struct PrintOutcome {
+	int32 pages = 0;                     // pages the driver sent whole
+	int64 bytes = 0;
+	std::string destination;
+	bool interrupted = false;            // the job stopped at the caller's request
+	std::vector<std::string> notes;      // things the user should be told
+};
+
+// Prints the request; true only when the driver sent every page and the transport delivered
+// every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says
+// whether a stop request ended the job); a spool file the tool wrote is then kept, and named
+// in the notes.
+bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error);
+
+}  // namespace server

@@ -1,0 +1,72 @@
+// printer add | list | remove
+#include "Commands.h"
+#include "Printers.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace server {
+
+namespace {
+
+struct PrinterOptions {
+	std::string name;
+	std::string transport;
+	std::string address;
+};
+
+int run_add(const PrinterOptions& options)
+{
+	std::string error;
+	if (!add_printer(options.name, options.transport, options.address, &error))
+		return fail(error);
+	printf("added printer %s (%s%s%s)\n", options.name.c_str(), options.transport.c_str(),
+		options.address.empty() ? "" : " ", options.address.c_str());
+	return 0;
+}
+
+int run_list()
+{
+	std::string error;
+	std::vector<PrinterInfo> printers;
+	if (!list_printers(&printers, &error))
+		return fail(error);
+	for (const PrinterInfo& info : printers)
+		printf("%s\t%s\t%s\n", info.name.c_str(), info.transport.c_str(), info.address.c_str());
+	return 0;
+}
+
+int run_remove(const PrinterOptions& options)
+{
+	std::string error;
+	if (!remove_printer(options.name, &error))
+		return fail(error);
+	return 0;
+}
+
+}  // namespace
+
+void add_printer_commands(CLI::App& app, Commands* commands)
+{
+	auto options = std::make_shared<PrinterOptions>();
+	CLI::App* printer = app.add_subcommand("printer", "Add, list or remove printers");
+	printer->require_subcommand(1);
+
+	CLI::App* add = printer->add_subcommand("add", "Add a printer");
+	add->add_option("NAME", options->name, "Name of the new printer")->required();
+	add->add_option("--transport", options->transport,
+		"How jobs reach the printer: File or Socket")->required();
+	add->add_option("--address", options->address,
+		"File: the path printed to (replaced by each job; without it, a new file per job in "
+		"the printer's folder). Socket: host:port (port 9100 by default)");
+	commands->push_back({add, [options] { return run_add(*options); }});
+
+	CLI::App* list = printer->add_subcommand("list", "List the printers");
+	commands->push_back({list, [] { return run_list(); }});
+
+	CLI::App* remove = printer->add_subcommand("remove", "Remove a printer");
+	remove->add_option("NAME", options->name, "Printer to remove")->required();
+	commands->push_back({remove, [options] { return run_remove(*options); }});
+}
+
+}  // namespace server

@@ -1,0 +1,92 @@
+// The device model: every paper's sizes agree in all their units, sizes find their rows in
+// either unit and either way round, and the resolutions map to and from their rows.
+#include <DeviceModel.h>
+#include <JobSettings.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <set>
+#include <string>
+
+TEST(DeviceModel, EveryPaperHasTheSameSizeInEveryUnitAndAUniqueName)
+{
+	std::set<std::string> names;
+	for (const device::Paper& paper : device::kPapers) {
+		SCOPED_TRACE(paper.label);
+		// The dialog's inches as it shows them; the envelope lies wider than tall there.
+		double dialogWidth = strtod(paper.widthText, nullptr);
+		double dialogHeight = strtod(paper.heightText, nullptr);
+		double shortSide = std::min(dialogWidth, dialogHeight);
+		double longSide = std::max(dialogWidth, dialogHeight);
+		EXPECT_NEAR(paper.widthPoints / 72.0, shortSide, 0.01);
+		EXPECT_NEAR(paper.lengthPoints / 72.0, longSide, 0.01);
+		EXPECT_NEAR(paper.widthHmm / 2540.0, shortSide, 0.01);
+		EXPECT_NEAR(paper.lengthHmm / 2540.0, longSide, 0.01);
+		EXPECT_TRUE(names.insert(paper.ppdName).second);
+		EXPECT_TRUE(names.insert(paper.pwgName).second);
+		EXPECT_NE(std::string(paper.pwgName).find('_'), std::string::npos);
+	}
+}
+
+TEST(DeviceModel, SizesFindTheirRowEitherWayRoundAndNothingElseDoes)
+{
+	for (int row = 0; row < device::kPaperCount; row++) {
+		const device::Paper& paper = device::kPapers[row];
+		SCOPED_TRACE(paper.label);
+		EXPECT_EQ(device::paper_row_for_hundredths(paper.widthHmm, paper.lengthHmm), row);
+		EXPECT_EQ(device::paper_row_for_hundredths(paper.lengthHmm + 50, paper.widthHmm - 50),
+			row);
+		EXPECT_EQ(device::paper_row_for_points(paper.widthPoints + 0.9,
+			paper.lengthPoints), row);
+		EXPECT_EQ(device::paper_row_for_points(paper.lengthPoints, paper.widthPoints), row);
+	}
+	EXPECT_EQ(device::paper_row_for_hundredths(21590 + 51, 27940), device::kOtherPaperRow);
+	EXPECT_EQ(device::paper_row_for_points(612, 800), device::kOtherPaperRow);
+	EXPECT_EQ(device::paper_row_for_points(0, 0), device::kOtherPaperRow);
+}
+
+TEST(DeviceModel, ResolutionsAndTheirRows)
+{
+	struct Case {
+		int32 dpi;
+		bool printed;
+		int8 row;
+	};
+	for (const Case& c : {Case{300, true, 0}, Case{150, true, 1}, Case{75, true, 2},
+			 Case{600, false, 0}, Case{0, false, 0}, Case{-75, false, 0}}) {
+		SCOPED_TRACE(c.dpi);
+		EXPECT_EQ(device::prints_at(c.dpi), c.printed);
+		EXPECT_EQ(device::quality_type_for(c.dpi), c.row);
+		if (c.printed) {
+			EXPECT_EQ(device::dpi_for_quality_type(c.row), c.dpi);
+		}
+	}
+	EXPECT_EQ(device::dpi_for_quality_type(3), device::kDefaultResolution);
+	EXPECT_EQ(device::dpi_for_quality_type(-1), device::kDefaultResolution);
+	EXPECT_EQ(device::resolutions_in_words(), "300, 150 or 75");
+	EXPECT_EQ(device::dots_per_unit(300), 4);
+	EXPECT_EQ(device::dots_per_unit(75), 1);
+}
+
+TEST(DeviceModel, DefaultSettingsAreTheFirstPaperAtTheDefaultResolution)
+{
+	BMessage settings;
+	settings.AddString("left over", "x");
+	device::default_settings(&settings);
+	EXPECT_EQ(settings.what, kSettingsConfirmed);
+	EXPECT_FALSE(settings.HasString("left over"));
+	BRect paper;
+	ASSERT_EQ(settings.FindRect(kPaperRectField, &paper), B_OK);
+	EXPECT_EQ(paper, BRect(0, 0, 637.5f, 825));
+	int32 xres = 0;
+	ASSERT_EQ(settings.FindInt32(kXResField, &xres), B_OK);
+	EXPECT_EQ(xres, 300);
+	int8 quality = -1;
+	ASSERT_EQ(settings.FindInt8(kQualityTypeField, &quality), B_OK);
+	EXPECT_EQ(quality, 0);
+	int16 copies = 0;
+	ASSERT_EQ(settings.FindInt16(kCopiesField, &copies), B_OK);
+	EXPECT_EQ(copies, 1);
+}

@@ -1,0 +1,113 @@
+#include "DeviceModel.h"
+
+#include "JobSettings.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace device {
+
+namespace {
+
+template <typename Number>
+bool same_size(Number width, Number length, Number paperWidth, Number paperLength,
+	Number tolerance)
+{
+	auto near = [tolerance](Number a, Number b) { return std::abs(a - b) <= tolerance; };
+	return (near(width, paperWidth) && near(length, paperLength))
+		|| (near(width, paperLength) && near(length, paperWidth));
+}
+
+}  // namespace
+
+int8 paper_row_for_hundredths(int width, int length)
+{
+	for (int row = 0; row < kPaperCount; row++) {
+		if (same_size(width, length, kPapers[row].widthHmm, kPapers[row].lengthHmm, 50))
+			return static_cast<int8>(row);
+	}
+	return kOtherPaperRow;
+}
+
+int8 paper_row_for_points(double width, double length)
+{
+	for (int row = 0; row < kPaperCount; row++) {
+		if (same_size(width, length, static_cast<double>(kPapers[row].widthPoints),
+				static_cast<double>(kPapers[row].lengthPoints), 1.0))
+			return static_cast<int8>(row);
+	}
+	return kOtherPaperRow;
+}
+
+bool prints_at(int32 dpi)
+{
+	for (const Resolution& resolution : kResolutions) {
+		if (resolution.dpi == dpi)
+			return true;
+	}
+	return false;
+}
+
+int8 quality_type_for(int32 dpi)
+{
+	for (int row = 0; row < kResolutionCount; row++) {
+		if (kResolutions[row].dpi == dpi)
+			return static_cast<int8>(row);
+	}
+	return kDefaultQualityType;
+}
+
+int32 dpi_for_quality_type(int32 row)
+{
+	if (row < 0 || row >= kResolutionCount)
+		return kDefaultResolution;
+	return kResolutions[row].dpi;
+}
+
+std::string resolutions_in_words()
+{
+	std::string words;
+	for (int row = 0; row < kResolutionCount; row++) {
+		if (row > 0)
+			words += row + 1 == kResolutionCount ? " or " : ", ";
+		words += std::to_string(kResolutions[row].dpi);
+	}
+	return words;
+}
+
+void default_settings(BMessage* settings)
+{
+	const Paper& paper = kPapers[kDefaultPaper];
+	float width = strtof(paper.widthText, nullptr);
+	float height = strtof(paper.heightText, nullptr);
+	BRect rect(0, 0, units_of_inches(width), units_of_inches(height));
+	settings->MakeEmpty();
+	settings->what = kSettingsConfirmed;
+	// What a confirmed page setup of the first paper leaves...
+	store_field(settings, kStatusField, int32(0));
+	store_field(settings, kPreviousSettingsField, int8(kDefaultPaper));
+	store_field(settings, kPageWidthField, width);
+	store_field(settings, kPageHeightField, height);
+	store_field(settings, kScalingField, 100.0f);
+	store_field(settings, kLayoutField, int8(0));
+	store_field(settings, kPrintableRectField, rect);
+	store_field(settings, kPaperRectField, rect);
+	// ...and what a confirmed job setup with its defaults adds.
+	add_default_job_fields(settings);
+}
+
+void add_default_job_fields(BMessage* settings)
+{
+	store_field(settings, kStatusField, int32(0));
+	store_field(settings, kCopiesField, int16(1));
+	store_field(settings, kCountTypeField, int8(0));
+	store_field(settings, kBWModeField, int16(0));
+	store_field(settings, kQualityTypeField, kDefaultQualityType);
+	store_field(settings, kFirstPageField, int32(1));
+	store_field(settings, kLastPageField, int32(-1));
+	store_field(settings, kXResField, kDefaultResolution);
+	store_field(settings, kYResField, kDefaultResolution);
+	settings->what = kSettingsConfirmed;
+}
+
+}  // namespace device

@@ -1,0 +1,159 @@
+// The Tessary colour ink-jet as a device: the papers it takes, in every unit and name the
+// ways in use for them; its resolutions and the job setup's rows for them; the page unit;
+// the attributes of a printer's folder; and the settings a printer starts with. The page
+// setup dialog, the print tool, the CUPS driver (tessary.drv is generated from this table)
+// and the printer application all take these facts from here: adding a paper is adding a
+// row to kPapers.
+#pragma once
+
+#include <Message.h>
+#include <SupportDefs.h>
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+namespace device {
+
+// #pragma mark - units
+
+// Page units: all page geometry in the settings and in the spool file is in 1/75 inch.
+inline constexpr int32 kUnitsPerInch = 75;
+inline constexpr double kPointsPerInch = 72;
+inline constexpr double kHundredthsOfMmPerInch = 2540;
+
+inline constexpr float units_of_inches(double inches)
+{
+	return static_cast<float>(inches * kUnitsPerInch);
+}
+inline constexpr float units_of_points(double points)
+{
+	return static_cast<float>(points * kUnitsPerInch / kPointsPerInch);
+}
+inline constexpr float units_of_hundredths(double hundredthsOfMm)
+{
+	return static_cast<float>(hundredthsOfMm * kUnitsPerInch / kHundredthsOfMmPerInch);
+}
+
+// #pragma mark - papers
+
+// One paper the device takes. The page setup shows its size as typed inches (the envelope
+// lies wider than tall there, as it is fed); the CUPS driver names it by its PPD name in
+// points and IPP by its PWG name in hundredths of a millimetre, both portrait.
+struct Paper {
+	const char* label;       // the page setup's row ("US Letter")
+	const char* widthText;   // the page setup's width, in inches as the dialog shows it
+	const char* heightText;  // the page setup's height, likewise
+	int widthPoints;         // the standard size in points (1/72 inch), portrait
+	int lengthPoints;
+	int widthHmm;            // the standard size in hundredths of a millimetre, portrait
+	int lengthHmm;
+	const char* ppdName;     // PageSize in the PPD
+	const char* ppdText;     // its name shown by CUPS
+	const char* pwgName;     // PWG self-describing media name
+};
+
+inline constexpr Paper kPapers[] = {
+	// label, dialog width and height, points, hundredths of a millimetre, PPD, PWG
+	{"US Letter", "8.5", "11.0", 612, 792, 21590, 27940, "Letter", "US Letter",
+		"na_letter_8.5x11in"},
+	{"US Legal", "8.5", "14.0", 612, 1008, 21590, 35560, "Legal", "US Legal",
+		"na_legal_8.5x14in"},
+	{"A4", "8.264", "11.694", 595, 842, 21000, 29700, "A4", "A4", "iso_a4_210x297mm"},
+	{"B5", "7.167", "10.125", 516, 729, 18200, 25700, "B5", "JIS B5", "jis_b5_182x257mm"},
+	{"Tabloid", "11.0", "17.0", 792, 1224, 27940, 43180, "Tabloid", "Tabloid",
+		"na_ledger_11x17in"},
+	{"Envelope", "9.5", "4.125", 297, 684, 10478, 24130, "Env10", "Envelope #10",
+		"na_number-10_4.125x9.5in"},
+};
+inline constexpr int kPaperCount = static_cast<int>(std::size(kPapers));
+
+// The page setup's row after the papers: a size typed in.
+inline constexpr int8 kOtherPaperRow = kPaperCount;
+inline constexpr const char* kOtherPaperLabel = "Other";
+inline constexpr const char* kOtherPaperSize = "0.0";
+
+// The paper a printer starts with.
+inline constexpr int kDefaultPaper = 0;
+
+// A column of the page setup's paper table: one member of every paper, then `other` for
+// the row of a typed size.
+template <typename Member>
+constexpr std::array<const char*, kPaperCount + 1> paper_column(Member member,
+	const char* other)
+{
+	std::array<const char*, kPaperCount + 1> column{};
+	for (int row = 0; row < kPaperCount; row++)
+		column[row] = kPapers[row].*member;
+	column[kPaperCount] = other;
+	return column;
+}
+
+// The row of a paper of this size, in hundredths of a millimetre, either way round and
+// within half a millimetre; kOtherPaperRow for any other size.
+int8 paper_row_for_hundredths(int width, int length);
+// The same for a size in points, within a point.
+int8 paper_row_for_points(double width, double length);
+
+// #pragma mark - resolutions
+
+// The job setup's resolutions, by row: the row is the settings' "quality_type".
+struct Resolution {
+	int32 dpi;
+	const char* label;  // the job setup's menu item
+};
+
+inline constexpr Resolution kResolutions[] = {
+	{300, "300 dpi"},
+	{150, "150 dpi"},
+	{75, "75 dpi"},
+};
+inline constexpr int kResolutionCount = static_cast<int>(std::size(kResolutions));
+inline constexpr int8 kDefaultQualityType = 0;
+inline constexpr int32 kDefaultResolution = kResolutions[kDefaultQualityType].dpi;
+
+// The job setup's labels, by row.
+constexpr std::array<const char*, kResolutionCount> resolution_labels()
+{
+	std::array<const char*, kResolutionCount> labels{};
+	for (int row = 0; row < kResolutionCount; row++)
+		labels[row] = kResolutions[row].label;
+	return labels;
+}
+
+// Whether the device prints at this resolution.
+bool prints_at(int32 dpi);
+// The "quality_type" row of a resolution; any other resolution is kept as row 0's.
+int8 quality_type_for(int32 dpi);
+// The dots per inch of a row; kDefaultResolution for a row that is not one.
+int32 dpi_for_quality_type(int32 row);
+// "300, 150 or 75", for messages.
+std::string resolutions_in_words();
+
+// Device dots per page unit at a resolution: 4, 2 or 1.
+inline constexpr int32 dots_per_unit(int32 dpi)
+{
+	return dpi / kUnitsPerInch;
+}
+
+// #pragma mark - the printer's folder
+
+// Attributes of a printer's folder (B_STRING_TYPE each).
+inline constexpr const char* kTransportAttr = "transport";  // the transport add-on's name
+inline constexpr const char* kTransportAddressAttr = "transport_address";  // where it prints
+inline constexpr const char* kCommentsAttr = "Comments";  // written by the driver's add_printer
+
+// The transport that hands the driver's stream to a file descriptor.
+inline constexpr const char* kPipeTransport = "Pipe";
+
+// #pragma mark - settings
+
+// The settings a printer starts with, as a confirmed page setup and job setup would leave
+// them: US Letter, 300 dpi, colour, one copy, all pages.
+void default_settings(BMessage* settings);
+
+// Adds the job fields a job setup confirmed with its defaults would add (one copy, all
+// pages, colour, 300 dpi), keeping every other field.
+void add_default_job_fields(BMessage* settings);
+
+}  // namespace device

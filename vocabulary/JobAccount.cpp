@@ -1,0 +1,106 @@
+#include "JobAccount.h"
+
+namespace {
+
+const char* const kNoDriverRecord = "the driver left no account of the job; it may not have "
+	"printed";
+const char* const kNoTransportRecord = "the transport left no account of the job; it may not "
+	"have printed";
+
+std::string plural(int64 count, const char* one, const char* many)
+{
+	return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+bool JobAccount::NothingSent() const
+{
+	if (fault == Fault::no_record)
+		return true;
+	return recorded && job.pages_sent == 0
+		&& (job.stop == JobStop::settings_refused || job.stop == JobStop::geometry_refused
+			|| job.stop == JobStop::no_transport);
+}
+
+JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
+	const TransportReport& delivery)
+{
+	typedef JobAccount::Fault Fault;
+	JobAccount account;
+	account.recorded = recorded;
+	account.job = recorded ? job : JobOutcome();
+	account.delivered = delivered;
+	account.delivery = delivered ? delivery : TransportReport();
+	bool transportFailed = delivered && !delivery.error.empty();
+	if (!recorded)
+		account.fault = Fault::no_record;
+	else if (transportFailed)
+		account.fault = Fault::transport;  // a transport that could not open says why too
+	else if (!job.Completed())
+		account.fault = Fault::driver;
+	else if (!delivered)
+		account.fault = Fault::no_delivery;
+	return account;
+}
+
+void account_for_document(JobAccount* account, const std::string& file,
+	const std::string& reason)
+{
+	if (account->fault != JobAccount::Fault::driver || account->job.stop == JobStop::interrupted
+		|| account->job.stop == JobStop::no_transport)
+		return;
+	account->fault = JobAccount::Fault::document;
+	account->file = file;
+	account->reason = reason;
+}
+
+std::string account_head(const JobAccount& account)
+{
+	typedef JobAccount::Fault Fault;
+	switch (account.fault) {
+		case Fault::no_record:
+		case Fault::no_delivery:
+			return std::string();
+		case Fault::transport:
+			if (account.job.stop == JobStop::no_transport)
+				return "not printed";
+			return "the job failed after " + plural(account.delivery.bytes, "byte", "bytes");
+		case Fault::document:
+			if (account.job.pages_sent == 0)
+				return "not printed";
+			return "printed " + std::to_string(account.job.pages_sent) + " of "
+				+ plural(account.job.pages_announced, "page", "pages");
+		default:
+			return job_outcome_head(account.job);
+	}
+}
+
+std::string account_reason(const JobAccount& account)
+{
+	typedef JobAccount::Fault Fault;
+	switch (account.fault) {
+		case Fault::none:
+			return std::string();
+		case Fault::no_record:
+			return kNoDriverRecord;
+		case Fault::no_delivery:
+			return kNoTransportRecord;
+		case Fault::transport:
+			return account.delivery.error;
+		case Fault::document:
+			return account.file.empty() ? account.reason : account.file + ": " + account.reason;
+		case Fault::driver:
+			return job_outcome_reason(account.job);
+	}
+	return std::string();
+}
+
+std::string describe_account(const JobAccount& account)
+{
+	std::string head = account_head(account);
+	std::string reason = account_reason(account);
+	if (head.empty())
+		return reason;
+	return reason.empty() ? head : head + ": " + reason;
+}
