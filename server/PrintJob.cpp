@@ -11,7 +11,6 @@
 #include "SettingsStore.h"
 #include "SetupCommands.h"
 #include "SpoolFeed.h"
-#include "SpoolPlan.h"
 
 #include <File.h>
 
@@ -176,29 +175,29 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		&& !confirm_missing_job_setup(request.printer, driver, &settings, outcome, error))
 		return false;
 
-	frontend::SpoolPlan plan;
-	frontend::DocumentError documentError;
-	if (!plan.Open(request.documents, settings, resolution_caption(settings, request.printer),
-			request.turnWidePages, &documentError)) {
-		*error = documentError.InWords();
-		return false;
-	}
-
 	// The spool file goes into the printer's folder, as the print server keeps its jobs.
 	char name[64];
 	snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
 		static_cast<int>(getpid()));
+	frontend::ReaderRequest reading;
+	reading.documents = request.documents;
+	reading.settings = settings;
+	reading.caption = resolution_caption(settings, request.printer);
+	reading.turnWidePages = request.turnWidePages;
+	reading.spoolPath = folder + "/" + name;
 	frontend::DocumentJob job;
 	job.folder = folder;
-	job.spoolPath = folder + "/" + name;
 	job.jobName = jobName;
-	job.settings = settings;
 	job.progress = request.progress;
 	frontend::DocumentJobResult result;
-	if (!frontend::print_documents(driver.get(), std::move(plan), job, &result, error))
+	if (!frontend::print_documents(driver.get(), reading, job, &result, error))
 		return false;
-	return report_job(result.account, request, printer, job.spoolPath, true, &result, outcome,
-		error);
+	if (result.refused) {
+		*error = result.refusal.InWords();
+		return false;
+	}
+	return report_job(result.account, request, printer, reading.spoolPath, true, &result,
+		outcome, error);
 }
 
 }  // namespace server

@@ -3,7 +3,7 @@
 #include "DeviceModel.h"
 #include "Printers.h"
 #include "SettingsStore.h"
-#include "SpoolPlan.h"
+#include "DocumentPrint.h"
 
 #include <cstdio>
 #include <memory>
@@ -31,10 +31,15 @@ int run_spool(const SpoolOptions& options)
 	} else {
 		device::default_settings(&settings);
 	}
+	frontend::ReaderRequest reading;
+	reading.documents = options.files;
+	reading.settings = settings;
+	reading.caption = "Spooled by tessary";
+	reading.turnWidePages = !options.noRotate;
+	reading.spoolPath = options.output;
 	int32 pages = 0;
 	frontend::DocumentError documentError;
-	if (!frontend::write_spool(options.output, options.files, settings, "Spooled by tessary",
-			&pages, &documentError, !options.noRotate))
+	if (!frontend::spool_documents(reading, &pages, &documentError))
 		return fail(documentError.InWords());
 	printf("spooled %d page%s to %s\n", static_cast<int>(pages), pages == 1 ? "" : "s",
 		options.output.c_str());

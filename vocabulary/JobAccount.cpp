@@ -1,5 +1,7 @@
 #include "JobAccount.h"
 
+#include <Message.h>
+
 namespace {
 
 const char* const kNoDriverRecord = "the driver left no account of the job; it may not have "
@@ -53,6 +55,49 @@ void account_for_document(JobAccount* account, const std::string& file,
 	account->fault = JobAccount::Fault::document;
 	account->file = file;
 	account->reason = reason;
+}
+
+void account_to_message(const JobAccount& account, BMessage* message)
+{
+	message->MakeEmpty();
+	message->AddInt32("fault", static_cast<int32>(account.fault));
+	message->AddBool("recorded", account.recorded);
+	BMessage record;
+	job_outcome_to_message(account.job, &record);
+	message->AddMessage("job", &record);
+	message->AddBool("delivered", account.delivered);
+	message->AddInt64("bytes", account.delivery.bytes);
+	message->AddString("error", account.delivery.error.c_str());
+	message->AddString("destination", account.delivery.destination.c_str());
+	message->AddString("file", account.file.c_str());
+	message->AddString("reason", account.reason.c_str());
+}
+
+bool account_from_message(const BMessage& message, JobAccount* account)
+{
+	int32 fault;
+	BMessage record;
+	JobAccount read;
+	if (message.FindInt32("fault", &fault) != B_OK || fault < 0
+		|| fault > static_cast<int32>(JobAccount::Fault::document)
+		|| message.FindMessage("job", &record) != B_OK
+		|| !job_outcome_from_message(record, &read.job))
+		return false;
+	read.fault = static_cast<JobAccount::Fault>(fault);
+	message.FindBool("recorded", &read.recorded);
+	message.FindBool("delivered", &read.delivered);
+	message.FindInt64("bytes", &read.delivery.bytes);
+	const char* text;
+	if (message.FindString("error", &text) == B_OK)
+		read.delivery.error = text;
+	if (message.FindString("destination", &text) == B_OK)
+		read.delivery.destination = text;
+	if (message.FindString("file", &text) == B_OK)
+		read.file = text;
+	if (message.FindString("reason", &text) == B_OK)
+		read.reason = text;
+	*account = read;
+	return true;
 }
 
 std::string account_head(const JobAccount& account)

@@ -10,6 +10,8 @@
 
 #include <string>
 
+class BMessage;
+
 struct JobAccount {
 	enum class Fault {
 		none,         // every page sent whole, every byte delivered
@@ -42,6 +44,11 @@ JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
 // the document's failure is the job's.
 void account_for_document(JobAccount* account, const std::string& file,
 	const std::string& reason);
+
+// The account as a message, for a process that reports a job it ran to another (the printer
+// application's job processes), and back: false for a message that holds no account.
+void account_to_message(const JobAccount& account, BMessage* message);
+bool account_from_message(const BMessage& message, JobAccount* account);
 
 // How far the job got: "printed 3 pages", "printed 2 of 3 pages", "not printed", "the job
 // failed after 4096 bytes", "interrupted after 12 of 500 copies".

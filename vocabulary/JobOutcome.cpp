@@ -83,23 +83,56 @@ void clear_job_outcome(BNode* folder)
 }
 
 
+void job_outcome_to_message(const JobOutcome& outcome, BMessage* record)
+{
+	record->MakeEmpty();
+	record->AddInt32("stop", static_cast<int32>(outcome.stop));
+	record->AddInt32("pages_sent", outcome.pages_sent);
+	record->AddInt32("pages_announced", outcome.pages_announced);
+	record->AddInt32("copies", outcome.copies);
+	record->AddInt32("copies_sent", outcome.copies_sent);
+	record->AddInt32("stop_page", outcome.stop_page);
+	record->AddInt32("pictures_unread", outcome.pictures_unread);
+	record->AddInt32("pictures_cut", outcome.pictures_cut);
+	record->AddString("field", outcome.field.c_str());
+	record->AddString("value", outcome.value.c_str());
+	record->AddString("detail", outcome.detail.c_str());
+}
+
+
+bool job_outcome_from_message(const BMessage& record, JobOutcome* outcome)
+{
+	int32 stop;
+	if (record.FindInt32("stop", &stop) != B_OK || stop < 0
+		|| stop > static_cast<int32>(JobStop::no_transport))
+		return false;
+	JobOutcome read;
+	read.stop = static_cast<JobStop>(stop);
+	record.FindInt32("pages_sent", &read.pages_sent);
+	record.FindInt32("pages_announced", &read.pages_announced);
+	record.FindInt32("copies", &read.copies);
+	record.FindInt32("copies_sent", &read.copies_sent);
+	record.FindInt32("stop_page", &read.stop_page);
+	record.FindInt32("pictures_unread", &read.pictures_unread);
+	record.FindInt32("pictures_cut", &read.pictures_cut);
+	const char* text;
+	if (record.FindString("field", &text) == B_OK)
+		read.field = text;
+	if (record.FindString("value", &text) == B_OK)
+		read.value = text;
+	if (record.FindString("detail", &text) == B_OK)
+		read.detail = text;
+	*outcome = read;
+	return true;
+}
+
+
 status_t write_job_outcome(BNode* folder, const JobOutcome& outcome)
 {
 	if (folder == nullptr)
 		return B_BAD_VALUE;
 	BMessage record;
-	record.AddInt32("stop", static_cast<int32>(outcome.stop));
-	record.AddInt32("pages_sent", outcome.pages_sent);
-	record.AddInt32("pages_announced", outcome.pages_announced);
-	record.AddInt32("copies", outcome.copies);
-	record.AddInt32("copies_sent", outcome.copies_sent);
-	record.AddInt32("stop_page", outcome.stop_page);
-	record.AddInt32("pictures_unread", outcome.pictures_unread);
-	record.AddInt32("pictures_cut", outcome.pictures_cut);
-	record.AddString("field", outcome.field.c_str());
-	record.AddString("value", outcome.value.c_str());
-	record.AddString("detail", outcome.detail.c_str());
-
+	job_outcome_to_message(outcome, &record);
 	ssize_t size = record.FlattenedSize();
 	std::vector<char> flat(static_cast<size_t>(size));
 	status_t status = record.Flatten(flat.data(), size);
@@ -122,30 +155,8 @@ bool read_job_outcome(BNode* folder, JobOutcome* outcome)
 		!= static_cast<ssize_t>(flat.size()))
 		return false;
 	BMessage record;
-	int32 stop;
-	if (record.Unflatten(flat.data(), flat.size()) != B_OK
-		|| record.FindInt32("stop", &stop) != B_OK || stop < 0
-		|| stop > static_cast<int32>(JobStop::no_transport))
-		return false;
-
-	JobOutcome read;
-	read.stop = static_cast<JobStop>(stop);
-	record.FindInt32("pages_sent", &read.pages_sent);
-	record.FindInt32("pages_announced", &read.pages_announced);
-	record.FindInt32("copies", &read.copies);
-	record.FindInt32("copies_sent", &read.copies_sent);
-	record.FindInt32("stop_page", &read.stop_page);
-	record.FindInt32("pictures_unread", &read.pictures_unread);
-	record.FindInt32("pictures_cut", &read.pictures_cut);
-	const char* text;
-	if (record.FindString("field", &text) == B_OK)
-		read.field = text;
-	if (record.FindString("value", &text) == B_OK)
-		read.value = text;
-	if (record.FindString("detail", &text) == B_OK)
-		read.detail = text;
-	*outcome = read;
-	return true;
+	return record.Unflatten(flat.data(), flat.size()) == B_OK
+		&& job_outcome_from_message(record, outcome);
 }
 
 

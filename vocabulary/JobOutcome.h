@@ -28,6 +28,8 @@
 
 #include <string>
 
+class BMessage;
+
 extern const char* const kJobOutcomeAttr;  // "job:outcome"
 
 enum class JobStop : int32 {
@@ -64,6 +66,10 @@ status_t write_job_outcome(BNode* folder, const JobOutcome& outcome);
 
 // Reader side: false when the folder holds no record, or one that cannot be read.
 bool read_job_outcome(BNode* folder, JobOutcome* outcome);
+
+// The record's fields in a message, and back (false for a message that holds no record).
+void job_outcome_to_message(const JobOutcome& outcome, BMessage* record);
+bool job_outcome_from_message(const BMessage& record, JobOutcome* outcome);
 
 // The outcome in the user's words, one line without a final stop, e.g. "printed 2 of 3 pages:
 // the spool file ends inside page 3" or "not printed: the job's settings have no resolution

@@ -51,7 +51,30 @@ Kind kind_of_contents(const std::string& head)
 	return Kind::kText;
 }
 
+// The kind open_document reads a file as, from the first kilobyte of the open file.
+Kind kind_of(const std::string& path, std::ifstream& file)
+{
+	char head[1024];
+	file.read(head, sizeof(head));
+	Kind kind = kind_of_contents(std::string(head, static_cast<size_t>(file.gcount())));
+	Kind named = kind_named(path);
+	return named != Kind::kUnknown ? named : kind;
+}
+
 }  // namespace
+
+std::string document_kind(const std::string& path)
+{
+	std::ifstream file(path, std::ios::binary);
+	if (!file)
+		return std::string();
+	switch (kind_of(path, file)) {
+		case Kind::kPdf: return "PDF";
+		case Kind::kPng: return "PNG";
+		case Kind::kJpeg: return "JPEG";
+		default: return "text";
+	}
+}
 
 std::unique_ptr<Document> open_document(const std::string& path, const PageSetup& setup,
 	std::string* error)
@@ -61,12 +84,7 @@ std::unique_ptr<Document> open_document(const std::string& path, const PageSetup
 		*error = std::string("cannot be opened: ") + strerror(errno);
 		return nullptr;
 	}
-	char head[1024];
-	file.read(head, sizeof(head));
-	Kind kind = kind_of_contents(std::string(head, static_cast<size_t>(file.gcount())));
-	Kind named = kind_named(path);
-	if (named != Kind::kUnknown)
-		kind = named;
+	Kind kind = kind_of(path, file);
 
 	switch (kind) {
 		case Kind::kPdf:

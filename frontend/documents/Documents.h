@@ -7,6 +7,7 @@
 // the caller's to say, in the words its user knows the document by (DocumentError).
 #pragma once
 
+#include "DocumentError.h"
 #include "Layout.h"
 #include "Spool.h"
 
@@ -14,15 +15,6 @@
 #include <string>
 
 namespace frontend {
-
-// Why a document could not be printed.
-struct DocumentError {
-	std::string file;    // the document, as the caller named it; empty when the reason says
-	std::string reason;  // in its reader's words
-
-	// "report.pdf: cannot be read as a PDF (...)"
-	std::string InWords() const { return file.empty() ? reason : file + ": " + reason; }
-};
 
 class Document {
 public:
@@ -38,6 +30,10 @@ public:
 // (".pdf", ".png", ".jpg") but holding something else is refused with that kind's reason.
 std::unique_ptr<Document> open_document(const std::string& path, const PageSetup& setup,
 	std::string* error);
+
+// The kind open_document reads a file as: "PDF", "PNG", "JPEG" or "text"; empty for a file
+// that cannot be opened.
+std::string document_kind(const std::string& path);
 
 // The kinds, for open_document and the tests.
 std::unique_ptr<Document> open_test_page(const PageSetup& setup, const std::string& caption);

@@ -1,7 +1,6 @@
 #include "SpoolPlan.h"
 
 #include "JobSettings.h"
-#include "SpoolFeed.h"
 
 #include <algorithm>
 #include <climits>
@@ -57,8 +56,8 @@ int32 SpoolPlan::Pages() const
 	return static_cast<int32>(std::min<int64>(pages, INT32_MAX));
 }
 
-bool SpoolPlan::SpoolPages(SpoolWriter* writer, SpoolFeed* feed,
-	const std::function<bool()>& stop, DocumentError* error)
+bool SpoolPlan::SpoolPages(SpoolWriter* writer, SpoolProgress* progress,
+	DocumentError* error)
 {
 	for (size_t i = 0; i < fDocuments.size(); i++) {
 		if (fDocuments[i] == nullptr)
@@ -67,7 +66,7 @@ bool SpoolPlan::SpoolPages(SpoolWriter* writer, SpoolFeed* feed,
 		_Range(i, &first, &end);
 		// The page range picks pages of each document; pages outside it are never drawn.
 		for (int32 page = first; page < end; page++) {
-			if (stop && stop()) {
+			if (progress != nullptr && !progress->BeforePage(i)) {
 				*error = {fNames[i], "stopped after " + std::to_string(writer->PageCount())
 					+ " pages"};
 				return false;
@@ -78,8 +77,8 @@ bool SpoolPlan::SpoolPages(SpoolWriter* writer, SpoolFeed* feed,
 				*error = {fNames[i], reason};
 				return false;
 			}
-			if (feed != nullptr)
-				feed->Commit(writer->Position(), start);
+			if (progress != nullptr)
+				progress->PageWritten(writer->Position(), start);
 		}
 		fDocuments[i].reset();
 	}
@@ -100,7 +99,13 @@ bool write_spool(const std::string& path, const std::vector<std::string>& docume
 		*error = {"", reason};
 		return false;
 	}
-	bool spooled = plan.SpoolPages(&writer, nullptr, stopped, error);
+	struct Stopper : SpoolProgress {
+		const std::function<bool()>& stopped;
+		explicit Stopper(const std::function<bool()>& stop) : stopped(stop) {}
+		bool BeforePage(size_t) override { return !stopped || !stopped(); }
+		void PageWritten(off_t, off_t) override {}
+	} stopper(stopped);
+	bool spooled = plan.SpoolPages(&writer, &stopper, error);
 	if (spooled && !writer.Close(&reason)) {
 		*error = {"", reason};
 		spooled = false;

@@ -15,7 +15,15 @@
 
 namespace frontend {
 
-class SpoolFeed;
+// Told of the spooling as it goes, page by page.
+class SpoolProgress {
+public:
+	virtual ~SpoolProgress() = default;
+	// Before each page, with the index of its document: false stops the spooling there.
+	virtual bool BeforePage(size_t document) = 0;
+	// After each whole page: the file is whole up to `end`; the page began at `start`.
+	virtual void PageWritten(off_t end, off_t start) = 0;
+};
 
 class SpoolPlan {
 public:
@@ -31,12 +39,10 @@ public:
 	// Pages the plan puts into the spool file.
 	int32 Pages() const;
 
-	// Records the planned pages into the writer, committing each whole page to `feed` when
-	// it is given; `stop` returning true before a page ends the spooling there, as a
-	// failure. Each document is let go once its pages are written. False with the document
-	// that failed (or "stopped after N pages" when stopped).
-	bool SpoolPages(SpoolWriter* writer, SpoolFeed* feed, const std::function<bool()>& stop,
-		DocumentError* error);
+	// Records the planned pages into the writer, telling `progress` (when given) of each
+	// page. Each document is let go once its pages are written. False with the document that
+	// failed (or "stopped after N pages" when the progress stopped it).
+	bool SpoolPages(SpoolWriter* writer, SpoolProgress* progress, DocumentError* error);
 
 private:
 	// Pages of document `index` that go into the spool file: [*first, *end).

@@ -106,6 +106,15 @@ std::string transport_folder()
 	return directory_of(B_BEOS_ADDONS_DIRECTORY, false) + "/Print/transport";
 }
 
+std::string bundled_program(const std::string& name)
+{
+	fs::path root = bundled_addons_root();
+	std::error_code error;
+	if (root.empty() || !fs::is_regular_file(root / name, error))
+		return std::string();
+	return (root / name).string();
+}
+
 bool ensure_addons_installed(std::string* error)
 {
 	fs::path bundled = bundled_addons_root();

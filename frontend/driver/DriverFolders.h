@@ -21,4 +21,8 @@ std::string transport_folder();
 // to the copy beside this executable. A real file a user put there is left alone.
 bool ensure_addons_installed(std::string* error);
 
+// A helper program this program was built or installed with (the document reader), in the
+// same tree as its add-ons; empty when there is none.
+std::string bundled_program(const std::string& name);
+
 }  // namespace frontend

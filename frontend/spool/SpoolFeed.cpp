@@ -72,8 +72,23 @@ off_t SpoolFeed::WaitFor(off_t end) const
 	return fCommitted;
 }
 
+void SpoolFeed::SetReadingObserver(std::function<void(size_t page)> observer)
+{
+	fObserver = std::move(observer);
+}
+
 off_t SpoolFeed::WaitForPageAt(off_t position) const
 {
+	if (fObserver) {
+		// The pages before this one are all committed: their starts lie before it.
+		size_t page;
+		{
+			std::lock_guard<std::mutex> guard(fLock);
+			page = static_cast<size_t>(std::lower_bound(fPageStarts.begin(),
+				fPageStarts.end(), position) - fPageStarts.begin());
+		}
+		fObserver(page);
+	}
 	std::unique_lock<std::mutex> guard(fLock);
 	// Commits fall on page ends: one past the position ends the page that begins there.
 	fChanged.wait(guard, [&] { return fCommitted > position || fFinished; });

@@ -16,6 +16,7 @@
 #include <File.h>
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -40,7 +41,13 @@ public:
 	// How many of the pages committed so far begin at or before `position`.
 	size_t PagesFrom(off_t position) const;
 
+	// Called (on the reading thread, with no lock held) each time the reader starts a page:
+	// with the page's index, from 0. A writer that must not run too far ahead of the reader
+	// learns from it how far the reader has got. Set before reading begins.
+	void SetReadingObserver(std::function<void(size_t page)> observer);
+
 private:
+	std::function<void(size_t page)> fObserver;
 	mutable std::mutex fLock;
 	mutable std::condition_variable fChanged;
 	off_t fCommitted = 0;
