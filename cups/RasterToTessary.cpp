@@ -39,6 +39,7 @@
 #include "PixelPage.h"
 #include "PrinterFolder.h"
 #include "RasterPage.h"
+#include "RasterPrint.h"
 #include "Spool.h"
 
 #include <File.h>
@@ -161,21 +162,8 @@ public:
 	}
 
 	std::string SpoolPath() const { return fRoot + "/page.spool"; }
-
-	// Prints the spool file; the account says how it went.
-	JobAccount TakeJob(const BMessage& settings)
-	{
-		JobAccount account;
-		std::string error;
-		BFile spool(SpoolPath().c_str(), B_READ_ONLY);
-		if (!frontend::run_driver_job(fAddOn.get(), fPrinter, &spool, settings, "CUPS job",
-				&account, &error)) {
-			account = JobAccount();
-			account.fault = JobAccount::Fault::no_record;
-		}
-		unlink(SpoolPath().c_str());
-		return account;
-	}
+	frontend::DriverAddOn* AddOn() const { return fAddOn.get(); }
+	const std::string& Printer() const { return fPrinter; }
 
 private:
 	std::string fRoot;
@@ -183,69 +171,26 @@ private:
 	std::unique_ptr<frontend::DriverAddOn> fAddOn;
 };
 
-// Asks the driver whether it can print pages of the request: a job of no pages, which it
-// refuses before any byte or sends as nothing at all.
-bool driver_takes(Driver& driver, const frontend::RasterPage& page, std::string* refusal)
-{
-	frontend::SpoolWriter spool;
-	if (!spool.Open(driver.SpoolPath(), page_settings(page), refusal)
-		|| !spool.Close(refusal))
-		return false;
-	JobAccount account = driver.TakeJob(page_settings(page));
-	*refusal = account_reason(account);
-	return account.Printed();
-}
-
 enum class PageResult { printed, cancelled, failed };
 
 // Reads one page of raster into a spool file and prints it.
-PageResult print_page(Driver& driver, cups_raster_t* raster, RasterInput* input,
-	const cups_page_header2_t& header, const frontend::RasterPage& request, int page)
+PageResult print_page(frontend::RasterPrinter& printer, cups_raster_t* raster,
+	RasterInput* input, const cups_page_header2_t& header, const frontend::RasterPage& request,
+	int page)
 {
-	std::string error;
-	frontend::SpoolWriter spool;
-	frontend::PixelPageWriter pixels;
-	auto sink = [&spool](const frontend::SpooledPicture& strip, std::string* stripError) {
-		return spool.AddPicture(strip, stripError);
-	};
-	if (!spool.Open(driver.SpoolPath(), page_settings(request), &error)
-		|| !spool.BeginPage(&error)
-		|| !pixels.Begin(request.Area(), request.PixelFormat(), sink, &error)) {
-		fprintf(stderr, "ERROR: page %d: %s\n", page, error.c_str());
-		return PageResult::failed;
-	}
-
-	// Every row of the raster is read; those beyond the paper are left out.
-	std::vector<uint8> row(header.cupsBytesPerLine);
-	frontend::RasterRows rows(request);
-	for (unsigned y = 0; y < header.cupsHeight; y++) {
-		if (sCancelled)
-			return PageResult::cancelled;
-		if (cupsRasterReadPixels(raster, row.data(), header.cupsBytesPerLine)
-			!= header.cupsBytesPerLine) {
-			if (sCancelled)
-				return PageResult::cancelled;
-			fprintf(stderr, "ERROR: The raster ends inside page %d (row %u of %u).\n", page,
-				y + 1, header.cupsHeight);
-			return PageResult::failed;
-		}
-		if (static_cast<int32>(y) < request.rows
-			&& !pixels.AddRow(rows.Convert(row.data()), &error)) {
-			fprintf(stderr, "ERROR: page %d: %s\n", page, error.c_str());
-			return PageResult::failed;
-		}
-	}
+	typedef frontend::RasterPrinter::Result Result;
+	frontend::RasterPrinter::PageOutcome outcome = printer.PrintPage(raster, header, request,
+		page_settings(request), [] { return sCancelled != 0; });
 	input->pageEnd = input->bytes;
-	if (!pixels.Finish(&error) || !spool.EndPage(&error) || !spool.Close(&error)) {
-		fprintf(stderr, "ERROR: page %d: %s\n", page, error.c_str());
+	if (outcome.result == Result::kCancelled)
+		return PageResult::cancelled;
+	if (outcome.result == Result::kFailed && outcome.rasterCut) {
+		fprintf(stderr, "ERROR: The raster ends inside page %d (row %u of %u).\n", page,
+			outcome.rowsRead + 1, header.cupsHeight);
 		return PageResult::failed;
 	}
-
-	JobAccount account = driver.TakeJob(page_settings(request));
-	if ((account.recorded && account.job.stop == JobStop::interrupted) || sCancelled)
-		return PageResult::cancelled;
-	if (!account.Printed()) {
-		fprintf(stderr, "ERROR: page %d: %s\n", page, account_reason(account).c_str());
+	if (outcome.result == Result::kFailed) {
+		fprintf(stderr, "ERROR: page %d: %s\n", page, outcome.reason.c_str());
 		return PageResult::failed;
 	}
 	fprintf(stderr, "PAGE: %d %d\n", page, static_cast<int>(request.copies));
@@ -297,27 +242,24 @@ int main(int argc, char* argv[])
 	}
 
 	// Pages, each printed as soon as it is read
+	frontend::RasterPrinter printer(driver.AddOn(), driver.Printer(), driver.SpoolPath(),
+		"CUPS job");
 	int page = 0;
 	int printed = 0;
-	frontend::RasterPage asked;  // the settings the driver last said it takes
-	bool askedOnce = false;
 	cups_page_header2_t header;
 	while (!sCancelled && cupsRasterReadHeader2(raster.get(), &header)) {
 		page++;
 		frontend::RasterPage request;
 		std::string refusal;
 		if (!frontend::read_raster_page(header, frontend::RasterRules(), &request, &refusal)
-			|| (!(askedOnce && request.SameSettings(asked))
-				&& !driver_takes(driver, request, &refusal))) {
+			|| !printer.Takes(request, page_settings(request), &refusal)) {
 			if (sCancelled)
 				break;
 			fprintf(stderr, "ERROR: Page %d cannot be printed: %s\n", page, refusal.c_str());
 			return 1;
 		}
-		asked = request;
-		askedOnce = true;
 		fprintf(stderr, "INFO: Printing page %d\n", page);
-		PageResult result = print_page(driver, raster.get(), &input, header, request, page);
+		PageResult result = print_page(printer, raster.get(), &input, header, request, page);
 		if (result == PageResult::failed)
 			return 1;
 		if (result == PageResult::cancelled)

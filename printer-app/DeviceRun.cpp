@@ -1,33 +1,43 @@
 #include "DeviceRun.h"
 
-#include "DeviceModel.h"
-#include "DriverAddOn.h"
-#include "DriverRun.h"
-#include "JobSettings.h"
-#include "PrinterFolder.h"
+#include "Devices.h"
+#include "DriverFolders.h"
 
 #include <File.h>
-#include <Node.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <mutex>
 #include <poll.h>
+#include <set>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace printer_app {
 
 namespace {
 
-// How often the copying thread looks at the job's cancel while the driver is quiet.
-const int kCancelPollMilliseconds = 100;
-
-// One job at a time through the driver, and the driver loaded once for the process.
-std::mutex sDriverLock;
-frontend::DriverAddOn* sDriver = nullptr;  // guarded by sDriverLock; lives as long as the process
+const char* const kWorkerProgram = "tessary-job";
+// The descriptor a worker writes its account to.
+const int kResultFd = 3;
+// How often the watching thread looks at the job's cancel and the worker.
+const std::chrono::milliseconds kWatchInterval(100);
+// A cancelled worker that has not stopped at a band by then is ended.
+const std::chrono::seconds kCancelGrace(2);
+// A worker that neither writes nor ends for this long has stopped making progress (the
+// document reader it waits for gives up sooner).
+const std::chrono::seconds kWorkerStall(180);
 
 std::string plural(int64 count, const char* one, const char* many)
 {
@@ -48,71 +58,82 @@ pappl_jreason_t reasons_for(JobStop stop)
 	}
 }
 
-// Copies the driver's stream from the pipe to the device on a thread of its own while the
-// driver writes it, and turns the job's cancel into the driver's stop request. A device
-// that fails closes the pipe, so the transport's next write fails and the driver stops.
-class DeviceFeeder {
-public:
-	DeviceFeeder(pappl_job_t* job, pappl_device_t* device, int readEnd)
-		: fJob(job), fDevice(device), fReadEnd(readEnd)
-	{
-		fThread = std::thread([this] { _Run(); });
-	}
+// #pragma mark - turns
 
-	~DeviceFeeder() { Finish(); }
+std::mutex sTurnLock;
+std::condition_variable sTurnChanged;
+std::set<int> sBusyPrinters;                 // printers whose turn is taken
+std::map<int, std::set<int>> sWaitingJobs;   // by printer: jobs waiting, the oldest first
+std::set<int> sRunningJobs;                  // jobs holding a turn
+std::map<int, DriverOutcome> sFinishedJobs;  // the last jobs' outcomes, by job id
+const size_t kFinishedJobsKept = 1000;
+std::set<int> sHeldJobs;                     // jobs held here until their turn
 
-	// Waits until the pipe is drained; the caller has closed the write end.
-	const DeviceFeed& Finish()
-	{
-		if (fThread.joinable())
-			fThread.join();
-		return fFeed;
-	}
-
-	bool SawCancel() const { return fSawCancel; }
-
-private:
-	void _Run()
-	{
-		char buffer[64 * 1024];
-		for (;;) {
-			if (!fSawCancel && papplJobIsCanceled(fJob)) {
-				fSawCancel = true;
-				request_job_stop();
-			}
-			pollfd ready = {fReadEnd, POLLIN, 0};
-			int events = poll(&ready, 1, kCancelPollMilliseconds);
-			if (events == 0 || (events < 0 && errno == EINTR))
-				continue;
-			ssize_t got = read(fReadEnd, buffer, sizeof(buffer));
-			if (got < 0 && (errno == EINTR || errno == EAGAIN))
-				continue;
-			if (got < 0) {
-				fFeed.error = std::string("cannot read the driver's stream: ") + strerror(errno);
-				break;
-			}
-			if (got == 0) {
-				papplDeviceFlush(fDevice);
-				break;
-			}
-			if (papplDeviceWrite(fDevice, buffer, static_cast<size_t>(got)) < 0) {
-				fFeed.error = "the printer did not take the data";
-				break;
-			}
-			fFeed.bytes += got;
-		}
-		close(fReadEnd);
-	}
-
-	pappl_job_t* fJob;
-	pappl_device_t* fDevice;
-	int fReadEnd;
-	DeviceFeed fFeed;
-	bool fSawCancel = false;  // written by the thread, read after Finish
-	std::thread fThread;
+struct WaitingJob {
+	int id;
+	pappl_job_t* job;
+	ipp_jstate_t state;
 };
 
+void list_job(pappl_job_t* job, void* data)
+{
+	static_cast<std::vector<WaitingJob>*>(data)->push_back(
+		{papplJobGetID(job), job, papplJobGetState(job)});
+}
+
+// Leaves the oldest of the printer's waiting jobs the one PAPPL starts next: PAPPL 1.3.1 takes
+// the newest pending job first. The others are held here until their turn (a job a user holds
+// stays the user's). Called with no job of the printer printing, or at the end of the one
+// that is.
+void queue_oldest_job(pappl_printer_t* printer)
+{
+	std::vector<WaitingJob> jobs;
+	papplPrinterIterateActiveJobs(printer, list_job, &jobs, 1, 0);
+	std::vector<WaitingJob> waiting;
+	{
+		std::lock_guard<std::mutex> guard(sTurnLock);
+		for (const WaitingJob& job : jobs) {
+			if (job.state == IPP_JSTATE_PENDING
+				|| (job.state == IPP_JSTATE_HELD && sHeldJobs.count(job.id) > 0))
+				waiting.push_back(job);
+		}
+	}
+	if (waiting.empty())
+		return;
+	const WaitingJob* oldest = &waiting.front();
+	for (const WaitingJob& job : waiting)
+		oldest = job.id < oldest->id ? &job : oldest;
+	for (const WaitingJob& job : waiting) {
+		if (job.id == oldest->id || job.state != IPP_JSTATE_PENDING)
+			continue;
+		if (papplJobHold(job.job, nullptr, "indefinite", 0)) {
+			std::lock_guard<std::mutex> guard(sTurnLock);
+			sHeldJobs.insert(job.id);
+		}
+	}
+	if (oldest->state == IPP_JSTATE_HELD) {
+		{
+			std::lock_guard<std::mutex> guard(sTurnLock);
+			sHeldJobs.erase(oldest->id);
+		}
+		papplJobRelease(oldest->job, nullptr);
+	}
+}
+
+void queue_idle_printer(pappl_printer_t* printer, void*)
+{
+	{
+		std::lock_guard<std::mutex> guard(sTurnLock);
+		if (sBusyPrinters.count(papplPrinterGetID(printer)) > 0 || sHeldJobs.empty())
+			return;
+	}
+	if (papplPrinterGetState(printer) != IPP_PSTATE_PROCESSING)
+		queue_oldest_job(printer);
+}
+
 }  // namespace
+
+// #pragma mark - outcomes
 
 DriverOutcome judge_job(const JobAccount& account, const DeviceFeed& feed, bool cancelled)
 {
@@ -134,7 +155,10 @@ DriverOutcome judge_job(const JobAccount& account, const DeviceFeed& feed, bool 
 	}
 	outcome.message = describe_account(account);
 	outcome.reasons = PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED;
-	if (account.fault == JobAccount::Fault::driver && job.stop != JobStop::no_transport) {
+	if (account.fault == JobAccount::Fault::document) {
+		outcome.reasons = PAPPL_JREASON_DOCUMENT_FORMAT_ERROR | PAPPL_JREASON_ERRORS_DETECTED;
+	} else if (account.fault == JobAccount::Fault::driver
+		&& job.stop != JobStop::no_transport) {
 		outcome.reasons = reasons_for(job.stop);
 	} else if (account.fault == JobAccount::Fault::none && feed.bytes != account.delivery.bytes) {
 		outcome.message = "only " + std::to_string(feed.bytes) + " of "
@@ -165,59 +189,6 @@ DriverOutcome cancelled_job(int32 pagesSpooled)
 	return outcome;
 }
 
-DriverOutcome print_spool(pappl_job_t* job, pappl_device_t* device,
-	const std::string& spoolPath, const BMessage& settings)
-{
-	std::lock_guard<std::mutex> lock(sDriverLock);
-	std::string error;
-	if (sDriver == nullptr) {
-		auto* driver = new frontend::DriverAddOn();
-		if (!driver->Load(&error)) {
-			delete driver;
-			return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
-		}
-		sDriver = driver;
-	}
-	// The driver's folder for a PAPPL printer: printers/printer-ID below the driver's root,
-	// made and labelled by the driver the first time.
-	std::string folder;
-	std::string name = "printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(job)));
-	if (!frontend::own_printer_folder(name, device::kPipeTransport, sDriver, &folder, &error))
-		return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
-	// A cancel that came while the job waited for the driver.
-	if (papplJobIsCanceled(job))
-		return cancelled_job(0);
-
-	int ends[2];
-	if (pipe2(ends, O_CLOEXEC) != 0) {
-		return refused_job(std::string("cannot make a pipe for the driver's stream: ")
-			+ strerror(errno), PAPPL_JREASON_ABORTED_BY_SYSTEM);
-	}
-	reset_job_stop();
-	DeviceFeeder feeder(job, device, ends[0]);
-	// The Pipe transport writes into the descriptor the folder's address names.
-	{
-		BNode node(folder.c_str());
-		frontend::write_string_attr(node, device::kTransportAddressAttr,
-			std::to_string(ends[1]));
-	}
-	JobAccount account;
-	bool ran;
-	{
-		BFile spool(spoolPath.c_str(), B_READ_ONLY);
-		const char* jobName = papplJobGetName(job);
-		ran = frontend::run_driver_job(sDriver, folder, &spool, settings,
-			jobName != nullptr ? jobName : "", &account, &error);
-	}
-	// The transport never closes the descriptor it was given: the end of the stream is ours.
-	close(ends[1]);
-	const DeviceFeed& feed = feeder.Finish();
-	reset_job_stop();
-	if (!ran)
-		return refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
-	return judge_job(account, feed, feeder.SawCancel() || papplJobIsCanceled(job));
-}
-
 bool finish_job(pappl_job_t* job, const DriverOutcome& outcome, bool countImpressions)
 {
 	if (countImpressions)
@@ -226,25 +197,374 @@ bool finish_job(pappl_job_t* job, const DriverOutcome& outcome, bool countImpres
 		papplJobSetMessage(job, "%s", outcome.message.c_str());
 	if (outcome.reasons != PAPPL_JREASON_NONE)
 		papplJobSetReasons(job, outcome.reasons, PAPPL_JREASON_NONE);
+	// A job that was cancelled ends as cancelled, not aborted: PAPPL takes the cancel it
+	// sees when the callback returns.
+	if (outcome.cancelled && !papplJobIsCanceled(job))
+		papplJobCancel(job);
 	papplLogJob(job, outcome.printed ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_ERROR, "%s",
 		outcome.message.c_str());
 	return outcome.printed;
 }
 
-JobSpoolFile::JobSpoolFile(pappl_job_t* job)
+// #pragma mark - turns
+
+PrinterTurn::PrinterTurn(pappl_job_t* job)
+	:
+	fJob(job),
+	fPrinter(papplPrinterGetID(papplJobGetPrinter(job))),
+	fJobId(papplJobGetID(job))
 {
-	char name[PATH_MAX];
-	int fd = papplJobOpenFile(job, name, sizeof(name), nullptr, "spool", "w");
-	if (fd < 0)
+	std::unique_lock<std::mutex> guard(sTurnLock);
+	if (sRunningJobs.count(fJobId) > 0 || sFinishedJobs.count(fJobId) > 0) {
+		fRepeated = true;
+		sTurnChanged.wait(guard, [this] { return sRunningJobs.count(fJobId) == 0; });
+		auto finished = sFinishedJobs.find(fJobId);
+		if (finished != sFinishedJobs.end())
+			fOutcome = finished->second;
+		papplLogJob(fJob, PAPPL_LOGLEVEL_WARN, "Started a second time; it has run already.");
 		return;
-	close(fd);
-	fPath = name;
+	}
+	// Turns go in the order the jobs came: the lowest job number first.
+	sRunningJobs.insert(fJobId);
+	std::set<int>& waiting = sWaitingJobs[fPrinter];
+	waiting.insert(fJobId);
+	sTurnChanged.wait(guard, [this, &waiting] {
+		return sBusyPrinters.count(fPrinter) == 0 && *waiting.begin() == fJobId;
+	});
+	waiting.erase(fJobId);
+	sBusyPrinters.insert(fPrinter);
 }
 
-JobSpoolFile::~JobSpoolFile()
+PrinterTurn::~PrinterTurn()
 {
-	if (!fPath.empty())
-		unlink(fPath.c_str());
+	if (fRepeated)
+		return;
+	{
+		std::lock_guard<std::mutex> guard(sTurnLock);
+		sBusyPrinters.erase(fPrinter);
+		sRunningJobs.erase(fJobId);
+		if (sFinishedJobs.size() >= kFinishedJobsKept)
+			sFinishedJobs.erase(sFinishedJobs.begin());
+		sFinishedJobs[fJobId] = fOutcome;
+	}
+	sTurnChanged.notify_all();
+	// PAPPL starts the next job when this one's callback has returned.
+	queue_oldest_job(papplJobGetPrinter(fJob));
+}
+
+bool queue_waiting_jobs(pappl_system_t* system, void*)
+{
+	// A job released for its turn may have been cancelled before it started; the jobs held
+	// behind it then wait for this.
+	papplSystemIteratePrinters(system, queue_idle_printer, nullptr);
+	return true;
+}
+
+// #pragma mark - the worker
+
+struct JobProcess::State {
+	pappl_job_t* job;
+	pappl_device_t* device;
+	pid_t child = -1;
+	int output = -1;        // the worker's stream
+	int result = -1;        // the worker's account
+	std::string settingsPath;
+	std::string documentPath;
+
+	std::mutex lock;
+	std::condition_variable changed;
+	bool exited = false;    // the worker has ended (not yet reaped)
+	bool cancelled = false; // the job was cancelled while the worker ran
+	bool killed = false;    // the worker was ended by this side
+	bool stalled = false;   // ... because it stopped making progress
+	bool stopWatching = false;
+	pappl_device_t* jobDevice = nullptr;  // the job's own connection while it is open
+	std::chrono::steady_clock::time_point lastOutput = std::chrono::steady_clock::now();
+	DeviceFeed feed;
+
+	std::thread copier;
+	std::thread watcher;
+
+	void Copy();
+	void Watch();
+};
+
+void JobProcess::State::Copy()
+{
+	// A device of ours is opened for this job alone; PAPPL's device of another scheme is
+	// used as PAPPL gives it.
+	pappl_device_t* own = nullptr;
+	const char* uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
+	bool failed = false;
+	if (has_job_device(uri)) {
+		std::string error;
+		own = open_job_device(uri, papplJobGetName(job), &error);
+		std::lock_guard<std::mutex> guard(lock);
+		if (own == nullptr) {
+			feed.error = error;
+			failed = true;
+		} else {
+			jobDevice = own;
+		}
+	}
+	pappl_device_t* target = own != nullptr ? own : device;
+	char buffer[64 * 1024];
+	for (;;) {
+		ssize_t got = read(output, buffer, sizeof(buffer));
+		if (got < 0 && errno == EINTR)
+			continue;
+		if (got <= 0)
+			break;
+		{
+			std::lock_guard<std::mutex> guard(lock);
+			lastOutput = std::chrono::steady_clock::now();
+		}
+		// A device that failed takes nothing more; the worker's writes fail once the pipe is
+		// closed behind it, and its driver stops.
+		if (failed)
+			break;
+		std::string error;
+		if (!write_to_device(target, buffer, static_cast<size_t>(got), &error)) {
+			std::lock_guard<std::mutex> guard(lock);
+			feed.error = error;
+			failed = true;
+			break;
+		}
+		std::lock_guard<std::mutex> guard(lock);
+		feed.bytes += got;
+	}
+	if (!failed)
+		papplDeviceFlush(target);
+	std::lock_guard<std::mutex> guard(lock);
+	if (failed) {
+		close(output);
+		output = -1;
+	}
+	if (own != nullptr) {
+		jobDevice = nullptr;
+		papplDeviceClose(own);
+	}
+}
+
+void JobProcess::State::Watch()
+{
+	std::chrono::steady_clock::time_point terminated;
+	std::unique_lock<std::mutex> guard(lock);
+	while (!stopWatching) {
+		changed.wait_for(guard, kWatchInterval);
+		if (stopWatching)
+			break;
+		siginfo_t ended = {};
+		if (!exited && waitid(P_PID, static_cast<id_t>(child), &ended,
+				WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == child)
+			exited = true;
+		if (exited)
+			continue;
+		auto now = std::chrono::steady_clock::now();
+		if (!cancelled && papplJobIsCanceled(job)) {
+			// The driver stops at its next band; a device write in hand gives up at once.
+			cancelled = true;
+			terminated = now;
+			kill(child, SIGTERM);
+			abandon_device(jobDevice != nullptr ? jobDevice : device);
+		} else if (cancelled && !killed && now - terminated > kCancelGrace) {
+			killed = true;
+			kill(child, SIGKILL);
+		} else if (!cancelled && !killed && now - lastOutput > kWorkerStall) {
+			killed = true;
+			stalled = true;
+			kill(child, SIGKILL);
+		}
+	}
+}
+
+JobProcess::JobProcess(pappl_job_t* job, pappl_device_t* device)
+	:
+	fState(std::make_unique<State>())
+{
+	fState->job = job;
+	fState->device = device;
+}
+
+JobProcess::~JobProcess()
+{
+	State& state = *fState;
+	if (state.child > 0) {
+		{
+			std::lock_guard<std::mutex> guard(state.lock);
+			if (!state.exited)
+				kill(state.child, SIGKILL);
+		}
+		Finish();
+	}
+}
+
+bool JobProcess::Start(const BMessage& settings, const std::string& document,
+	std::string* error)
+{
+	State& state = *fState;
+	std::string program = frontend::bundled_program(kWorkerProgram);
+	if (program.empty()) {
+		*error = std::string("cannot find the job process ") + kWorkerProgram;
+		return false;
+	}
+	char path[PATH_MAX];
+	int settingsFd = papplJobOpenFile(state.job, path, sizeof(path), nullptr, "settings", "w");
+	if (settingsFd < 0) {
+		*error = std::string("cannot write the job's settings: ") + strerror(errno);
+		return false;
+	}
+	close(settingsFd);
+	state.settingsPath = path;
+	{
+		BFile file(path, B_WRITE_ONLY | B_ERASE_FILE);
+		if (file.InitCheck() != B_OK || settings.Flatten(&file) != B_OK) {
+			*error = "cannot write the job's settings to " + state.settingsPath;
+			return false;
+		}
+	}
+
+	int output[2] = {-1, -1};
+	int result[2] = {-1, -1};
+	int input[2] = {-1, -1};
+	bool raster = document.empty();
+	if (pipe2(output, O_CLOEXEC) != 0 || pipe2(result, O_CLOEXEC) != 0
+		|| (raster && pipe2(input, O_CLOEXEC) != 0)) {
+		*error = std::string("cannot make pipes for the job's process: ") + strerror(errno);
+		for (int fd : {output[0], output[1], result[0], result[1], input[0], input[1]}) {
+			if (fd >= 0)
+				close(fd);
+		}
+		return false;
+	}
+
+	const char* jobName = papplJobGetName(state.job);
+	std::vector<std::string> arguments = {program, "--printer",
+		"printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(state.job))),
+		"--settings", state.settingsPath, "--job-name", jobName != nullptr ? jobName : "",
+		"--result", std::to_string(kResultFd)};
+	if (raster) {
+		arguments.push_back("--raster");
+	} else {
+		arguments.push_back("--document");
+		arguments.push_back(document);
+		state.documentPath = document;
+	}
+	std::vector<char*> argv;
+	for (std::string& argument : arguments)
+		argv.push_back(argument.data());
+	argv.push_back(nullptr);
+
+	// The worker gets its pipes and nothing else of the server's descriptors (PAPPL keeps its
+	// devices and clients open without close-on-exec).
+	posix_spawn_file_actions_t actions;
+	posix_spawn_file_actions_init(&actions);
+	if (raster)
+		posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+	else
+		posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+	posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+	posix_spawn_file_actions_adddup2(&actions, result[1], kResultFd);
+	posix_spawn_file_actions_addclosefrom_np(&actions, kResultFd + 1);
+	int spawned = posix_spawn(&state.child, program.c_str(), &actions, nullptr, argv.data(),
+		environ);
+	posix_spawn_file_actions_destroy(&actions);
+	close(output[1]);
+	close(result[1]);
+	if (raster)
+		close(input[0]);
+	if (spawned != 0) {
+		state.child = -1;
+		close(output[0]);
+		close(result[0]);
+		if (raster)
+			close(input[1]);
+		*error = "cannot start the job's process " + program + ": " + strerror(spawned);
+		return false;
+	}
+	state.output = output[0];
+	state.result = result[0];
+	fRasterInput = raster ? input[1] : -1;
+	state.copier = std::thread(&State::Copy, &state);
+	state.watcher = std::thread(&State::Watch, &state);
+	return true;
+}
+
+DriverOutcome JobProcess::Finish()
+{
+	State& state = *fState;
+	if (fRasterInput >= 0) {
+		close(fRasterInput);
+		fRasterInput = -1;
+	}
+	if (state.child < 0)
+		return refused_job("the job's process did not start", PAPPL_JREASON_ABORTED_BY_SYSTEM);
+
+	// The account comes when the worker ends; its stream has reached the device by then.
+	std::string flat;
+	char chunk[4096];
+	for (;;) {
+		ssize_t got = read(state.result, chunk, sizeof(chunk));
+		if (got < 0 && errno == EINTR)
+			continue;
+		if (got <= 0)
+			break;
+		if (flat.size() < 1 << 20)
+			flat.append(chunk, static_cast<size_t>(got));
+	}
+	close(state.result);
+	state.result = -1;
+	if (state.copier.joinable())
+		state.copier.join();
+	if (state.output >= 0) {
+		close(state.output);
+		state.output = -1;
+	}
+	int status = 0;
+	while (waitpid(state.child, &status, 0) < 0 && errno == EINTR) {
+	}
+	{
+		std::lock_guard<std::mutex> guard(state.lock);
+		state.exited = true;
+		state.stopWatching = true;
+	}
+	state.changed.notify_all();
+	if (state.watcher.joinable())
+		state.watcher.join();
+	state.child = -1;
+	unlink(state.settingsPath.c_str());
+
+	bool cancelled = state.cancelled || papplJobIsCanceled(state.job);
+	BMessage message;
+	BMessage accountMessage;
+	JobAccount account;
+	bool refused = false;
+	bool reported = !flat.empty() && message.Unflatten(flat.data(), flat.size()) == B_OK
+		&& message.FindMessage("account", &accountMessage) == B_OK
+		&& account_from_message(accountMessage, &account);
+	message.FindBool("refused", &refused);
+	// The document is PAPPL's copy in its spool folder; the user knows it by the job's name.
+	if (!account.file.empty() && account.file == state.documentPath) {
+		const char* name = papplJobGetName(state.job);
+		account.file = "\"" + std::string(name != nullptr && name[0] != '\0' ? name
+			: "the document") + "\"";
+	}
+	if (!reported) {
+		if (cancelled)
+			return cancelled_job(0);
+		std::string why = state.stalled ? "it stopped making progress"
+			: WIFSIGNALED(status) ? "it was ended by signal " + std::to_string(WTERMSIG(status))
+				+ " (" + strsignal(WTERMSIG(status)) + ")"
+			: "it ended without an account (exit status " + std::to_string(WEXITSTATUS(status))
+				+ ")";
+		return refused_job("the job's process stopped: " + why,
+			PAPPL_JREASON_ABORTED_BY_SYSTEM | PAPPL_JREASON_ERRORS_DETECTED);
+	}
+	if (refused && !cancelled) {
+		return refused_job("not printed: " + account_reason(account),
+			PAPPL_JREASON_DOCUMENT_FORMAT_ERROR);
+	}
+	return judge_job(account, state.feed, cancelled);
 }
 
 }  // namespace printer_app

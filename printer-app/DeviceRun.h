@@ -1,11 +1,21 @@
-// Jobs through the driver itself. A finished spool file goes to the driver's take_job; the
-// printer's folder names the "Pipe" transport, which writes the driver's stream into a pipe
-// whose write end this side opened; a thread of ours copies what comes out of the pipe to
-// the PAPPL device, unchanged, and asks the driver to stop when the job is cancelled.
+// Jobs of the printer application, each in a worker process of its own (tessary-job): the
+// driver's engine state is process-wide, so a process per job lets printers print side by
+// side and keeps a job that dies from taking the server with it. The worker writes the
+// driver's stream to a pipe; a thread of ours copies it to the PAPPL device unchanged, while
+// another watches the job: a cancel stops the worker at the driver's next band (SIGTERM),
+// and ends it (SIGKILL) when it has not stopped two seconds later.
 //
-// The driver prints one job at a time in a process (its job values and the stop request are
-// process-wide), while PAPPL runs the jobs of several printers at once: print_spool holds
-// one lock for the whole of a job's time in the driver.
+// One printer prints one job at a time, in the order the jobs came. PAPPL 1.3.1 starts the
+// newest of a printer's waiting jobs first, may start a job while the last one is still
+// ending (it clears its printer's job before it closes the device they share) or a streamed
+// raster job beside a waiting one, and may run one job twice. So:
+// - when a job ends, the printer's waiting jobs but the oldest are held, and the oldest is the
+//   one PAPPL starts next (a timer does the same for a printer left idle);
+// - every job holds its printer's turn from its first callback to its last, the oldest
+//   waiting first;
+// - every job writes to a device connection of its own (Devices.h);
+// - a job that is run a second time is answered with its first run's outcome without
+//   touching the device.
 #pragma once
 
 #include "JobAccount.h"
@@ -14,6 +24,7 @@
 
 #include <pappl/pappl.h>
 
+#include <memory>
 #include <string>
 
 namespace printer_app {
@@ -44,30 +55,61 @@ DriverOutcome refused_job(const std::string& message, pappl_jreason_t reason);
 // The outcome of a job cancelled before it reached the driver.
 DriverOutcome cancelled_job(int32 pagesSpooled);
 
-// Prints the spool file through the driver to the device. `settings` are those the spool was
-// written with; the printer's token is added here.
-DriverOutcome print_spool(pappl_job_t* job, pappl_device_t* device,
-	const std::string& spoolPath, const BMessage& settings);
-
 // Tells PAPPL: the message and reasons on the job, and the sheets printed as its impressions
 // unless PAPPL counts them itself. The result is what a PAPPL job callback returns: true only
 // for a job printed whole.
 bool finish_job(pappl_job_t* job, const DriverOutcome& outcome, bool countImpressions = true);
 
-// A spool file in PAPPL's spool folder, named after the job, removed when it goes out of
-// scope whatever became of the job.
-class JobSpoolFile {
+// A job's turn on its printer, from its first callback to its last. Waits while another job
+// of the printer holds it. A job that already ran (PAPPL started it twice) does not get the
+// turn: Repeated() is true and Outcome() its first run's outcome.
+class PrinterTurn {
 public:
-	explicit JobSpoolFile(pappl_job_t* job);
-	~JobSpoolFile();
-	JobSpoolFile(const JobSpoolFile&) = delete;
-	JobSpoolFile& operator=(const JobSpoolFile&) = delete;
+	explicit PrinterTurn(pappl_job_t* job);
+	~PrinterTurn();
+	PrinterTurn(const PrinterTurn&) = delete;
+	PrinterTurn& operator=(const PrinterTurn&) = delete;
 
-	// Empty when no file could be made.
-	const std::string& Path() const { return fPath; }
+	bool Repeated() const { return fRepeated; }
+	const DriverOutcome& Outcome() const { return fOutcome; }
+	// Kept as the job's outcome, for a second run of the job.
+	void Done(const DriverOutcome& outcome) { fOutcome = outcome; }
 
 private:
-	std::string fPath;
+	pappl_job_t* fJob;
+	int fPrinter;
+	int fJobId;
+	bool fRepeated = false;
+	DriverOutcome fOutcome;
+};
+
+// A timer callback of the system (every second): a printer that prints nothing while jobs
+// are held for their turn gets its oldest one started.
+bool queue_waiting_jobs(pappl_system_t* system, void* data);
+
+// A job in its worker process.
+class JobProcess {
+public:
+	JobProcess(pappl_job_t* job, pappl_device_t* device);
+	~JobProcess();
+	JobProcess(const JobProcess&) = delete;
+	JobProcess& operator=(const JobProcess&) = delete;
+
+	// Starts the worker for a document that the document reader reads (PDF, JPEG, PNG), or,
+	// when `document` is empty, for raster pages written to RasterInput().
+	bool Start(const BMessage& settings, const std::string& document, std::string* error);
+
+	// The worker's standard input, for CUPS raster; -1 when it takes a document.
+	int RasterInput() const { return fRasterInput; }
+
+	// Ends the raster input, waits until the worker has ended and its stream is on the
+	// device, and weighs the job.
+	DriverOutcome Finish();
+
+private:
+	struct State;
+	std::unique_ptr<State> fState;
+	int fRasterInput = -1;
 };
 
 }  // namespace printer_app

@@ -1,13 +1,17 @@
-// PDF documents, laid out on the paper exactly as the print tool lays them out (the same
-// document reader and layout): the job's options become the settings, the document becomes
-// a spool file page by page, and the spool goes through the driver.
-#include "Drivers.h"
+// Documents (PDF, JPEG, PNG) and raster files, through a job process of their own: the job's
+// options become the settings, the document is read by the document reader as the print
+// tool reads it (laid out on the paper by the same layout), and its pages go through the
+// driver as they are read.
 #include "DeviceRun.h"
+#include "Drivers.h"
 #include "IppSettings.h"
-#include "SpoolPlan.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 namespace printer_app {
 
@@ -18,49 +22,93 @@ struct PrintOptionsDeleter {
 };
 typedef std::unique_ptr<pappl_pr_options_t, PrintOptionsDeleter> PrintOptions;
 
-// The user knows the document by its job name.
-std::string document_name(pappl_job_t* job)
+bool is_raster(const char* format)
 {
-	const char* name = papplJobGetName(job);
-	return "\"" + std::string(name != nullptr && name[0] != '\0' ? name : "the document") + "\"";
+	return format != nullptr && (strcmp(format, "image/pwg-raster") == 0
+		|| strcmp(format, "image/urf") == 0);
+}
+
+// Copies a raster file into the job process's raster input.
+bool copy_raster(const char* path, int input, std::string* error)
+{
+	int fd = open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0) {
+		*error = std::string("cannot open the document: ") + strerror(errno);
+		return false;
+	}
+	char buffer[64 * 1024];
+	bool copied = true;
+	for (;;) {
+		ssize_t got = read(fd, buffer, sizeof(buffer));
+		if (got < 0 && errno == EINTR)
+			continue;
+		if (got <= 0) {
+			copied = got == 0;
+			break;
+		}
+		const char* bytes = buffer;
+		size_t left = static_cast<size_t>(got);
+		while (left > 0) {
+			ssize_t written = write(input, bytes, left);
+			if (written < 0 && errno == EINTR)
+				continue;
+			if (written <= 0) {
+				// The job process stopped reading: its account says why.
+				close(fd);
+				return true;
+			}
+			bytes += written;
+			left -= static_cast<size_t>(written);
+		}
+	}
+	close(fd);
+	if (!copied)
+		*error = std::string("cannot read the document: ") + strerror(errno);
+	return copied;
 }
 
 }  // namespace
 
 bool print_document(pappl_job_t* job, pappl_device_t* device, void*)
 {
-	// PAPPL 1.3.1 drops the document of a job cancelled just as it starts.
+	PrinterTurn turn(job);
+	if (turn.Repeated())
+		return turn.Outcome().printed;
+	auto finish = [&turn, job](const DriverOutcome& outcome) {
+		turn.Done(outcome);
+		return finish_job(job, outcome);
+	};
+
 	const char* filename = papplJobGetFilename(job);
-	if (filename == nullptr)
-		return finish_job(job, cancelled_job(0));
+	if (filename == nullptr || papplJobIsCanceled(job))
+		return finish(cancelled_job(0));
 	std::string path = filename;
 	PrintOptions options(papplJobCreatePrintOptions(job, 0, true));
 	if (options == nullptr) {
-		return finish_job(job, refused_job("not printed: the job's options cannot be read",
+		return finish(refused_job("not printed: the job's options cannot be read",
 			PAPPL_JREASON_ABORTED_BY_SYSTEM));
 	}
+	bool raster = is_raster(papplJobGetFormat(job));
 	BMessage settings;
-	settings_for_job(*options, Content::kDocument, &settings);
+	settings_for_job(*options, raster ? Content::kRaster : Content::kDocument, &settings);
 
-	JobSpoolFile spool(job);
-	if (spool.Path().empty()) {
-		return finish_job(job, refused_job("cannot make a spool file for the job",
-			PAPPL_JREASON_ABORTED_BY_SYSTEM));
+	JobProcess process(job, device);
+	std::string error;
+	if (!process.Start(settings, raster ? std::string() : path, &error))
+		return finish(refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM));
+	if (raster && !copy_raster(path.c_str(), process.RasterInput(), &error)) {
+		process.Finish();
+		return finish(refused_job("not printed: " + error, PAPPL_JREASON_ABORTED_BY_SYSTEM));
 	}
-	int32 pages = 0;
-	frontend::DocumentError error;
-	bool spooled = frontend::write_spool(spool.Path(), {path}, settings, "", &pages, &error,
-		true, [job] { return papplJobIsCanceled(job); });
-	if (!spooled && papplJobIsCanceled(job))
-		return finish_job(job, cancelled_job(0));
-	if (!spooled) {
-		if (error.file == path)
-			error.file = document_name(job);
-		return finish_job(job, refused_job("not printed: " + error.InWords(),
-			PAPPL_JREASON_DOCUMENT_FORMAT_ERROR));
-	}
-	papplJobSetImpressions(job, pages);
-	return finish_job(job, print_spool(job, device, spool.Path(), settings));
+	return finish(process.Finish());
+}
+
+bool refuse_document(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+{
+	const char* format = papplJobGetFormat(job);
+	return finish_job(job, refused_job(std::string("not printed: the printer prints PDF, JPEG, "
+		"PNG and PWG or Apple raster, not ") + (format != nullptr ? format : "this document"),
+		PAPPL_JREASON_DOCUMENT_FORMAT_ERROR), false);
 }
 
 }  // namespace printer_app

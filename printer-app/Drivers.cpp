@@ -4,6 +4,7 @@
 #include "IppSettings.h"
 
 #include <cstdio>
+#include <iterator>
 #include <cstring>
 
 namespace printer_app {
@@ -15,6 +16,15 @@ pappl_pr_driver_t kDrivers[2] = {
 	{"tessary_bw", "Tessary Black Ink-Jet", "MFG:Tessary;MDL:Black Ink-Jet;CMD:PCL;", nullptr},
 };
 const int kDriverCount = 2;
+
+const char* const kDocumentFormats[] = {
+	"application/pdf",
+	"image/jpeg",
+	"image/png",
+	"image/pwg-raster",
+	"image/urf",
+};
+const int kDocumentFormatCount = static_cast<int>(std::size(kDocumentFormats));
 
 namespace {
 
@@ -92,8 +102,10 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	data->rendpage_cb = raster_end_page;
 	data->rendjob_cb = raster_end_job;
 	// No format of the printer's own: every job goes through the driver, none is sent to the
-	// printer as it came.
-	data->format = nullptr;
+	// printer as it came. The documents PAPPL cannot tell apart (and those of a format the
+	// application has no filter for) come to a callback that refuses them with the reason.
+	data->format = "application/octet-stream";
+	data->printfile_cb = refuse_document;
 
 	copy_text(data->make_and_model, sizeof(data->make_and_model),
 		colour ? "Tessary Colour Ink-Jet" : "Tessary Black Ink-Jet");

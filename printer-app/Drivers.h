@@ -28,7 +28,15 @@ bool raster_end_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
 	unsigned page);
 bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 
-// The document filter for PDF (DocumentJob.cpp).
+// The document filter for PDF, JPEG, PNG and raster files (DocumentJob.cpp).
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* context);
+
+// The job callback for a document of a format the printer does not print: it refuses the
+// job with the reason (DocumentJob.cpp).
+bool refuse_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// The formats the application prints through print_document, as PAPPL names them.
+extern const char* const kDocumentFormats[];
+extern const int kDocumentFormatCount;
 
 }  // namespace printer_app

@@ -1,64 +1,75 @@
-// Raster pages as PAPPL hands them over (PWG and Apple raster, drawn by the client at one of
-// the printer's resolutions): each page becomes a page of pixels in the spool file, placed 1:1
-// on the device's dots, and the job goes through the driver when PAPPL ends it. Rows stream
-// from PAPPL into the spool file a strip at a time; no page is held whole.
-#include "Drivers.h"
+// Raster pages as PAPPL streams them (PWG and Apple raster, drawn by the client at one of the
+// printer's resolutions): PAPPL hands them over a row at a time, and they go on, as CUPS
+// raster, to the job's process, which prints each page through the driver as soon as it is
+// read (placed 1:1 on the device's dots). No page is held whole on this side.
 #include "DeviceRun.h"
+#include "Drivers.h"
 #include "IppSettings.h"
-#include "JobSettings.h"
-#include "PixelPage.h"
-#include "RasterPage.h"
-#include "Spool.h"
 
-#include <cstring>
+#include <cups/raster.h>
+
+#include <cerrno>
 #include <memory>
 #include <string>
-#include <vector>
+#include <unistd.h>
 
 namespace printer_app {
 
 namespace {
 
-struct RasterJob {
-	explicit RasterJob(pappl_job_t* job) : spool(job) {}
+struct RasterCloser {
+	void operator()(cups_raster_t* raster) const { cupsRasterClose(raster); }
+};
 
-	BMessage settings;
-	JobSpoolFile spool;
-	frontend::SpoolWriter writer;
-	frontend::PixelPageWriter pixels;
-	bool opened = false;          // the spool file has its header and settings
-	int32 resolution = 0;         // of the pages, dots per inch
-	std::unique_ptr<frontend::RasterRows> rows;  // of the page PAPPL is handing over
-	bool refused = false;
+// A streamed raster job, from its first callback to its last.
+struct RasterJob {
+	RasterJob(pappl_job_t* job, pappl_device_t* device) : turn(job), process(job, device) {}
+
+	PrinterTurn turn;
+	JobProcess process;
+	int input = -1;  // the job's process's raster input
+	std::unique_ptr<cups_raster_t, RasterCloser> raster;  // writes to `input`
+	bool started = false;
+	bool broken = false;  // the job's process stopped taking pages
 	DriverOutcome refusal;
 };
+
+ssize_t write_to_process(void* context, unsigned char* buffer, size_t length)
+{
+	int fd = *static_cast<int*>(context);
+	size_t done = 0;
+	while (done < length) {
+		ssize_t written = write(fd, buffer + done, length - done);
+		if (written < 0 && errno == EINTR)
+			continue;
+		if (written <= 0)
+			return -1;
+		done += static_cast<size_t>(written);
+	}
+	return static_cast<ssize_t>(length);
+}
 
 RasterJob* job_of(pappl_job_t* job)
 {
 	return static_cast<RasterJob*>(papplJobGetData(job));
 }
 
-// Ends the job's raster with a reason; PAPPL stops sending pages.
-bool refuse(RasterJob* raster, const std::string& message, pappl_jreason_t reason)
-{
-	if (!raster->refused) {
-		raster->refused = true;
-		raster->refusal = refused_job(message, reason);
-	}
-	return false;
-}
-
 }  // namespace
 
-bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*)
+bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
-	auto raster = std::make_unique<RasterJob>(job);
-	settings_for_job(*options, Content::kRaster, &raster->settings);
-	// PAPPL hands over a JPEG or PNG image once per copy; raster documents come once, and
-	// the driver makes their copies.
-	const char* format = papplJobGetFormat(job);
-	if (format != nullptr && (strcmp(format, "image/jpeg") == 0 || strcmp(format, "image/png") == 0))
-		store_field(&raster->settings, kCopiesField, int16(1));
+	auto raster = std::make_unique<RasterJob>(job, device);
+	if (!raster->turn.Repeated()) {
+		BMessage settings;
+		settings_for_job(*options, Content::kRaster, &settings);
+		std::string error;
+		if (raster->process.Start(settings, std::string(), &error)) {
+			raster->started = true;
+			raster->input = raster->process.RasterInput();
+		} else {
+			raster->refusal = refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+		}
+	}
 	papplJobSetData(job, raster.release());
 	return true;
 }
@@ -67,98 +78,64 @@ bool raster_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
 	unsigned)
 {
 	RasterJob* raster = job_of(job);
-	if (raster == nullptr)
+	if (raster == nullptr || !raster->started || raster->broken)
 		return false;
-	// Pages drawn for the paper: its size is the raster's, at the raster's resolution.
-	frontend::RasterRules rules;
-	rules.paper = frontend::RasterPaper::kRasterSize;
-	rules.oneBitBlack = true;
-	frontend::RasterPage page;
-	std::string refusal;
-	if (!frontend::read_raster_page(options->header, rules, &page, &refusal)) {
-		return refuse(raster, "not printed: " + refusal,
-			PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
+	if (raster->raster == nullptr) {
+		raster->raster.reset(cupsRasterOpenIO(write_to_process, &raster->input,
+			CUPS_RASTER_WRITE));
+		if (raster->raster == nullptr) {
+			raster->broken = true;
+			return false;
+		}
 	}
-	if (raster->opened && page.dpi != raster->resolution) {
-		return refuse(raster, "not printed: the pages change resolution within the job",
-			PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR);
+	cups_page_header2_t header = options->header;
+	if (!cupsRasterWriteHeader2(raster->raster.get(), &header)) {
+		raster->broken = true;
+		return false;
 	}
-	raster->rows = std::make_unique<frontend::RasterRows>(page);
-
-	std::string error;
-	if (!raster->opened) {
-		// Pages without colour print with the black ink alone.
-		frontend::store_raster_page(page, &raster->settings);
-		if (raster->spool.Path().empty()
-			|| !raster->writer.Open(raster->spool.Path(), raster->settings, &error))
-			return refuse(raster, "cannot write the spool file: " + error,
-				PAPPL_JREASON_ABORTED_BY_SYSTEM);
-		raster->opened = true;
-		raster->resolution = page.dpi;
-	}
-
-	frontend::SpoolWriter* writer = &raster->writer;
-	bool begun = writer->BeginPage(&error)
-		&& raster->pixels.Begin(page.Area(), page.PixelFormat(),
-			[writer](const frontend::SpooledPicture& strip, std::string* stripError) {
-				return writer->AddPicture(strip, stripError);
-			}, &error);
-	if (!begun)
-		return refuse(raster, "cannot write the spool file: " + error,
-			PAPPL_JREASON_ABORTED_BY_SYSTEM);
 	return true;
 }
 
-bool raster_write_line(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned,
+bool raster_write_line(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned,
 	const unsigned char* line)
 {
 	RasterJob* raster = job_of(job);
-	std::string error;
-	if (raster == nullptr)
+	if (raster == nullptr || raster->raster == nullptr || raster->broken)
 		return false;
-	if (!raster->pixels.AddRow(raster->rows->Convert(line), &error))
-		return refuse(raster, "cannot write the spool file: " + error,
-			PAPPL_JREASON_ABORTED_BY_SYSTEM);
+	unsigned bytes = options->header.cupsBytesPerLine;
+	if (cupsRasterWritePixels(raster->raster.get(), const_cast<unsigned char*>(line), bytes)
+		!= bytes) {
+		raster->broken = true;
+		return false;
+	}
 	return true;
 }
 
 bool raster_end_page(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned)
 {
 	RasterJob* raster = job_of(job);
-	std::string error;
-	if (raster == nullptr)
-		return false;
-	if (!raster->pixels.Finish(&error) || !raster->writer.EndPage(&error))
-		return refuse(raster, "cannot write the spool file: " + error,
-			PAPPL_JREASON_ABORTED_BY_SYSTEM);
-	return true;
+	return raster != nullptr && !raster->broken;
 }
 
-bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t* device)
+bool raster_end_job(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
 {
 	std::unique_ptr<RasterJob> raster(job_of(job));
 	papplJobSetData(job, nullptr);
-	// A streamed raster job that PAPPL turns away while the printer is busy ends here
-	// without having started.
+	// PAPPL's image path calls this a second time when the first call fails.
 	if (raster == nullptr)
 		return false;
 	// PAPPL counts the raster pages it hands over as impressions itself.
 	const bool kPapplCounts = false;
-	if (raster->refused)
+	if (raster->turn.Repeated())
+		return raster->turn.Outcome().printed;
+	if (!raster->started) {
+		raster->turn.Done(raster->refusal);
 		return finish_job(job, raster->refusal, kPapplCounts);
-	if (papplJobIsCanceled(job))
-		return finish_job(job, cancelled_job(raster->writer.PageCount()), kPapplCounts);
-	std::string error;
-	if (!raster->opened) {
-		return finish_job(job, refused_job("not printed: the document has no pages",
-			PAPPL_JREASON_DOCUMENT_FORMAT_ERROR), kPapplCounts);
 	}
-	if (!raster->writer.Close(&error)) {
-		return finish_job(job, refused_job("cannot write the spool file: " + error,
-			PAPPL_JREASON_ABORTED_BY_SYSTEM), kPapplCounts);
-	}
-	return finish_job(job, print_spool(job, device, raster->spool.Path(), raster->settings),
-		kPapplCounts);
+	raster->raster.reset();
+	DriverOutcome outcome = raster->process.Finish();
+	raster->turn.Done(outcome);
+	return finish_job(job, outcome, kPapplCounts);
 }
 
 }  // namespace printer_app

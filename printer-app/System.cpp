@@ -1,5 +1,7 @@
 #include "System.h"
 
+#include "DeviceRun.h"
+#include "Devices.h"
 #include "Drivers.h"
 
 #include <avahi-client/client.h>
@@ -174,6 +176,46 @@ void remove_discovery(const char* scheme, pappl_devtype_t type)
 		write_nothing, no_status, nullptr);
 }
 
+// The jobs a server left behind when it stopped: their documents, and the job processes'
+// settings. PAPPL's record of each job (its .ipp file) stays, so that the job is listed as
+// aborted rather than printed again at the next start; the server's own keys stay too.
+void remove_left_jobs(const std::string& spoolDirectory)
+{
+	std::error_code code;
+	if (spoolDirectory.empty() || !fs::is_directory(spoolDirectory, code))
+		return;
+	for (const fs::directory_entry& entry : fs::directory_iterator(spoolDirectory, code)) {
+		std::string name = entry.path().filename().string();
+		// PAPPL names a job's files pPPPPPjJJJJJJJJJ-NAME.EXT.
+		bool jobFile = name.size() > 17 && name[0] == 'p' && name[6] == 'j' && name[16] == '-'
+			&& name.find_first_not_of("0123456789", 1) == 6
+			&& name.find_first_not_of("0123456789", 7) == 16;
+		if (jobFile && entry.path().extension() != ".ipp" && entry.is_regular_file(code))
+			fs::remove(entry.path(), code);
+	}
+}
+
+bool save_state(pappl_system_t* system, void* path)
+{
+	return papplSystemSaveState(system, static_cast<const char*>(path));
+}
+
+// PAPPL's state, kept in the application's folder: the printers and the jobs' records. Loaded
+// here rather than by PAPPL's main loop so that the jobs left behind are not started again.
+// A state that cannot be read is logged and left for the next save to replace.
+void load_state(pappl_system_t* system, const std::string& folder,
+	const std::string& spoolDirectory)
+{
+	static std::string sStatePath;  // PAPPL keeps the pointer for its save callback
+	sStatePath = folder + "/tessary-printer-app.state";
+	remove_left_jobs(spoolDirectory);
+	if (access(sStatePath.c_str(), F_OK) == 0 && !papplSystemLoadState(system,
+			sStatePath.c_str()))
+		papplLog(system, PAPPL_LOGLEVEL_ERROR, "Cannot read the saved state '%s'.",
+			sStatePath.c_str());
+	papplSystemSetSaveCallback(system, save_state, sStatePath.data());
+}
+
 }  // namespace
 
 bool parse_system_options(int count, cups_option_t* options, SystemOptions* parsed,
@@ -204,6 +246,15 @@ bool parse_system_options(int count, cups_option_t* options, SystemOptions* pars
 			return false;
 		}
 		parsed->logLevel = found->level;
+	}
+	if (const char* timeout = option(count, options, "device-timeout")) {
+		char* end = nullptr;
+		long value = strtol(timeout, &end, 10);
+		if (end == timeout || *end != '\0' || value < 1 || value > 3600) {
+			*error = std::string("bad device-timeout \"") + timeout + "\" (1 to 3600 seconds)";
+			return false;
+		}
+		parsed->deviceTimeout = static_cast<int>(value);
 	}
 	if (const char* service = option(count, options, "auth-service"))
 		parsed->authService = service;
@@ -257,6 +308,8 @@ bool initial_admin_password(const std::string& folder, std::string* password,
 
 void limit_device_discovery()
 {
+	// Ours first: PAPPL keeps the first scheme of a name.
+	add_device_schemes();
 	if (_papplDeviceAddFileScheme == nullptr || _papplDeviceAddUSBScheme == nullptr
 		|| _papplDeviceAddNetworkSchemes == nullptr)
 		return;
@@ -312,10 +365,16 @@ pappl_system_t* make_system(int count, cups_option_t* options, void*)
 
 	papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, nullptr, printer_created,
 		driver_callback, nullptr);
-	// PDF is laid out by the application itself. PAPPL turns JPEG and PNG into raster pages,
-	// which reach the driver through its raster callbacks as PWG and Apple raster do.
-	papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_document,
-		nullptr);
+	// Every document goes to a job process of its own, raster files included; raster that a
+	// client streams comes to the raster callbacks. The filters are to the driver's format, so
+	// that PAPPL's own image filters are not taken for JPEG and PNG.
+	for (int i = 0; i < kDocumentFormatCount; i++) {
+		papplSystemAddMIMEFilter(system, kDocumentFormats[i], "application/octet-stream",
+			print_document, nullptr);
+	}
+	set_device_timeout(parsed.deviceTimeout);
+	load_state(system, folder, parsed.spoolDirectory);
+	papplSystemAddTimerCallback(system, 0, 1, queue_waiting_jobs, nullptr);
 	return system;
 }
 

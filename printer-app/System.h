@@ -16,6 +16,7 @@ struct SystemOptions {
 	std::string spoolDirectory;          // "spool-directory"; empty: PAPPL's own
 	std::string logFile = "-";           // "log-file"; "-" is standard error
 	pappl_loglevel_t logLevel = PAPPL_LOGLEVEL_WARN;  // "log-level"
+	int deviceTimeout = 60;              // "device-timeout": seconds a device may take nothing
 	std::string authService;             // "auth-service": a PAM service for IPP operations
 	std::string adminGroup;              // "admin-group"
 	pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE
