@@ -117,6 +117,7 @@ public:
 			0x7fffffff));
 		if (!_CheckSize(error))
 			return false;
+		fStarted = true;
 		png_uint_32 xDensity = 0;
 		png_uint_32 yDensity = 0;
 		int unit = PNG_RESOLUTION_UNKNOWN;
@@ -151,7 +152,6 @@ public:
 				fRows[y] = fWhole.get() + fRowBytes * y;
 			png_read_image(fPng, fRows.data());
 		}
-		fStarted = true;
 		return true;
 	}
 
@@ -307,6 +307,7 @@ public:
 		fHeight = static_cast<int32>(std::min<JDIMENSION>(fInfo.image_height, 0x7fffffff));
 		if (!_CheckSize(error))
 			return false;
+		fStarted = true;
 		// The density the file gives, when it gives one in dots per inch or centimetre.
 		if (fInfo.density_unit == 1 && fInfo.X_density > 0)
 			fPixelsPerInch = fInfo.X_density;
@@ -318,7 +319,6 @@ public:
 			*error = "a JPEG image of a kind that cannot be printed";
 			return false;
 		}
-		fStarted = true;
 		return true;
 	}
 
