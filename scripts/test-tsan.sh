@@ -25,7 +25,7 @@ suites=$(for program in "${programs[@]}"; do
 done | sort -u | paste -sd'|')
 # Of the print tool's program, the tool's own suites, and the documents: the tool spools
 # them on a thread of its own while the driver prints, and decodes images on another.
-suites+='|PrintTool|SetupCommands|DocumentPrint'
+suites+='|PrintTool|SetupCommands|DocumentPrint|DocumentPrintDamage'
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # Print tool tests that only print whole test pages at 300 dpi on one thread take minutes

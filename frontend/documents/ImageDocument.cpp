@@ -12,6 +12,7 @@
 #include "PixelPage.h"
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 
 #include <algorithm>
@@ -116,6 +117,7 @@ public:
 			0x7fffffff));
 		if (!_CheckSize(error))
 			return false;
+		fStarted = true;
 		png_uint_32 xDensity = 0;
 		png_uint_32 yDensity = 0;
 		int unit = PNG_RESOLUTION_UNKNOWN;
@@ -150,7 +152,6 @@ public:
 				fRows[y] = fWhole.get() + fRowBytes * y;
 			png_read_image(fPng, fRows.data());
 		}
-		fStarted = true;
 		return true;
 	}
 
@@ -196,8 +197,9 @@ private:
 		png_longjmp(png, 1);
 	}
 
-	// Warnings (an unknown chunk, a bad profile) are not the user's concern: the image
-	// prints as far as it decodes.
+	// Warnings (an unknown chunk, a bad profile, an ancillary chunk whose CRC fails and is
+	// dropped) leave every row whole: not the user's concern. Damage to the rows (a file
+	// cut short, a critical chunk's CRC, a broken zlib stream) comes as an error.
 	static void _Warning(png_structp, png_const_charp) {}
 
 	bool _Failed(std::string* error)
@@ -226,12 +228,6 @@ struct JpegErrorManager {
 	char message[JMSG_LENGTH_MAX];
 };
 
-// libjpeg prints its warnings (a file that ends early, say) on standard error; the tool's
-// answer is one line, so they are dropped. The image decodes as far as it goes.
-void jpeg_quiet_warning(j_common_ptr)
-{
-}
-
 void jpeg_error_exit(j_common_ptr info)
 {
 	auto* manager = reinterpret_cast<JpegErrorManager*>(info->err);
@@ -239,14 +235,52 @@ void jpeg_error_exit(j_common_ptr info)
 	longjmp(manager->escape, 1);
 }
 
-// libjpeg reports errors by jumping back to the setjmp of the call in hand, as libpng does.
+// libjpeg reports a file that ends early, or data that makes no sense as codes, only as a
+// warning, and goes on with grey where the picture was lost: the page would print as if
+// whole. The warnings that well-made photos give too (junk bytes between segments, an
+// Adobe transform or a JFIF revision it does not know) are not damage.
+bool jpeg_warning_is_damage(int code)
+{
+	switch (code) {
+		case JWRN_JPEG_EOF:
+		case JWRN_HIT_MARKER:
+		case JWRN_HUFF_BAD_CODE:
+#if JPEG_LIB_VERSION >= 70 || defined(C_ARITH_CODING_SUPPORTED) \
+	|| defined(D_ARITH_CODING_SUPPORTED)
+		case JWRN_ARITH_BAD_CODE:
+#endif
+		case JWRN_MUST_RESYNC:
+		case JWRN_NOT_SEQUENTIAL:
+		case JWRN_BOGUS_PROGRESSION:
+			return true;
+		default:
+			return false;
+	}
+}
+
+// Damage ends the decoding as an error does, with libjpeg's words for it; anything else
+// libjpeg would say (other warnings, trace messages) is kept off standard error, where the
+// tool's answer is one line.
+void jpeg_emit_message(j_common_ptr info, int level)
+{
+	if (level >= 0)
+		return;
+	if (jpeg_warning_is_damage(info->err->msg_code))
+		(*info->err->error_exit)(info);
+	info->err->num_warnings++;
+}
+
+// libjpeg reports errors, and the warnings that are damage, by jumping back to the setjmp of
+// the call in hand, as libpng does. A progressive file is decoded whole by
+// jpeg_start_decompress, so its damage shows in Start; a sequential one's in ReadRow, or in
+// Finish when only its end is missing.
 class JpegRows : public ImageRows {
 public:
 	explicit JpegRows(const std::string& path) : fPath(path)
 	{
 		fInfo.err = jpeg_std_error(&fManager.base);
 		fManager.base.error_exit = jpeg_error_exit;
-		fManager.base.output_message = jpeg_quiet_warning;
+		fManager.base.emit_message = jpeg_emit_message;
 		fManager.message[0] = '\0';
 	}
 
@@ -273,6 +307,7 @@ public:
 		fHeight = static_cast<int32>(std::min<JDIMENSION>(fInfo.image_height, 0x7fffffff));
 		if (!_CheckSize(error))
 			return false;
+		fStarted = true;
 		// The density the file gives, when it gives one in dots per inch or centimetre.
 		if (fInfo.density_unit == 1 && fInfo.X_density > 0)
 			fPixelsPerInch = fInfo.X_density;
@@ -284,7 +319,6 @@ public:
 			*error = "a JPEG image of a kind that cannot be printed";
 			return false;
 		}
-		fStarted = true;
 		return true;
 	}
 

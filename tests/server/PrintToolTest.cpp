@@ -688,16 +688,25 @@ TEST_F(PrintTool, JpegTroubleIsOneLineAndTheLibrarysWarningsStayQuiet)
 	settings.ReplaceInt32("xres", 75);
 	ASSERT_TRUE(server::save_settings("Desk", settings, &error)) << error;
 
-	// Cut short, libjpeg warns and decodes what there is: the job prints, and says nothing
-	// on standard error.
+	// Junk bytes between two segments, as some cameras leave: libjpeg warns and the image is
+	// whole, so the job prints and says nothing on standard error.
 	std::string jpeg = make_jpeg(96, 64);
-	std::string cut = fRoot.Sub("cut.jpg");
-	std::ofstream(cut, std::ios::binary) << jpeg.substr(0, jpeg.size() * 3 / 5);
+	std::string junk = fRoot.Sub("junk.jpg");
+	size_t afterApp0 = 4 + (static_cast<uint8_t>(jpeg[4]) << 8 | static_cast<uint8_t>(jpeg[5]));
+	std::ofstream(junk, std::ios::binary) << std::string(jpeg).insert(afterApp0, 3, '\0');
 	std::string errors;
 	std::string output;
-	EXPECT_EQ(RunTool("print Desk " + cut, &errors, &output), 0) << errors;
+	EXPECT_EQ(RunTool("print Desk " + junk, &errors, &output), 0) << errors;
 	EXPECT_EQ(errors, "");
 	EXPECT_EQ(output.rfind("printed 1 page on Desk", 0), 0u) << output;
+
+	// Cut short, libjpeg only warns and would fill the rest with grey: the job fails in the
+	// tool's one line, with libjpeg's words in it and not beside it.
+	std::string cut = fRoot.Sub("cut.jpg");
+	std::ofstream(cut, std::ios::binary) << jpeg.substr(0, jpeg.size() * 3 / 5);
+	EXPECT_EQ(RunTool("print Desk " + cut, &errors), 1);
+	EXPECT_EQ(errors, "tessary: not printed: " + cut
+		+ ": damaged JPEG image (Premature end of JPEG file)\n");
 
 	// An empty file named .jpg is no JPEG: one line, and nothing printed.
 	std::string empty = fRoot.Sub("empty.jpg");
