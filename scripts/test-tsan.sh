@@ -24,8 +24,10 @@ suites=$(for program in "${programs[@]}"; do
     sed -e 's/[.]$//' -e 's|/[0-9]*$||'
 done | sort -u | paste -sd'|')
 # Of the print tool's program, the tool's own suites, and the documents: the tool spools
-# them on a thread of its own while the driver prints, and decodes images on another.
-suites+='|PrintTool|SetupCommands|DocumentPrint|DocumentPrintDamage'
+# them in a process of their own while the driver prints, and decodes images on a thread of
+# its own. The transports' suites stop jobs from another thread and from the tool's signal
+# handler.
+suites+='|PrintTool|SetupCommands|DocumentPrint|DocumentPrintDamage|SocketTransport|PipeTransport'
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 # Print tool tests that only print whole test pages at 300 dpi on one thread take minutes

@@ -1,5 +1,6 @@
 // printer add | list | remove
 #include "Commands.h"
+#include "DeviceModel.h"
 #include "Printers.h"
 
 #include <cstdio>
@@ -13,12 +14,14 @@ struct PrinterOptions {
 	std::string name;
 	std::string transport;
 	std::string address;
+	int32 timeout = 0;  // seconds; 0 when not given
 };
 
 int run_add(const PrinterOptions& options)
 {
 	std::string error;
-	if (!add_printer(options.name, options.transport, options.address, &error))
+	if (!add_printer(options.name, options.transport, options.address, options.timeout,
+			&error))
 		return fail(error);
 	printf("added printer %s (%s%s%s)\n", options.name.c_str(), options.transport.c_str(),
 		options.address.empty() ? "" : " ", options.address.c_str());
@@ -59,6 +62,10 @@ void add_printer_commands(CLI::App& app, Commands* commands)
 	add->add_option("--address", options->address,
 		"File: the path printed to (replaced by each job; without it, a new file per job in "
 		"the printer's folder). Socket: host:port (port 9100 by default)");
+	add->add_option("--timeout", options->timeout,
+		"Socket: seconds the printer may take no data before the job fails (default "
+		+ std::to_string(device::kDefaultTransportTimeout) + ")")
+		->check(CLI::Range(device::kMinTransportTimeout, device::kMaxTransportTimeout));
 	commands->push_back({add, [options] { return run_add(*options); }});
 
 	CLI::App* list = printer->add_subcommand("list", "List the printers");

@@ -45,10 +45,26 @@ bool is_valid_printer_name(const std::string& name, std::string* error)
 bool add_printer(const std::string& name, const std::string& transport,
 	const std::string& address, std::string* error)
 {
+	return add_printer(name, transport, address, 0, error);
+}
+
+bool add_printer(const std::string& name, const std::string& transport,
+	const std::string& address, int32 timeoutSeconds, std::string* error)
+{
 	if (!is_valid_printer_name(name, error))
 		return false;
 	if (!is_known_transport(transport)) {
 		*error = "unknown transport \"" + transport + "\" (File or Socket)";
+		return false;
+	}
+	if (timeoutSeconds != 0 && transport != "Socket") {
+		*error = "a timeout is for Socket printers only";
+		return false;
+	}
+	if (timeoutSeconds != 0 && (timeoutSeconds < device::kMinTransportTimeout
+			|| timeoutSeconds > device::kMaxTransportTimeout)) {
+		*error = "the timeout must be " + std::to_string(device::kMinTransportTimeout) + " to "
+			+ std::to_string(device::kMaxTransportTimeout) + " seconds";
 		return false;
 	}
 	std::error_code code;
@@ -62,6 +78,16 @@ bool add_printer(const std::string& name, const std::string& transport,
 	std::string folder;
 	if (!frontend::make_printer_folder(name, transport, storedAddress, &driver, &folder, error))
 		return false;
+	if (timeoutSeconds != 0) {
+		BNode node(folder.c_str());
+		status_t status = frontend::write_string_attr(node, device::kTransportTimeoutAttr,
+			std::to_string(timeoutSeconds));
+		if (status != B_OK) {
+			*error = "cannot write the timeout of " + folder + ": " + strerror_be(status);
+			fs::remove_all(folder, code);
+			return false;
+		}
+	}
 	BMessage settings;
 	device::default_settings(&settings);
 	if (!save_settings(name, settings, error)) {

@@ -1,6 +1,9 @@
 // The printers the print tool knows: one folder each below <common settings>/printers, with
-// the attributes "transport" (the transport add-on's name) and "transport_address".
+// the attributes "transport" (the transport add-on's name), "transport_address" and, for a
+// Socket printer given one, "transport_timeout".
 #pragma once
+
+#include <SupportDefs.h>
 
 #include <string>
 #include <vector>
@@ -21,9 +24,12 @@ bool is_known_transport(const std::string& name);
 bool is_valid_printer_name(const std::string& name, std::string* error);
 
 // Creates the folder and its attributes, then lets the driver label it (add_printer).
-// A relative File address is made absolute against the current folder.
+// A relative File address is made absolute against the current folder. A Socket printer may
+// be given its "transport_timeout" in seconds; 0 writes none (the transport's default).
 bool add_printer(const std::string& name, const std::string& transport,
 	const std::string& address, std::string* error);
+bool add_printer(const std::string& name, const std::string& transport,
+	const std::string& address, int32 timeoutSeconds, std::string* error);
 bool remove_printer(const std::string& name, std::string* error);
 bool list_printers(std::vector<PrinterInfo>* printers, std::string* error);
 bool find_printer(const std::string& name, PrinterInfo* info, std::string* error);

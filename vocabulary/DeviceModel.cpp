@@ -75,6 +75,18 @@ std::string resolutions_in_words()
 	return words;
 }
 
+int32 transport_timeout_seconds(const std::string& value)
+{
+	// More digits than the largest value has cannot be one, and must not overflow.
+	if (value.empty() || value.size() > 4
+		|| value.find_first_not_of("0123456789") != std::string::npos)
+		return kDefaultTransportTimeout;
+	int32 seconds = std::stoi(value);
+	if (seconds < kMinTransportTimeout || seconds > kMaxTransportTimeout)
+		return kDefaultTransportTimeout;
+	return seconds;
+}
+
 void default_settings(BMessage* settings)
 {
 	const Paper& paper = kPapers[kDefaultPaper];

@@ -141,10 +141,21 @@ inline constexpr int32 dots_per_unit(int32 dpi)
 // Attributes of a printer's folder (B_STRING_TYPE each).
 inline constexpr const char* kTransportAttr = "transport";  // the transport add-on's name
 inline constexpr const char* kTransportAddressAttr = "transport_address";  // where it prints
+// Whole seconds a Socket printer may go without taking a byte before its job fails.
+inline constexpr const char* kTransportTimeoutAttr = "transport_timeout";
 inline constexpr const char* kCommentsAttr = "Comments";  // written by the driver's add_printer
 
 // The transport that hands the driver's stream to a file descriptor.
 inline constexpr const char* kPipeTransport = "Pipe";
+
+// What "transport_timeout" may hold, and what an absent or unusable value means.
+inline constexpr int32 kMinTransportTimeout = 1;
+inline constexpr int32 kMaxTransportTimeout = 3600;
+inline constexpr int32 kDefaultTransportTimeout = 60;
+
+// The seconds of a "transport_timeout" value: decimal digits alone, from kMinTransportTimeout
+// to kMaxTransportTimeout; anything else is kDefaultTransportTimeout.
+int32 transport_timeout_seconds(const std::string& value);
 
 // #pragma mark - settings
 

@@ -37,6 +37,8 @@ JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
 	bool transportFailed = delivered && !delivery.error.empty();
 	if (!recorded)
 		account.fault = Fault::no_record;
+	else if (job.stop == JobStop::interrupted)
+		account.fault = Fault::driver;  // what the transport said as it let go is not a fault
 	else if (transportFailed)
 		account.fault = Fault::transport;  // a transport that could not open says why too
 	else if (!job.Completed())

@@ -35,7 +35,8 @@ struct JobAccount {
 };
 
 // Weighs the records. `recorded` / `delivered`: whether the driver's / the transport's record
-// could be read.
+// could be read. A job the driver's record calls interrupted is accounted as such whatever
+// the transport's record says: a transport that lets go of a stopped job says so too.
 JobAccount account_for_job(bool recorded, const JobOutcome& job, bool delivered,
 	const TransportReport& delivery);
 

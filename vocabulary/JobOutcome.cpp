@@ -175,6 +175,9 @@ std::string job_outcome_head(const JobOutcome& outcome)
 				return "interrupted after " + std::to_string(outcome.copies_sent) + " of "
 					+ plural(outcome.copies, "copy", "copies");
 			}
+			// Stopped before the driver read the spool file: while its transport opened.
+			if (outcome.pages_announced == 0)
+				return "interrupted after " + plural(outcome.pages_sent, "page", "pages");
 			return "interrupted after " + std::to_string(outcome.pages_sent) + " of "
 				+ plural(outcome.pages_announced, "page", "pages");
 		default:

@@ -19,7 +19,9 @@ namespace frontend {
 class DriverAddOn;
 
 // Runs the job; false with the reason only when the printer's folder cannot be opened (then
-// the driver was not called). The account says how the job went.
+// the driver was not called). The account says how the job went: interrupted, too, when a
+// stop request made the transport give up (job_stop_requested is set when the records are
+// read, and the transport's record has an error).
 bool run_driver_job(DriverAddOn* driver, const std::string& folder, BFile* spool,
 	const BMessage& settings, const std::string& jobName, JobAccount* account,
 	std::string* error);

@@ -2,11 +2,13 @@
 // and a descriptor of the test's own pipe, the same job printed to a File printer beside it.
 
 #include "DeviceModel.h"
+#include "JobOutcome.h"
 #include "PrintJob.h"
 #include "DriverFolders.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "support/TempRoot.h"
+#include "support/WaitsOnOutput.h"
 
 #include <Node.h>
 #include <TypeConstants.h>
@@ -16,8 +18,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -230,6 +235,60 @@ TEST_F(PipeTransport, AReaderThatWentAwayFailsTheJobWithoutASignal)
 	EXPECT_EQ(sigismember(&maskAfter, SIGPIPE), sigismember(&maskBefore, SIGPIPE));
 	EXPECT_GE(fcntl(fd, F_GETFD), 0) << "the transport closed the descriptor";
 	close(fd);
+}
+
+TEST_F(PipeTransport, AStopRequestEndsAJobWhoseReaderTakesNothing)
+{
+	// The read end stays open and nobody reads it: the job fills the pipe and waits.
+	int ends[2];
+	ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+	int capacity = fcntl(ends[1], F_GETPIPE_SZ);
+	ASSERT_GT(capacity, 0);
+	MakePipePrinter("Pipe printer", std::to_string(ends[1]));
+
+	// Another thread asks for the stop once the pipe is full and the job waits on it, as a
+	// signal handler or a printer application's cancel would. Should the job still not end,
+	// the same thread drains the pipe after a minute: a transport that never lets go fails
+	// the test instead of hanging it.
+	std::atomic<bool> returned{false};
+	std::atomic<bool> waiting{false};
+	pid_t printing = gettid();
+	std::thread stopper([&] {
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+		int queued = 0;
+		while (!returned && std::chrono::steady_clock::now() < deadline) {
+			if (ioctl(ends[0], FIONREAD, &queued) == 0 && queued >= capacity
+				&& waits_on_output(getpid(), printing)) {
+				waiting = true;
+				break;
+			}
+			poll(nullptr, 0, 10);
+		}
+		request_job_stop();
+		while (!returned && std::chrono::steady_clock::now() < deadline)
+			poll(nullptr, 0, 10);
+		fcntl(ends[0], F_SETFL, O_NONBLOCK);
+		char buffer[65536];
+		while (!returned) {
+			if (read(ends[0], buffer, sizeof(buffer)) <= 0)
+				poll(nullptr, 0, 10);
+		}
+	});
+	std::string error;
+	auto started = std::chrono::steady_clock::now();
+	bool printed = Print("Pipe printer", &error);
+	std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+	returned = true;
+	stopper.join();
+	reset_job_stop();
+	close(ends[0]);
+	close(ends[1]);
+
+	EXPECT_TRUE(waiting) << "the job never waited on the full pipe";
+	EXPECT_FALSE(printed);
+	EXPECT_LT(took.count(), 60) << "the job ended only once the pipe was drained";
+	EXPECT_TRUE(fOutcome.interrupted);
+	EXPECT_EQ(error.rfind("interrupted after 0 of 1 page", 0), 0u) << error;
 }
 
 TEST_F(PipeTransport, AddressesThatNameNoWritableDescriptorAreRefusedBeforeTheJob)

@@ -90,3 +90,28 @@ TEST(DeviceModel, DefaultSettingsAreTheFirstPaperAtTheDefaultResolution)
 	ASSERT_EQ(settings.FindInt16(kCopiesField, &copies), B_OK);
 	EXPECT_EQ(copies, 1);
 }
+
+TEST(DeviceModel, TransportTimeoutIsWholeSecondsInRangeOrTheDefault)
+{
+	const struct {
+		const char* value;
+		int32 seconds;
+	} cases[] = {
+		{"1", 1},
+		{"2", 2},
+		{"3600", 3600},
+		{"0060", 60},
+		{"", 60},
+		{"0", 60},
+		{"3601", 60},
+		{"-5", 60},
+		{"+5", 60},
+		{" 5", 60},
+		{"5 ", 60},
+		{"1.5", 60},
+		{"12x", 60},
+		{"99999999999999999999", 60},
+	};
+	for (const auto& c : cases)
+		EXPECT_EQ(device::transport_timeout_seconds(c.value), c.seconds) << '"' << c.value << '"';
+}

@@ -104,6 +104,8 @@ TEST(JobOutcome, DescribedInTheUsersWords)
 		{make(JobStop::spool_cut, 0, 3, 1), "not printed: the spool file ends inside page 1"},
 		{make(JobStop::interrupted, 0, 1, 1, 500, 12), "interrupted after 12 of 500 copies"},
 		{make(JobStop::interrupted, 2, 5, 3, 2, 1), "interrupted after 2 of 5 pages"},
+		// Stopped while the transport opened, before the spool file was read.
+		{make(JobStop::interrupted, 0, 0), "interrupted after 0 pages"},
 		{make(JobStop::geometry_refused, 0, 1, 0, 1, 0, "", "", "the paper is too tall"),
 			"not printed: the paper is too tall"},
 		{make(JobStop::no_memory, 1, 2, 2), "printed 1 of 2 pages: out of memory in page 2"},

@@ -11,6 +11,12 @@
 // SIGPIPE: every write runs with SIGPIPE blocked on the writing thread, and the signal that
 // write raised is taken back before it is unblocked. Once a caller has asked the job to stop,
 // what is still held is dropped rather than sent: a stopped job sends nothing more.
+//
+// A reader that takes nothing must not hold a stopped job for ever, and a signal that asks
+// for the stop may reach any thread of the process, not the one blocked in write(2). So no
+// write blocks: the transport waits for room in slices of kStopCheckMs, looking at the stop
+// request between them, and hands a pipe only what it takes at once (its whole size when it
+// is empty, PIPE_BUF bytes otherwise; a pipe with room takes that many without waiting).
 
 #include "TransportStream.h"
 
@@ -19,14 +25,18 @@
 #include <Message.h>
 #include <Node.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -82,7 +92,17 @@ ssize_t write_without_sigpipe(int fd, const void* buffer, size_t size)
 
 class PipeStream : public TransportStream {
 public:
-	explicit PipeStream(int fd) : fFd(fd) {}
+	explicit PipeStream(int fd)
+		:
+		fFd(fd)
+	{
+		struct stat status;
+		fKind = fstat(fd, &status) != 0 ? Kind::other
+			: S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ? Kind::file
+			: S_ISFIFO(status.st_mode) ? Kind::pipe : Kind::other;
+		int capacity = fKind == Kind::pipe ? fcntl(fd, F_GETPIPE_SZ) : -1;
+		fPipeSize = capacity > 0 ? static_cast<size_t>(capacity) : PIPE_BUF;
+	}
 
 	// Ends the job: what is held goes out, unless the job was asked to stop. The descriptor
 	// stays open; it is the caller's.
@@ -96,18 +116,16 @@ protected:
 	ssize_t WriteSome(const void* buffer, size_t size) override
 	{
 		for (;;) {
-			ssize_t written = write_without_sigpipe(fFd, buffer, size);
-			if (written < 0 && errno == EINTR && job_stop_requested()) {
-				// A reader that takes nothing must not hold a stopped job for ever.
+			if (wait_for_descriptor(fFd, POLLOUT)) {
+				ssize_t written = write_without_sigpipe(fFd, buffer,
+					std::min(size, _TakenAtOnce()));
+				if (written >= 0 || (errno != EAGAIN && errno != EINTR))
+					return written;
+			}
+			if (job_stop_requested()) {
 				errno = ECANCELED;
 				return -1;
 			}
-			if (written >= 0 || errno != EAGAIN)
-				return written;
-			// A descriptor in non-blocking mode: wait until it takes bytes again.
-			struct pollfd poller = {fFd, POLLOUT, 0};
-			if (poll(&poller, 1, -1) < 0 && errno != EINTR)
-				return -1;
 		}
 	}
 
@@ -120,7 +138,24 @@ protected:
 	}
 
 private:
+	enum class Kind { file, pipe, other };
+
+	// The most a write may hand over once the descriptor has room, without blocking: a file
+	// takes everything; a pipe takes PIPE_BUF bytes into a free buffer, and its whole size
+	// when nothing is in it; anything else (a socket, a terminal) PIPE_BUF too.
+	size_t _TakenAtOnce() const
+	{
+		if (fKind == Kind::file)
+			return SIZE_MAX;
+		int queued = 0;
+		if (fKind == Kind::pipe && ioctl(fFd, FIONREAD, &queued) == 0 && queued == 0)
+			return fPipeSize;
+		return PIPE_BUF;
+	}
+
 	int fFd;
+	Kind fKind;
+	size_t fPipeSize;  // bytes an empty pipe takes
 };
 
 typedef TransportJob<PipeStream> PipeJob;

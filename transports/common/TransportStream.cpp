@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 
 std::string printer_folder_of(const BMessage* openMessage)
 {
@@ -28,6 +29,15 @@ bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPa
 	clear_job_outcome(folder);
 	*address = read_string_attr(*folder, device::kTransportAddressAttr);
 	return true;
+}
+
+bool wait_for_descriptor(int fd, short events)
+{
+	struct pollfd poller = {fd, events, 0};
+	int ready = poll(&poller, 1, kStopCheckMs);
+	if (ready < 0)
+		return errno != EINTR;
+	return ready > 0;
 }
 
 TransportStream::TransportStream()
@@ -71,6 +81,9 @@ bool TransportStream::_WriteAll(const char* bytes, size_t size)
 	while (done < size) {
 		ssize_t written = WriteSome(bytes + done, size - done);
 		if (written < 0) {
+			// The stream recorded why, with its own count (SetFailure).
+			if (!fError.empty())
+				return false;
 			if (errno == EINTR)
 				continue;
 			int error = errno;

@@ -21,6 +21,16 @@ std::string printer_folder_of(const BMessage* openMessage);
 bool begin_job(const BMessage* openMessage, BNode* folder, std::string* folderPath,
 	std::string* address);
 
+// How long a transport waits on its destination at most before it looks at the stop request
+// (job_stop_requested) again: a job asked to stop must not stay behind a printer that takes
+// nothing, and the print tool promises to end within two seconds.
+inline constexpr int kStopCheckMs = 200;
+
+// Waits up to kStopCheckMs for `events` on `fd`: true when they came, false when the time
+// ran out or a signal came first (the caller looks at the stop request and waits again).
+// A poll that fails otherwise counts as ready, so that the next call meets the error itself.
+bool wait_for_descriptor(int fd, short events);
+
 // A transport's stream: keeps the byte count and the first error; once a write failed, every
 // further write fails at once and nothing more reaches the destination.
 //
@@ -53,6 +63,19 @@ protected:
 	virtual ssize_t WriteSome(const void* buffer, size_t size) = 0;
 	// The first error as the user reads it.
 	virtual std::string DescribeError(int error) const = 0;
+	// Bytes written to the stream and not yet handed to the destination.
+	size_t Held() const { return fHeld; }
+	// For a WriteSome that fails for a reason of its own rather than an errno: keeps `error`
+	// as the first error, with the bytes the destination took by then, which a stream that
+	// can see them (a socket's unacknowledged bytes) knows better than the bytes it handed on.
+	// WriteSome then returns -1; its errno is not described.
+	void SetFailure(int64 delivered, const std::string& error)
+	{
+		if (!fError.empty())
+			return;
+		fError = error;
+		fBytes = delivered;
+	}
 
 private:
 	// Hands bytes to WriteSome until all are taken or one attempt fails.
