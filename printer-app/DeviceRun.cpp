@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <poll.h>
@@ -64,10 +65,13 @@ std::mutex sTurnLock;
 std::condition_variable sTurnChanged;
 std::set<int> sBusyPrinters;                 // printers whose turn is taken
 std::map<int, std::set<int>> sWaitingJobs;   // by printer: jobs waiting, the oldest first
-std::set<int> sRunningJobs;                  // jobs holding a turn
-std::map<int, DriverOutcome> sFinishedJobs;  // the last jobs' outcomes, by job id
+// Jobs are numbered per printer: a job is known by its printer's number and its own.
+typedef std::pair<int, int> JobKey;
+std::set<JobKey> sRunningJobs;                  // jobs holding a turn
+std::map<JobKey, DriverOutcome> sFinishedJobs;  // the last jobs' outcomes
 const size_t kFinishedJobsKept = 1000;
-std::set<int> sHeldJobs;                     // jobs held here until their turn
+std::deque<JobKey> sFinishedOrder;              // the same, oldest first
+std::set<JobKey> sHeldJobs;                     // jobs held here until their turn
 
 struct WaitingJob {
 	int id;
@@ -89,12 +93,13 @@ void queue_oldest_job(pappl_printer_t* printer)
 {
 	std::vector<WaitingJob> jobs;
 	papplPrinterIterateActiveJobs(printer, list_job, &jobs, 1, 0);
+	int printerId = papplPrinterGetID(printer);
 	std::vector<WaitingJob> waiting;
 	{
 		std::lock_guard<std::mutex> guard(sTurnLock);
 		for (const WaitingJob& job : jobs) {
-			if (job.state == IPP_JSTATE_PENDING
-				|| (job.state == IPP_JSTATE_HELD && sHeldJobs.count(job.id) > 0))
+			if (job.state == IPP_JSTATE_PENDING || (job.state == IPP_JSTATE_HELD
+					&& sHeldJobs.count(JobKey(printerId, job.id)) > 0))
 				waiting.push_back(job);
 		}
 	}
@@ -108,13 +113,13 @@ void queue_oldest_job(pappl_printer_t* printer)
 			continue;
 		if (papplJobHold(job.job, nullptr, "indefinite", 0)) {
 			std::lock_guard<std::mutex> guard(sTurnLock);
-			sHeldJobs.insert(job.id);
+			sHeldJobs.insert(JobKey(printerId, job.id));
 		}
 	}
 	if (oldest->state == IPP_JSTATE_HELD) {
 		{
 			std::lock_guard<std::mutex> guard(sTurnLock);
-			sHeldJobs.erase(oldest->id);
+			sHeldJobs.erase(JobKey(printerId, oldest->id));
 		}
 		papplJobRelease(oldest->job, nullptr);
 	}
@@ -214,18 +219,19 @@ PrinterTurn::PrinterTurn(pappl_job_t* job)
 	fPrinter(papplPrinterGetID(papplJobGetPrinter(job))),
 	fJobId(papplJobGetID(job))
 {
+	const JobKey key(fPrinter, fJobId);
 	std::unique_lock<std::mutex> guard(sTurnLock);
-	if (sRunningJobs.count(fJobId) > 0 || sFinishedJobs.count(fJobId) > 0) {
+	if (sRunningJobs.count(key) > 0 || sFinishedJobs.count(key) > 0) {
 		fRepeated = true;
-		sTurnChanged.wait(guard, [this] { return sRunningJobs.count(fJobId) == 0; });
-		auto finished = sFinishedJobs.find(fJobId);
+		sTurnChanged.wait(guard, [key] { return sRunningJobs.count(key) == 0; });
+		auto finished = sFinishedJobs.find(key);
 		if (finished != sFinishedJobs.end())
 			fOutcome = finished->second;
 		papplLogJob(fJob, PAPPL_LOGLEVEL_WARN, "Started a second time; it has run already.");
 		return;
 	}
 	// Turns go in the order the jobs came: the lowest job number first.
-	sRunningJobs.insert(fJobId);
+	sRunningJobs.insert(key);
 	std::set<int>& waiting = sWaitingJobs[fPrinter];
 	waiting.insert(fJobId);
 	sTurnChanged.wait(guard, [this, &waiting] {
@@ -241,11 +247,15 @@ PrinterTurn::~PrinterTurn()
 		return;
 	{
 		std::lock_guard<std::mutex> guard(sTurnLock);
+		const JobKey key(fPrinter, fJobId);
 		sBusyPrinters.erase(fPrinter);
-		sRunningJobs.erase(fJobId);
-		if (sFinishedJobs.size() >= kFinishedJobsKept)
-			sFinishedJobs.erase(sFinishedJobs.begin());
-		sFinishedJobs[fJobId] = fOutcome;
+		sRunningJobs.erase(key);
+		sFinishedJobs[key] = fOutcome;
+		sFinishedOrder.push_back(key);
+		if (sFinishedOrder.size() > kFinishedJobsKept) {
+			sFinishedJobs.erase(sFinishedOrder.front());
+			sFinishedOrder.pop_front();
+		}
 	}
 	sTurnChanged.notify_all();
 	// PAPPL starts the next job when this one's callback has returned.

@@ -18,6 +18,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -195,9 +196,58 @@ void remove_left_jobs(const std::string& spoolDirectory)
 	}
 }
 
+// PAPPL 1.3.1 turns a streamed raster job away (busy) with its printer's lock held while it
+// takes the system's, and saves its state the other way round: a save at that moment stops
+// the server for good. So the state is saved while this thread holds the lock of every
+// printer that has jobs (through PAPPL's iteration of them, which holds it): no turning away
+// can then be half-way through. A printer without jobs has no job to turn away.
+struct Saving {
+	pappl_system_t* system;
+	const char* path;
+	std::vector<pappl_printer_t*> printers;
+	bool saved = false;
+};
+
+struct SavingLevel {
+	Saving* saving;
+	size_t index;
+	bool entered = false;
+};
+
+void save_holding(Saving* saving, size_t index);
+
+void save_inside(pappl_job_t*, void* data)
+{
+	auto* level = static_cast<SavingLevel*>(data);
+	if (level->entered)
+		return;
+	level->entered = true;
+	save_holding(level->saving, level->index + 1);
+}
+
+void save_holding(Saving* saving, size_t index)
+{
+	if (index == saving->printers.size()) {
+		saving->saved = papplSystemSaveState(saving->system, saving->path);
+		return;
+	}
+	SavingLevel level = {saving, index};
+	papplPrinterIterateAllJobs(saving->printers[index], save_inside, &level, 1, 1);
+	if (!level.entered)
+		save_holding(saving, index + 1);
+}
+
+void list_printer(pappl_printer_t* printer, void* data)
+{
+	static_cast<std::vector<pappl_printer_t*>*>(data)->push_back(printer);
+}
+
 bool save_state(pappl_system_t* system, void* path)
 {
-	return papplSystemSaveState(system, static_cast<const char*>(path));
+	Saving saving = {system, static_cast<const char*>(path), {}};
+	papplSystemIteratePrinters(system, list_printer, &saving.printers);
+	save_holding(&saving, 0);
+	return saving.saved;
 }
 
 // PAPPL's state, kept in the application's folder: the printers and the jobs' records. Loaded

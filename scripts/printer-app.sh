@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts the printer application on 127.0.0.1:PORT with its state in STATE_DIR, adds the
 # printer "Tessary" whose device is the file OUTPUT (the driver's stream is appended to it),
-# and prints the printer's IPP URI. The server goes on running in the background; its process
-# number is in STATE_DIR/server.pid and its log in STATE_DIR/server.log. To stop it:
+# and prints the printer's IPP URI. Options after OUTPUT go to the server (`-o device-timeout=10`).
+# The server goes on running in the background; its process number is in STATE_DIR/server.pid
+# and its log in STATE_DIR/server.log. To stop it:
 #
 #   SNAP_COMMON=STATE_DIR build/release/printer-app/tessary-printer-app shutdown
 #
@@ -10,11 +11,14 @@
 # main job does) in build/release.
 set -euo pipefail
 
-if [ $# -ne 3 ]; then
-  echo "usage: $0 PORT STATE_DIR OUTPUT" >&2
+if [ $# -lt 3 ]; then
+  echo "usage: $0 PORT STATE_DIR OUTPUT [SERVER OPTION...]" >&2
   exit 2
 fi
 port=$1
+state_arg=$2
+output_arg=$3
+shift 3  # what is left goes to the server as it is: -o device-timeout=10, say
 case "$port" in
   ''|*[!0-9]*) echo "printer-app: PORT must be a number, not \"$port\"" >&2; exit 2 ;;
 esac
@@ -31,23 +35,31 @@ fi
 
 # The state folder holds the control socket (whoever reaches it administers the server) and
 # the administration password: a new one is its owner's alone.
-if [ ! -d "$2" ]; then
-  mkdir -p "$(dirname "$2")"
-  mkdir -m 700 "$2"
+if [ ! -d "$state_arg" ]; then
+  mkdir -p "$(dirname "$state_arg")"
+  mkdir -m 700 "$state_arg"
 fi
-state="$(cd "$2" && pwd)"
-touch "$3"  # PAPPL's file device writes only to a file that exists
-output="$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"
+state="$(cd "$state_arg" && pwd)"
+touch "$output_arg"  # the file device appends to the file
+output="$(cd "$(dirname "$output_arg")" && pwd)/$(basename "$output_arg")"
 
 # PAPPL keeps its state file and control socket in SNAP_COMMON; every sub-command that is to
 # find this server needs the same.
 export SNAP_COMMON="$state" TMPDIR="$state"
 mkdir -p "$state/spool"
 
+# A server of this folder that ended without stopping (killed, or the machine went down)
+# leaves its control socket behind; one that still runs is not started twice.
+if [ -f "$state/server.pid" ] && kill -0 "$(cat "$state/server.pid")" 2>/dev/null; then
+  echo "printer-app: a server of $state runs already (process $(cat "$state/server.pid"))" >&2
+  exit 1
+fi
+rm -f "$state/tessary-printer-app.sock"
+
 # Plain IPP on loopback: nothing leaves the machine, and local clients then see a printer
 # URI that matches what the printer says of its security.
 "$app" server -o server-port="$port" -o listen-hostname=127.0.0.1 -o server-options=no-tls \
-  -o spool-directory="$state/spool" -o log-file="$state/server.log" -o log-level=info \
+  -o spool-directory="$state/spool" -o log-file="$state/server.log" -o log-level=info "$@" \
   </dev/null >>"$state/server.out" 2>&1 &
 pid=$!
 echo "$pid" >"$state/server.pid"

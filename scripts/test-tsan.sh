@@ -13,7 +13,7 @@ bash scripts/setup.sh
 build=build/tsan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSARY_TSAN=ON \
   -DTESSARY_SANITIZE=OFF >/dev/null
-programs=(app_tests kits_tests window_tests ui_tests display_tests)
+programs=(app_tests kits_tests window_tests ui_tests display_tests frontend_tests)
 # The print tool's tests run the built tool, which loads the add-ons it was built with.
 cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" server_tests tessary
 

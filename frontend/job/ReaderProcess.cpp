@@ -321,7 +321,7 @@ void ReaderProcess::_Watch()
 			why = "it ended before it was done (exit status "
 				+ std::to_string(WEXITSTATUS(status)) + ")";
 		if (!fLastError.empty() && !stalled)
-			why = fLastError + " (" + why + ")";
+			why = fLastError + "; " + why;
 		_Fail(fDocument, _ReaderName(fDocument) + " stopped: " + why);
 	}
 	if (!fOpened)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -87,8 +88,10 @@ std::string print_job_test(const std::string& document, const std::string& forma
 		for (const std::string& attribute : jobAttributes)
 			test += "\tATTR " + attribute + "\n";
 	}
+	// A printer busy with a streamed job is asked again, as CUPS asks.
 	test += "\tFILE \"" + document + "\"\n\tSTATUS successful-ok\n"
-		"\tEXPECT job-id OF-TYPE integer WITH-VALUE >0\n\tDISPLAY job-id\n}\n";
+		"\tSTATUS server-error-busy REPEAT-MATCH\n"
+		"\tEXPECT ?job-id OF-TYPE integer WITH-VALUE >0\n\tDISPLAY job-id\n}\n";
 	return test;
 }
 
@@ -120,7 +123,7 @@ JobResult job_result(int status, const std::string& output)
 
 std::string write_test(const AppServer& server, const std::string& text)
 {
-	static int count = 0;
+	static std::atomic<int> count{0};
 	std::string path = server.Sub("request-" + std::to_string(++count) + ".test");
 	std::ofstream(path) << text;
 	return path;
@@ -176,7 +179,8 @@ AppServer::~AppServer()
 		fs::remove_all(fFolder, ignored);
 }
 
-bool AppServer::Start(std::string* error)
+bool AppServer::Start(std::string* error, const std::string& environment,
+	const std::string& options)
 {
 	if (fFolder.empty()) {
 		*error = "cannot make a temporary folder";
@@ -187,12 +191,13 @@ bool AppServer::Start(std::string* error)
 	for (int attempt = 0; attempt < 3; attempt++) {
 		fPort = free_loopback_port();
 		std::string output;
-		int status = run_command("cd " + shell_quoted(fFolder) + " && env TESSARY_PRINTER_APP="
-			+ shell_quoted(TESSARY_PRINTER_APP) + " " + "DBUS_SYSTEM_BUS_ADDRESS=unix:path="
+		int status = run_command("cd " + shell_quoted(fFolder) + " && env " + environment
+			+ " TESSARY_PRINTER_APP=" + shell_quoted(TESSARY_PRINTER_APP) + " "
+			+ "DBUS_SYSTEM_BUS_ADDRESS=unix:path="
 			+ shell_quoted(fFolder + "/no-bus") + " LSAN_OPTIONS=print_suppressions=0 bash "
 			+ shell_quoted(std::string(TESSARY_SOURCE_DIR) + "/scripts/printer-app.sh") + " "
-			+ std::to_string(fPort) + " " + shell_quoted(fFolder) + " " + shell_quoted(OutputPath()),
-			&output);
+			+ std::to_string(fPort) + " " + shell_quoted(fFolder) + " " + shell_quoted(OutputPath())
+			+ " " + options, &output);
 		std::string pid = read_file(Sub("server.pid"));
 		fPid = pid.empty() ? -1 : atoi(pid.c_str());
 		if (status == 0 && output.find(PrinterUri()) != std::string::npos)
@@ -276,6 +281,20 @@ std::vector<int> AppServer::_Servers() const
 	return pids;
 }
 
+void AppServer::Kill()
+{
+	if (fPid > 0) {
+		kill(fPid, SIGKILL);
+		waitpid(fPid, nullptr, 0);
+	}
+	fPid = -1;
+}
+
+bool AppServer::Running() const
+{
+	return fPid > 0 && waitpid(fPid, nullptr, WNOHANG) == 0;
+}
+
 void AppServer::_Stop()
 {
 	std::vector<int> pids = _Servers();
@@ -326,4 +345,34 @@ JobResult wait_for_job(const AppServer& server, int jobId, const std::string& pr
 	int status = server.Ipptool("-t " + shell_quoted(server.PrinterUri(printer)) + " " + shell_quoted(test),
 		&output);
 	return job_result(status, output);
+}
+
+bool cancel_job(const AppServer& server, int jobId, const std::string& printer)
+{
+	std::string test = write_test(server, "{\n\tNAME \"Cancel-Job\"\n\tOPERATION Cancel-Job\n"
+		"\tGROUP operation-attributes-tag\n"
+		"\tATTR charset attributes-charset utf-8\n"
+		"\tATTR naturalLanguage attributes-natural-language en\n"
+		"\tATTR uri printer-uri $uri\n"
+		"\tATTR integer job-id " + std::to_string(jobId) + "\n"
+		"\tATTR name requesting-user-name tester\n"
+		"\tSTATUS successful-ok\n}\n");
+	std::string output;
+	return server.Ipptool("-t " + shell_quoted(server.PrinterUri(printer)) + " "
+		+ shell_quoted(test), &output) == 0;
+}
+
+bool printer_answers(const AppServer& server, const std::string& printer)
+{
+	std::string test = write_test(server, "{\n\tNAME \"Get-Printer-Attributes\"\n"
+		"\tOPERATION Get-Printer-Attributes\n"
+		"\tGROUP operation-attributes-tag\n"
+		"\tATTR charset attributes-charset utf-8\n"
+		"\tATTR naturalLanguage attributes-natural-language en\n"
+		"\tATTR uri printer-uri $uri\n"
+		"\tATTR keyword requested-attributes printer-state\n"
+		"\tSTATUS successful-ok\n\tEXPECT printer-state\n}\n");
+	std::string output;
+	return server.Ipptool("-T 10 -t " + shell_quoted(server.PrinterUri(printer)) + " "
+		+ shell_quoted(test), &output) == 0;
 }

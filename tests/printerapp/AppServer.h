@@ -16,8 +16,15 @@ public:
 	AppServer(const AppServer&) = delete;
 	AppServer& operator=(const AppServer&) = delete;
 
-	// Starts the server and adds the printer "Tessary"; false with the reason.
-	bool Start(std::string* error);
+	// Starts the server and adds the printer "Tessary"; false with the reason. `environment`
+	// (NAME=VALUE words) is added to the server's, `options` to its command line. A server
+	// stopped by Kill starts again with the state it left.
+	bool Start(std::string* error, const std::string& environment = std::string(),
+		const std::string& options = std::string());
+	// Ends the server at once, as a crash would.
+	void Kill();
+	bool Running() const;
+	int Pid() const { return fPid; }
 
 	int Port() const { return fPort; }
 	const std::string& Folder() const { return fFolder; }
@@ -75,3 +82,9 @@ int submit_job(const AppServer& server, const std::string& document, const std::
 
 // Waits until the job has ended (or the ipptool repeat limit is reached).
 JobResult wait_for_job(const AppServer& server, int jobId, const std::string& printer = "Tessary");
+
+// Cancel-Job; false when the printer refused it (a job that has ended, say).
+bool cancel_job(const AppServer& server, int jobId, const std::string& printer = "Tessary");
+
+// Whether the printer answers Get-Printer-Attributes within a few seconds.
+bool printer_answers(const AppServer& server, const std::string& printer = "Tessary");

@@ -157,6 +157,31 @@ bool write_jpeg(const std::string& path, const SamplePage& page, int ppi, bool g
 	return fclose(file) == 0;
 }
 
+bool write_png(const std::string& path, const SamplePage& page, int ppi)
+{
+	int width = static_cast<int>(std::lround(page.width * ppi));
+	int height = static_cast<int>(std::lround(page.height * ppi));
+	cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+	unsigned char* data = cairo_image_surface_get_data(surface);
+	int stride = cairo_image_surface_get_stride(surface);
+	std::vector<uint8_t> bytes(static_cast<size_t>(width) * 3);
+	cairo_surface_flush(surface);
+	for (int y = 0; y < height; y++) {
+		fill_row(spans_of_row(page, ppi, width, y), Layout::kRgb, &bytes);
+		uint8_t* out = data + static_cast<size_t>(y) * stride;
+		for (int x = 0; x < width; x++) {
+			out[4 * x] = bytes[3 * x + 2];
+			out[4 * x + 1] = bytes[3 * x + 1];
+			out[4 * x + 2] = bytes[3 * x];
+			out[4 * x + 3] = 0xff;
+		}
+	}
+	cairo_surface_mark_dirty(surface);
+	bool written = cairo_surface_write_to_png(surface, path.c_str()) == CAIRO_STATUS_SUCCESS;
+	cairo_surface_destroy(surface);
+	return written;
+}
+
 bool write_pwg(const std::string& path, const std::vector<SamplePage>& pages, int dpi,
 	const std::string& type)
 {

@@ -27,6 +27,9 @@ bool write_pdf(const std::string& path, const std::vector<SamplePage>& pages);
 // One page at `ppi` pixels per inch (recorded in the file), in colour or in grey.
 bool write_jpeg(const std::string& path, const SamplePage& page, int ppi, bool grey = false);
 
+// One page at `ppi` pixels per inch, in colour (Cairo records no density: 72 ppi).
+bool write_png(const std::string& path, const SamplePage& page, int ppi);
+
 // PWG raster of the given type ("black_1", "sgray_8", "srgb_8") at `dpi`.
 bool write_pwg(const std::string& path, const std::vector<SamplePage>& pages, int dpi,
 	const std::string& type);

@@ -8,6 +8,7 @@
 #include "PclPreview.h"
 #include "Printers.h"
 #include "SettingsStore.h"
+#include "support/HostileDocuments.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -644,6 +645,26 @@ TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
 		EXPECT_NE(fErrors.find(file.reason), std::string::npos) << fErrors;
 		EXPECT_FALSE(fs::exists(Output())) << file.name;
 	}
+}
+
+TEST_F(DocumentPrint, APdfThatEndsItsReaderEndsTheJobAndLeavesNothingBehind)
+{
+	std::string path = fRoot.Sub("report.pdf");
+	std::ofstream(path, std::ios::binary) << bogus_image_pdf();
+	std::ofstream(Output(), std::ios::binary) << "the last job";
+	Print(path);
+	EXPECT_EQ(fStatus, 1);
+	EXPECT_EQ(fErrors, "tessary: not printed: " + path + ": the PDF reader stopped: Bogus "
+		"memory allocation size; it was ended by signal 6 (Aborted)\n");
+	std::ifstream target(Output(), std::ios::binary);
+	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target),
+		std::istreambuf_iterator<char>()), "the last job");
+	// No hidden partial file beside the target, no spool file in the printer's folder.
+	for (const fs::directory_entry& entry : fs::directory_iterator(fRoot.Sub("")))
+		EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos);
+	for (const fs::directory_entry& entry : fs::directory_iterator(
+			frontend::printer_folder("Desk")))
+		EXPECT_NE(entry.path().extension(), ".spool") << entry.path();
 }
 
 TEST_F(DocumentPrint, TextReflowsOnTurnedAndScaledPaper)
