@@ -409,7 +409,7 @@ JobProcess::~JobProcess()
 	}
 }
 
-bool JobProcess::Start(const BMessage& settings, const std::string& document,
+bool JobProcess::Start(const BMessage& settings, Input kind, const std::string& document,
 	std::string* error)
 {
 	State& state = *fState;
@@ -437,7 +437,7 @@ bool JobProcess::Start(const BMessage& settings, const std::string& document,
 	int output[2] = {-1, -1};
 	int result[2] = {-1, -1};
 	int input[2] = {-1, -1};
-	bool raster = document.empty();
+	bool raster = kind == Input::kRaster;
 	if (pipe2(output, O_CLOEXEC) != 0 || pipe2(result, O_CLOEXEC) != 0
 		|| (raster && pipe2(input, O_CLOEXEC) != 0)) {
 		*error = std::string("cannot make pipes for the job's process: ") + strerror(errno);
@@ -453,8 +453,10 @@ bool JobProcess::Start(const BMessage& settings, const std::string& document,
 		"printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(state.job))),
 		"--settings", state.settingsPath, "--job-name", jobName != nullptr ? jobName : "",
 		"--result", std::to_string(kResultFd)};
-	if (raster) {
+	if (kind == Input::kRaster) {
 		arguments.push_back("--raster");
+	} else if (kind == Input::kTestPage) {
+		arguments.push_back("--test-page");
 	} else {
 		arguments.push_back("--document");
 		arguments.push_back(document);

@@ -95,9 +95,13 @@ public:
 	JobProcess(const JobProcess&) = delete;
 	JobProcess& operator=(const JobProcess&) = delete;
 
-	// Starts the worker for a document that the document reader reads (PDF, JPEG, PNG), or,
-	// when `document` is empty, for raster pages written to RasterInput().
-	bool Start(const BMessage& settings, const std::string& document, std::string* error);
+	// What the job prints: a document the document reader reads (PDF, JPEG, PNG), raster pages
+	// written to RasterInput(), or the driver's test page.
+	enum class Input { kDocument, kRaster, kTestPage };
+
+	// Starts the worker; `document` is the document's path for Input::kDocument.
+	bool Start(const BMessage& settings, Input input, const std::string& document,
+		std::string* error);
 
 	// The worker's standard input, for CUPS raster; -1 when it takes a document.
 	int RasterInput() const { return fRasterInput; }

@@ -5,10 +5,13 @@
 #include "DeviceRun.h"
 #include "Drivers.h"
 #include "IppSettings.h"
+#include "JobSegments.h"
+#include "System.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -16,6 +19,10 @@
 namespace printer_app {
 
 namespace {
+
+// The web interface's test page: a file of the application's own, and what it says.
+const char* const kTestPageFile = "test-page";
+const char* const kTestPageMark = "The driver's test page, printed from the web interface.\n";
 
 struct PrintOptionsDeleter {
 	void operator()(pappl_pr_options_t* options) const { papplJobDeletePrintOptions(options); }
@@ -89,12 +96,24 @@ bool print_document(pappl_job_t* job, pappl_device_t* device, void*)
 			PAPPL_JREASON_ABORTED_BY_SYSTEM));
 	}
 	bool raster = is_raster(papplJobGetFormat(job));
+	// A job that names no printer-resolution prints at its print-quality's.
+	bool resolutionAsked = papplJobGetAttribute(job, "printer-resolution") != nullptr;
 	BMessage settings;
-	settings_for_job(*options, raster ? Content::kRaster : Content::kDocument, &settings);
+	if (raster) {
+		settings_for_job(*options, Content::kRaster, &settings);
+	} else {
+		std::vector<JobSegment> segments;
+		std::string why;
+		if (!segments_for_job(*options, resolutionAsked, papplJobGetAttribute(job, "overrides"),
+				&segments, &why))
+			return finish(refused_job("not printed: " + why, PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR));
+		settings = segments_message(segments);
+	}
 
 	JobProcess process(job, device);
 	std::string error;
-	if (!process.Start(settings, raster ? std::string() : path, &error))
+	if (!process.Start(settings, raster ? JobProcess::Input::kRaster
+			: JobProcess::Input::kDocument, path, &error))
 		return finish(refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM));
 	if (raster && !copy_raster(path.c_str(), process.RasterInput(), &error)) {
 		process.Finish();
@@ -103,12 +122,42 @@ bool print_document(pappl_job_t* job, pappl_device_t* device, void*)
 	return finish(process.Finish());
 }
 
-bool refuse_document(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*)
+const char* test_page_file(pappl_printer_t*, char* buffer, size_t size)
 {
-	const char* format = papplJobGetFormat(job);
-	return finish_job(job, refused_job(std::string("not printed: the printer prints PDF, JPEG, "
-		"PNG and PWG or Apple raster, not ") + (format != nullptr ? format : "this document"),
-		PAPPL_JREASON_DOCUMENT_FORMAT_ERROR), false);
+	// PAPPL prints the file it is given as a job of the printer: this one says "the test
+	// page" to print_raw_document, and is left alone by PAPPL, being outside its spool.
+	std::string path = application_folder() + "/" + kTestPageFile;
+	if (access(path.c_str(), R_OK) != 0) {
+		std::ofstream(path) << kTestPageMark;
+		if (access(path.c_str(), R_OK) != 0)
+			return nullptr;
+	}
+	snprintf(buffer, size, "%s", path.c_str());
+	return buffer;
+}
+
+bool print_raw_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
+{
+	const char* filename = papplJobGetFilename(job);
+	bool testPage = filename != nullptr
+		&& std::string(filename) == application_folder() + "/" + kTestPageFile;
+	if (!testPage) {
+		const char* format = papplJobGetFormat(job);
+		return finish_job(job, refused_job(std::string("not printed: the printer prints PDF, "
+			"JPEG, PNG and PWG or Apple raster, not ") + (format != nullptr ? format
+			: "this document"), PAPPL_JREASON_DOCUMENT_FORMAT_ERROR), false);
+	}
+	PrinterTurn turn(job);
+	if (turn.Repeated())
+		return turn.Outcome().printed;
+	BMessage settings;
+	settings_for_job(*options, Content::kDocument, &settings, false);
+	JobProcess process(job, device);
+	std::string error;
+	DriverOutcome outcome = process.Start(settings, JobProcess::Input::kTestPage, std::string(),
+		&error) ? process.Finish() : refused_job(error, PAPPL_JREASON_ABORTED_BY_SYSTEM);
+	turn.Done(outcome);
+	return finish_job(job, outcome);
 }
 
 }  // namespace printer_app

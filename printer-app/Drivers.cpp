@@ -1,6 +1,7 @@
 #include "Drivers.h"
 
 #include "DeviceModel.h"
+#include "Icons.h"
 #include "IppSettings.h"
 
 #include <cstdio>
@@ -57,6 +58,9 @@ ipp_t* extra_attributes()
 		"print-rendering-intent-supported", nullptr, "auto");
 	ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pwg-raster-document-sheet-back",
 		nullptr, "normal");
+	// Overrides are applied to PDF, JPEG and PNG documents (segments_for_job).
+	ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported",
+		kOverrideMemberCount, nullptr, kOverrideMembers);
 	return attributes;
 }
 
@@ -105,7 +109,8 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	// printer as it came. The documents PAPPL cannot tell apart (and those of a format the
 	// application has no filter for) come to a callback that refuses them with the reason.
 	data->format = "application/octet-stream";
-	data->printfile_cb = refuse_document;
+	data->printfile_cb = print_raw_document;
+	data->testpage_cb = test_page_file;
 
 	copy_text(data->make_and_model, sizeof(data->make_and_model),
 		colour ? "Tessary Colour Ink-Jet" : "Tessary Black Ink-Jet");
@@ -116,7 +121,8 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
 	data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
 	data->orient_default = IPP_ORIENT_PORTRAIT;
-	data->quality_default = IPP_QUALITY_HIGH;
+	// Normal quality is the job setup's default resolution (resolution_for_quality).
+	data->quality_default = IPP_QUALITY_NORMAL;
 	data->content_default = PAPPL_CONTENT_AUTO;
 	data->scaling_default = PAPPL_SCALING_AUTO;
 	data->sides_supported = PAPPL_SIDES_ONE_SIDED;
@@ -148,6 +154,7 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	data->y_default = device::kDefaultResolution;
 
 	set_media(data);
+	set_icons(data->icons, colour);
 	*attributes = extra_attributes();
 	return true;
 }

@@ -31,9 +31,13 @@ bool raster_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_
 // The document filter for PDF, JPEG, PNG and raster files (DocumentJob.cpp).
 bool print_document(pappl_job_t* job, pappl_device_t* device, void* context);
 
-// The job callback for a document of a format the printer does not print: it refuses the
-// job with the reason (DocumentJob.cpp).
-bool refuse_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+// The job callback for a document PAPPL has no filter for: the web interface's test page is
+// printed as the driver's test page; any other document is refused with the reason
+// (DocumentJob.cpp).
+bool print_raw_document(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
+
+// The file PAPPL prints for the web interface's "Print Test Page" (DocumentJob.cpp).
+const char* test_page_file(pappl_printer_t* printer, char* buffer, size_t size);
 
 // The formats the application prints through print_document, as PAPPL names them.
 extern const char* const kDocumentFormats[];

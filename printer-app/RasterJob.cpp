@@ -63,7 +63,8 @@ bool raster_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devic
 		BMessage settings;
 		settings_for_job(*options, Content::kRaster, &settings);
 		std::string error;
-		if (raster->process.Start(settings, std::string(), &error)) {
+		if (raster->process.Start(settings, JobProcess::Input::kRaster, std::string(),
+				&error)) {
 			raster->started = true;
 			raster->input = raster->process.RasterInput();
 		} else {

@@ -5,6 +5,7 @@
 #include "Drivers.h"
 
 #include <avahi-client/client.h>
+#include <cups/cups.h>
 #include <avahi-common/error.h>
 #include <avahi-common/simple-watch.h>
 
@@ -266,6 +267,99 @@ void load_state(pappl_system_t* system, const std::string& folder,
 	papplSystemSetSaveCallback(system, save_state, sStatePath.data());
 }
 
+// Whether `password` is the one PAPPL keeps as its hash "NONCE~HEX", HEX being the SHA2-256 of
+// "NONCE:PASSWORD". Compares every character, so that the time taken tells nothing.
+bool matches_password_hash(const std::string& stored, const std::string& password)
+{
+	size_t tilde = stored.find('~');
+	if (tilde == std::string::npos || tilde == 0)
+		return false;
+	std::string salted = stored.substr(0, tilde) + ":" + password;
+	unsigned char hash[32];
+	char hex[65];
+	if (cupsHashData("sha2-256", salted.data(), salted.size(), hash, sizeof(hash)) < 0
+		|| cupsHashString(hash, sizeof(hash), hex, sizeof(hex)) == nullptr)
+		return false;
+	std::string expected = stored.substr(tilde + 1);
+	std::string given = hex;
+	unsigned difference = expected.size() == given.size() ? 0 : 1;
+	for (size_t i = 0; i < expected.size() && i < given.size(); i++)
+		difference |= static_cast<unsigned>(expected[i] ^ given[i]);
+	return difference == 0;
+}
+
+// The password of an HTTP Basic "Authorization" header; empty when there is none.
+std::string basic_password(http_t* http)
+{
+	const char* authorization = httpGetField(http, HTTP_FIELD_AUTHORIZATION);
+	if (authorization == nullptr || strncmp(authorization, "Basic ", 6) != 0)
+		return std::string();
+	char decoded[512];
+	int length = sizeof(decoded);
+	if (httpDecode64_2(decoded, &length, authorization + 6) == nullptr || length <= 0)
+		return std::string();
+	std::string credentials(decoded, static_cast<size_t>(length));
+	size_t colon = credentials.find(':');
+	return colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
+}
+
+// IPP operations that print, or look at and manage one's own jobs: open to every client that
+// reaches the server, as PAPPL has them without authentication.
+bool is_printing_operation(ipp_op_t operation)
+{
+	switch (operation) {
+		case IPP_OP_PRINT_JOB:
+		case IPP_OP_PRINT_URI:
+		case IPP_OP_VALIDATE_JOB:
+		case IPP_OP_CREATE_JOB:
+		case IPP_OP_SEND_DOCUMENT:
+		case IPP_OP_SEND_URI:
+		case IPP_OP_CANCEL_JOB:
+		case IPP_OP_CANCEL_MY_JOBS:
+		case IPP_OP_CLOSE_JOB:
+		case IPP_OP_GET_JOB_ATTRIBUTES:
+		case IPP_OP_GET_JOBS:
+		case IPP_OP_GET_PRINTER_ATTRIBUTES:
+		case IPP_OP_GET_PRINTER_SUPPORTED_VALUES:
+		case IPP_OP_HOLD_JOB:
+		case IPP_OP_RELEASE_JOB:
+		case IPP_OP_IDENTIFY_PRINTER:
+		case IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS:
+		case IPP_OP_CREATE_JOB_SUBSCRIPTIONS:
+		case IPP_OP_GET_SUBSCRIPTION_ATTRIBUTES:
+		case IPP_OP_GET_SUBSCRIPTIONS:
+		case IPP_OP_RENEW_SUBSCRIPTION:
+		case IPP_OP_CANCEL_SUBSCRIPTION:
+		case IPP_OP_GET_NOTIFICATIONS:
+			return true;
+		default:
+			return false;
+	}
+}
+
+// Who may administer the server. PAPPL 1.3.1's own login form lets in any password sent with
+// the form's token (it takes the whole stored hash for the salt), so the administrative web
+// pages ask for the password over HTTP Basic and it is checked here, against the hash PAPPL
+// keeps (the first start's password, or the one set on the Security page). Printing stays
+// open; administrative IPP operations stay open on loopback, as without authentication.
+http_status_t authorize(pappl_client_t* client, const char*, gid_t, void*)
+{
+	http_t* http = papplClientGetHTTP(client);
+	const char* type = httpGetField(http, HTTP_FIELD_CONTENT_TYPE);
+	ipp_t* request = papplClientGetRequest(client);
+	if (request != nullptr && type != nullptr && strncmp(type, "application/ipp", 15) == 0) {
+		if (is_printing_operation(ippGetOperation(request))
+			|| httpAddrLocalhost(httpGetAddress(http)))
+			return HTTP_STATUS_CONTINUE;
+	}
+	char stored[256];
+	std::string password = basic_password(http);
+	if (!password.empty() && matches_password_hash(papplSystemGetPassword(
+			papplClientGetSystem(client), stored, sizeof(stored)), password))
+		return HTTP_STATUS_CONTINUE;
+	return HTTP_STATUS_UNAUTHORIZED;
+}
+
 }  // namespace
 
 bool parse_system_options(int count, cups_option_t* options, SystemOptions* parsed,
@@ -408,10 +502,13 @@ pappl_system_t* make_system(int count, cups_option_t* options, void*)
 		papplSystemSetAdminGroup(system, parsed.adminGroup.c_str());
 
 	// The administrative pages ask for this password until the user sets another on the
-	// Security page; that one, kept in PAPPL's state, wins from then on.
+	// Security page; that one, kept in PAPPL's state, wins from then on. With a PAM service
+	// of the user's, PAPPL asks for an account instead.
 	char hash[100];
-	if (!getenv("NOPW")) papplSystemSetPassword(system,
+	papplSystemSetPassword(system,
 		papplSystemHashPassword(system, nullptr, password.c_str(), hash, sizeof(hash)));
+	if (parsed.authService.empty())
+		papplSystemSetAuthCallback(system, "Basic", authorize, nullptr);
 
 	papplSystemSetPrinterDrivers(system, kDriverCount, kDrivers, nullptr, printer_created,
 		driver_callback, nullptr);

@@ -3,13 +3,13 @@
 // at once, and a job that dies ends only itself.
 //
 //	tessary-job --printer NAME --settings FILE --job-name NAME --result FD
-//		(--raster | --document FILE)
+//		(--raster | --document FILE | --test-page)
 //
 // The driver's stream goes to standard output, where the application copies it to the
 // printer's device. With --document the job's document is read by the document reader (a
 // process of its own again, under limits) while the driver prints it; with --raster standard
 // input carries CUPS raster (the PWG and Apple raster pages the application was handed), each
-// page printed as soon as it is read. SIGTERM stops the job at the driver's next band. When the
+// page printed as soon as it is read; with --test-page the driver's test page is printed. SIGTERM stops the job at the driver's next band. When the
 // job has ended, its account is written to the result descriptor as a flattened message
 // ("refused" true for a document that could not be read at all, "account" as JobAccount.h
 // writes it); the exit status is 0 whenever an account was written.
@@ -19,6 +19,7 @@
 #include "DriverFolders.h"
 #include "JobAccount.h"
 #include "JobOutcome.h"
+#include "JobSegments.h"
 #include "JobSettings.h"
 #include "PrinterFolder.h"
 #include "RasterPage.h"
@@ -54,6 +55,7 @@ struct WorkerOptions {
 	std::string jobName;
 	int result = -1;
 	bool raster = false;
+	bool testPage = false;
 	std::string document;
 };
 
@@ -63,6 +65,10 @@ bool parse_options(int argc, char** argv, WorkerOptions* options)
 		std::string option = argv[i];
 		if (option == "--raster") {
 			options->raster = true;
+			continue;
+		}
+		if (option == "--test-page") {
+			options->testPage = true;
 			continue;
 		}
 		if (i + 1 >= argc)
@@ -86,8 +92,10 @@ bool parse_options(int argc, char** argv, WorkerOptions* options)
 			return false;
 		}
 	}
+	int inputs = (options->raster ? 1 : 0) + (options->testPage ? 1 : 0)
+		+ (options->document.empty() ? 0 : 1);
 	return !options->printer.empty() && !options->settings.empty() && options->result >= 0
-		&& options->raster == options->document.empty();
+		&& inputs == 1;
 }
 
 void stop_job_on_signal(int)
@@ -137,43 +145,61 @@ WorkerResult not_started(const std::string& reason)
 	return result;
 }
 
+// Adds the account of a run of the job's pages (a page of raster, a run of a document printed
+// with settings of its own) to the job's: pages and bytes add up, the run's end is the job's.
+void add_run(const JobAccount& run, JobAccount* job)
+{
+	int32 sent = job->job.pages_sent;
+	int32 announced = job->job.pages_announced;
+	int64 bytes = job->delivery.bytes;
+	*job = run;
+	job->job.pages_sent += sent;
+	job->job.pages_announced += announced;
+	if (job->job.stop_page > 0)
+		job->job.stop_page += announced;
+	job->delivery.bytes += bytes;
+}
+
 WorkerResult print_document(frontend::DriverAddOn* driver, const std::string& folder,
 	const WorkerOptions& options, const BMessage& settings)
 {
-	frontend::ReaderRequest reading;
-	reading.documents = {options.document};
-	reading.settings = settings;
-	reading.spoolPath = folder + "/job-" + std::to_string(getpid()) + ".spool";
 	frontend::DocumentJob job;
 	job.folder = folder;
 	job.jobName = options.jobName;
 	job.keepWhole = false;  // nobody retries from the spool file of a printer application
-	frontend::DocumentJobResult printed;
-	std::string error;
 	WorkerResult result;
-	if (!frontend::print_documents(driver, reading, job, &printed, &error))
-		return not_started(error);
-	unlink(reading.spoolPath.c_str());
-	result.refused = printed.refused;
-	if (printed.refused) {
-		result.account.fault = JobAccount::Fault::document;
-		result.account.file = printed.refusal.file;
-		result.account.reason = printed.refusal.reason;
-		return result;
+	JobAccount& account = result.account;
+	account.recorded = true;
+	account.delivered = true;
+	// Each run of pages with settings of its own is a driver job of its own: the driver
+	// prints every page of a job at one resolution, on one paper.
+	std::vector<BMessage> runs = printer_app::settings_of_segments(settings);
+	for (size_t i = 0; i < runs.size() && !job_stop_requested(); i++) {
+		frontend::ReaderRequest reading;
+		if (!options.testPage)
+			reading.documents = {options.document};
+		reading.caption = "Tessary printer application, " + options.printer + ", "
+			+ options.jobName;
+		reading.settings = runs[i];
+		reading.spoolPath = folder + "/job-" + std::to_string(getpid()) + ".spool";
+		frontend::DocumentJobResult printed;
+		std::string error;
+		if (!frontend::print_documents(driver, reading, job, &printed, &error))
+			return i == 0 ? not_started(error) : result;
+		unlink(reading.spoolPath.c_str());
+		if (printed.refused) {
+			result.refused = i == 0;
+			account.fault = JobAccount::Fault::document;
+			account.file = printed.refusal.file;
+			account.reason = printed.refusal.reason;
+			return result;
+		}
+		add_run(printed.account, &account);
+		// A run that begins past the document's last page prints nothing, nor do the rest.
+		if (!account.Printed() || printed.pagesPlanned == 0)
+			break;
 	}
-	result.account = printed.account;
 	return result;
-}
-
-// Adds a page's account to the job's: pages and bytes add up, the first failure stays.
-void add_page(const JobAccount& page, int32 pagesBefore, int64 bytesBefore, JobAccount* job)
-{
-	*job = page;
-	job->job.pages_sent += pagesBefore;
-	job->job.pages_announced += pagesBefore;
-	if (job->job.stop_page > 0)
-		job->job.stop_page += pagesBefore;
-	job->delivery.bytes += bytesBefore;
 }
 
 WorkerResult print_raster(frontend::DriverAddOn* driver, const std::string& folder,
@@ -227,7 +253,7 @@ WorkerResult print_raster(frontend::DriverAddOn* driver, const std::string& fold
 				+ std::to_string(pages + 1) : outcome.reason;
 			break;
 		}
-		add_page(outcome.account, pages, account.delivery.bytes, &account);
+		add_run(outcome.account, &account);
 		if (outcome.result != Result::kPrinted) {
 			if (outcome.result == Result::kCancelled) {
 				account.fault = JobAccount::Fault::driver;
@@ -256,7 +282,7 @@ int main(int argc, char** argv)
 	WorkerOptions options;
 	if (!parse_options(argc, argv, &options)) {
 		fprintf(stderr, "usage: %s --printer NAME --settings FILE --job-name NAME --result FD "
-			"(--raster | --document FILE)\n", argv[0]);
+			"(--raster | --document FILE | --test-page)\n", argv[0]);
 		return 2;
 	}
 	// A job outlives no application: it ends with the process that started it.

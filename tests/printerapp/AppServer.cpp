@@ -1,5 +1,7 @@
 #include "printerapp/AppServer.h"
 
+#include <cups/cups.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
@@ -247,6 +249,23 @@ std::vector<uint8_t> AppServer::NewBytes(const std::string& path)
 		contents.end());
 }
 
+std::string AppServer::AdminPassword() const
+{
+	std::string password = read_file(Sub("admin-password"));
+	while (!password.empty() && (password.back() == '\n' || password.back() == '\r'))
+		password.pop_back();
+	return password;
+}
+
+std::string AppServer::AdminAuthorization(const std::string& password) const
+{
+	std::string credentials = "admin:" + (password.empty() ? AdminPassword() : password);
+	char encoded[512];
+	httpEncode64_2(encoded, sizeof(encoded), credentials.data(),
+		static_cast<int>(credentials.size()));
+	return std::string("Authorization: Basic ") + encoded + "\r\n";
+}
+
 std::string AppServer::LogTail(size_t bytes) const
 {
 	std::string log = read_file(Sub("server.log"));
@@ -347,6 +366,22 @@ JobResult wait_for_job(const AppServer& server, int jobId, const std::string& pr
 	return job_result(status, output);
 }
 
+int job_state(const AppServer& server, int jobId, const std::string& printer)
+{
+	std::string test = write_test(server, "{\n\tNAME \"Get-Job-Attributes\"\n"
+		"\tOPERATION Get-Job-Attributes\n"
+		"\tGROUP operation-attributes-tag\n"
+		"\tATTR charset attributes-charset utf-8\n"
+		"\tATTR naturalLanguage attributes-natural-language en\n"
+		"\tATTR uri printer-uri $uri\n"
+		"\tATTR integer job-id " + std::to_string(jobId) + "\n"
+		"\tSTATUS successful-ok\n\tDISPLAY job-state\n}\n");
+	std::string output;
+	server.Ipptool("-t " + shell_quoted(server.PrinterUri(printer)) + " " + shell_quoted(test),
+		&output);
+	return job_state_number(displayed(output, "job-state"));
+}
+
 bool cancel_job(const AppServer& server, int jobId, const std::string& printer)
 {
 	std::string test = write_test(server, "{\n\tNAME \"Cancel-Job\"\n\tOPERATION Cancel-Job\n"
@@ -375,4 +410,50 @@ bool printer_answers(const AppServer& server, const std::string& printer)
 	std::string output;
 	return server.Ipptool("-T 10 -t " + shell_quoted(server.PrinterUri(printer)) + " "
 		+ shell_quoted(test), &output) == 0;
+}
+
+std::string http_exchange(int port, const std::string& method, const std::string& path,
+	const std::string& form, const std::string& headers)
+{
+	int fd = socket(AF_INET, SOCK_STREAM, 0);
+	sockaddr_in address = {};
+	address.sin_family = AF_INET;
+	address.sin_port = htons(static_cast<uint16_t>(port));
+	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+		close(fd);
+		return std::string();
+	}
+	std::string request = method + " " + path + " HTTP/1.0\r\nHost: 127.0.0.1:"
+		+ std::to_string(port) + "\r\nConnection: close\r\n" + headers;
+	if (!form.empty()) {
+		request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
+			+ std::to_string(form.size()) + "\r\n";
+	}
+	request += "\r\n" + form;
+	(void)!write(fd, request.data(), request.size());
+	// The body ends where the server closes the connection, or where its length says.
+	std::string response;
+	char buffer[8192];
+	ssize_t got;
+	while ((got = read(fd, buffer, sizeof(buffer))) > 0) {
+		response.append(buffer, static_cast<size_t>(got));
+		size_t headersEnd = response.find("\r\n\r\n");
+		std::string length = headersEnd == std::string::npos ? std::string()
+			: text_between(response.substr(0, headersEnd), "Content-Length: ", "\r\n");
+		if (!length.empty() && response.size() >= headersEnd + 4 + std::stoul(length))
+			break;
+	}
+	close(fd);
+	return response;
+}
+
+std::string text_between(const std::string& text, const std::string& before,
+	const std::string& after)
+{
+	size_t start = text.find(before);
+	if (start == std::string::npos)
+		return std::string();
+	start += before.size();
+	return text.substr(start, text.find(after, start) - start);
 }

@@ -43,6 +43,11 @@ public:
 	// The bytes a file has gained since the last call for it (the file device appends).
 	std::vector<uint8_t> NewBytes(const std::string& path);
 
+	// The administration password made at the first start, and the header that gives it
+	// (HTTP Basic) with `password` in its place when one is given.
+	std::string AdminPassword() const;
+	std::string AdminAuthorization(const std::string& password = std::string()) const;
+
 	// The end of the server's log and its standard error, for failure messages.
 	std::string LogTail(size_t bytes = 4000) const;
 
@@ -83,8 +88,20 @@ int submit_job(const AppServer& server, const std::string& document, const std::
 // Waits until the job has ended (or the ipptool repeat limit is reached).
 JobResult wait_for_job(const AppServer& server, int jobId, const std::string& printer = "Tessary");
 
+// The job's state now (3 pending ... 9 completed), 0 when it cannot be asked.
+int job_state(const AppServer& server, int jobId, const std::string& printer = "Tessary");
+
 // Cancel-Job; false when the printer refused it (a job that has ended, say).
 bool cancel_job(const AppServer& server, int jobId, const std::string& printer = "Tessary");
 
 // Whether the printer answers Get-Printer-Attributes within a few seconds.
 bool printer_answers(const AppServer& server, const std::string& printer = "Tessary");
+
+// One HTTP/1.0 exchange with the server on loopback: the whole response, headers included.
+// `headers` are added to the request as they are ("Authorization: Basic ...\r\n").
+std::string http_exchange(int port, const std::string& method, const std::string& path,
+	const std::string& form = std::string(), const std::string& headers = std::string());
+
+// The text between `before` and `after` in `text`; empty when `before` is not there.
+std::string text_between(const std::string& text, const std::string& before,
+	const std::string& after);

@@ -21,10 +21,6 @@ const std::map<std::string, std::string> kKnownFailures = {
 	// A fault of PAPPL 1.3.1, fixed in later versions: a held job's Print-Job response
 	// lacks job-state-reasons.
 	{"Print-Job with job-hold-until", "job-state-reasons"},
-	// PAPPL 1.3.1 does not apply "overrides" (attributes for some pages or documents of a
-	// job), so the printer does not claim to.
-	{"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes",
-		"overrides-supported"},
 };
 
 struct Verdicts {

@@ -241,7 +241,11 @@ TEST_F(Isolation, PrintersPrintSideBySideAndACancelStopsAJobAtOnce)
 		std::chrono::duration_cast<std::chrono::milliseconds>(alone).count()));
 	RecordProperty("one_page_beside_ms", static_cast<int>(
 		std::chrono::duration_cast<std::chrono::milliseconds>(beside).count()));
-	EXPECT_LE(beside, 2 * alone + std::chrono::milliseconds(250))
+	// The short job did not wait for the long one: that one is still printing. How close
+	// to its time alone it comes depends on the cores the two share with the rest of the
+	// machine; a short job that waited behind the long one would take the whole of it.
+	EXPECT_EQ(job_state(fServer, longJob), 5) << "the long job is still printing";
+	EXPECT_LE(beside, 4 * alone)
 		<< "alone " << std::chrono::duration_cast<std::chrono::milliseconds>(alone).count()
 		<< " ms, beside the long job "
 		<< std::chrono::duration_cast<std::chrono::milliseconds>(beside).count() << " ms";

@@ -1,6 +1,5 @@
 // The printer application as a server: a cancelled job, two printers printing at once through
-// the one driver, a printer that hangs up in the middle of a job, and the web interface's
-// administrative pages.
+// the one driver, a printer that hangs up in the middle of a job, and the Add Printer page.
 
 #include "PclPreview.h"
 #include "printerapp/AppServer.h"
@@ -45,66 +44,6 @@ off_t file_size(const std::string& path)
 {
 	struct stat status;
 	return stat(path.c_str(), &status) == 0 ? status.st_size : 0;
-}
-
-// One HTTP/1.0 exchange with the server on loopback; the whole response, headers included.
-std::string http(int port, const std::string& method, const std::string& path,
-	const std::string& form = "", const std::string& cookie = "")
-{
-	int fd = socket(AF_INET, SOCK_STREAM, 0);
-	sockaddr_in address = {};
-	address.sin_family = AF_INET;
-	address.sin_port = htons(static_cast<uint16_t>(port));
-	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-		close(fd);
-		return std::string();
-	}
-	std::string request = method + " " + path + " HTTP/1.0\r\nHost: 127.0.0.1:"
-		+ std::to_string(port) + "\r\nConnection: close\r\n";
-	if (!cookie.empty())
-		request += "Cookie: " + cookie + "\r\n";
-	if (!form.empty()) {
-		request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: "
-			+ std::to_string(form.size()) + "\r\n";
-	}
-	request += "\r\n" + form;
-	(void)!write(fd, request.data(), request.size());
-	std::string response;
-	char buffer[8192];
-	ssize_t got;
-	while ((got = read(fd, buffer, sizeof(buffer))) > 0)
-		response.append(buffer, static_cast<size_t>(got));
-	close(fd);
-	return response;
-}
-
-std::string between(const std::string& text, const std::string& before, const std::string& after)
-{
-	size_t start = text.find(before);
-	if (start == std::string::npos)
-		return std::string();
-	start += before.size();
-	return text.substr(start, text.find(after, start) - start);
-}
-
-std::string admin_password(const AppServer& server)
-{
-	std::ifstream file(server.Sub("admin-password"));
-	std::string password;
-	std::getline(file, password);
-	return password;
-}
-
-// Logs in on an administrative page's form as a browser does; the cookie it is given.
-std::string log_in(const AppServer& server, const std::string& page)
-{
-	std::string form = http(server.Port(), "GET", page);
-	std::string session = between(form, "name=\"session\" value=\"", "\"");
-	std::string answer = http(server.Port(), "POST", page,
-		"session=" + session + "&password=" + admin_password(server));
-	std::string cookie = between(answer, "Set-Cookie: auth=", ";");
-	return cookie.empty() ? std::string() : "auth=" + cookie;
 }
 
 // A printer on the network that takes the first bytes of a job and then hangs up, as one
@@ -248,38 +187,15 @@ TEST_F(Server, PrinterThatHangsUpAbortsTheJobWithTheReason)
 	EXPECT_GT(printer.Taken(), 0u);
 }
 
-TEST_F(Server, AdministrativePagesAskForTheAccessPassword)
-{
-	ASSERT_EQ(admin_password(fServer).size(), 16u);
-	// What every user may see: the printers and their jobs.
-	for (const char* page : {"/", "/Tessary/"}) {
-		std::string response = http(fServer.Port(), "GET", page);
-		EXPECT_NE(response.find("200 OK"), std::string::npos) << page;
-		EXPECT_EQ(response.find("<title>Login"), std::string::npos) << page;
-	}
-	// What changes the printers asks for the password first.
-	for (const char* page : {"/config", "/security", "/addprinter", "/Tessary/delete",
-			 "/Tessary/printing", "/Tessary/media"}) {
-		std::string response = http(fServer.Port(), "GET", page);
-		EXPECT_NE(response.find("<title>Login"), std::string::npos) << page << "\n"
-			<< response.substr(0, 300);
-		EXPECT_EQ(response.find("name=\"location\""), std::string::npos) << page;
-	}
-	std::string cookie = log_in(fServer, "/config");
-	ASSERT_FALSE(cookie.empty());
-	std::string config = http(fServer.Port(), "GET", "/config", "", cookie);
-	EXPECT_NE(config.find("name=\"location\""), std::string::npos) << config.substr(0, 300);
-}
-
 TEST_F(Server, AddPrinterPageAndDeviceListWorkWithoutDnsSd)
 {
 	std::string output;
 	EXPECT_EQ(fServer.Run("devices", &output), 0) << output;
-	std::string cookie = log_in(fServer, "/addprinter");
-	std::string page = http(fServer.Port(), "GET", "/addprinter", "", cookie);
+	std::string page = http_exchange(fServer.Port(), "GET", "/addprinter", "",
+		fServer.AdminAuthorization());
 	EXPECT_NE(page.find("<title>Add Printer"), std::string::npos) << page.substr(0, 300);
 	// The server is still there.
-	EXPECT_NE(http(fServer.Port(), "GET", "/").find("200 OK"), std::string::npos);
+	EXPECT_NE(http_exchange(fServer.Port(), "GET", "/").find("200 OK"), std::string::npos);
 }
 
 }  // namespace
