@@ -116,7 +116,7 @@ TEST_F(Server, CancelledJobStopsAtABandAndTheNextJobPrintsWhole)
 	std::string pdf = fServer.Sub("page.pdf");
 	ASSERT_TRUE(write_pdf(pdf, {kPage}));
 	int job = submit_job(fServer, pdf, "application/pdf",
-		{"enum print-quality 3", "integer copies 200"});
+		{"resolution printer-resolution 75dpi", "integer copies 200"});
 	ASSERT_GT(job, 0);
 	// Cancel once the driver's stream has reached the printer.
 	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -134,7 +134,7 @@ TEST_F(Server, CancelledJobStopsAtABandAndTheNextJobPrintsWhole)
 	EXPECT_EQ(fServer.NewBytes(fServer.OutputPath()).size(), 0u);
 
 	// The stop was this job's alone.
-	JobResult next = print_and_wait(fServer, pdf, "application/pdf", {"enum print-quality 3"});
+	JobResult next = print_and_wait(fServer, pdf, "application/pdf", {"resolution printer-resolution 75dpi"});
 	EXPECT_EQ(next.state, 9) << next.message;
 	Decoded printed = decode(fServer.NewBytes(fServer.OutputPath()));
 	EXPECT_TRUE(printed.whole);
@@ -151,8 +151,8 @@ TEST_F(Server, TwoPrintersPrintAtOnceThroughTheOneDriver)
 	std::string pdf = fServer.Sub("three.pdf");
 	ASSERT_TRUE(write_pdf(pdf, {kPage, kPage, kPage}));
 
-	int first = submit_job(fServer, pdf, "application/pdf", {"enum print-quality 3"});
-	int other = submit_job(fServer, pdf, "application/pdf", {"enum print-quality 3"}, "Second");
+	int first = submit_job(fServer, pdf, "application/pdf", {"resolution printer-resolution 75dpi"});
+	int other = submit_job(fServer, pdf, "application/pdf", {"resolution printer-resolution 75dpi"}, "Second");
 	ASSERT_GT(first, 0);
 	ASSERT_GT(other, 0);
 	EXPECT_EQ(wait_for_job(fServer, first).state, 9);

@@ -152,7 +152,7 @@ TEST_P(Formats, ColoursLandWhereTheDocumentPutsThem)
 	const FormatCase& c = GetParam();
 	SamplePage page = letter_page();
 	std::vector<preview::Page> pages = Print(Write(c.file, {page}), c.format,
-		{"enum print-quality 3"});
+		{"resolution printer-resolution 75dpi"});
 	ASSERT_EQ(pages.size(), 1u);
 	EXPECT_EQ(pages[0].resolution, 75);
 	EXPECT_EQ(pages[0].planes, 4);
@@ -164,7 +164,7 @@ TEST_P(Formats, MonochromePrintsWithTheBlackPlaneAlone)
 	const FormatCase& c = GetParam();
 	SamplePage page = letter_page();
 	std::vector<preview::Page> pages = Print(Write(c.file, {page}), c.format,
-		{"enum print-quality 3", "keyword print-color-mode monochrome"});
+		{"resolution printer-resolution 75dpi", "keyword print-color-mode monochrome"});
 	ASSERT_EQ(pages.size(), 1u);
 	EXPECT_EQ(pages[0].planes, 1);
 	expect_squares(pages[0], page, true, c.strayAllowed);
@@ -175,7 +175,7 @@ TEST_P(Formats, TwoCopiesAreTwoSheets)
 	const FormatCase& c = GetParam();
 	SamplePage page = letter_page();
 	std::vector<preview::Page> pages = Print(Write(c.file, {page}), c.format,
-		{"enum print-quality 3", "integer copies 2"});
+		{"resolution printer-resolution 75dpi", "integer copies 2"});
 	ASSERT_EQ(pages.size(), 2u);
 	for (const preview::Page& sheet : pages)
 		expect_squares(sheet, page, false, c.strayAllowed);
@@ -193,7 +193,7 @@ TEST_F(PrinterApp, PageRangesPickPagesOfAPdf)
 	for (const Rgb& colour : {kRed, kGreen, kBlue, kBlack})
 		pages.push_back(letter_page(colour));
 	std::vector<preview::Page> printed = Print(Write("four.pdf", pages), "application/pdf",
-		{"enum print-quality 3", "rangeOfInteger page-ranges 2-3"});
+		{"resolution printer-resolution 75dpi", "rangeOfInteger page-ranges 2-3"});
 	ASSERT_EQ(printed.size(), 2u);
 	expect_squares(printed[0], pages[1], false);
 	expect_squares(printed[1], pages[2], false);
@@ -206,10 +206,11 @@ TEST_F(PrinterApp, ResolutionFollowsQualityAndPrinterResolution)
 		int dpi;
 	};
 	const Case cases[] = {
-		{"enum print-quality 3", 75},    // draft
-		{"enum print-quality 4", 150},   // normal
-		{"enum print-quality 5", 300},   // high, the printer's default
+		{"enum print-quality 3", 150},   // draft
+		{"enum print-quality 4", 300},   // normal, the printer's default
+		{"enum print-quality 5", 300},   // high
 		{"resolution printer-resolution 150dpi", 150},
+		{"resolution printer-resolution 75dpi", 75},
 	};
 	std::string pdf = Write("small.pdf", {{4, 6, {{1, 1, 1, kRed}}}});
 	for (const Case& c : cases) {
