@@ -161,7 +161,6 @@ public:
 				&fPrinter, error);
 	}
 
-	std::string SpoolPath() const { return fRoot + "/page.spool"; }
 	frontend::DriverAddOn* AddOn() const { return fAddOn.get(); }
 	const std::string& Printer() const { return fPrinter; }
 
@@ -242,8 +241,7 @@ int main(int argc, char* argv[])
 	}
 
 	// Pages, each printed as soon as it is read
-	frontend::RasterPrinter printer(driver.AddOn(), driver.Printer(), driver.SpoolPath(),
-		"CUPS job");
+	frontend::RasterPrinter printer(driver.AddOn(), driver.Printer(), "CUPS job");
 	int page = 0;
 	int printed = 0;
 	cups_page_header2_t header;

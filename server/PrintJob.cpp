@@ -107,7 +107,7 @@ bool report_job(const JobAccount& account, const PrintRequest& request,
 		}
 		if (ownSpool && !request.keepSpool)
 			unlink(spool.c_str());
-		else if (ownSpool)
+		else if (ownSpool && !spool.empty())
 			outcome->notes.push_back("spool file: " + spool);
 		return true;
 	}
@@ -126,6 +126,9 @@ bool report_job(const JobAccount& account, const PrintRequest& request,
 		unlink(spool.c_str());
 		return false;
 	}
+	// A spool in memory is gone with the job: the documents print again as they are.
+	if (spool.empty())
+		return false;
 	std::string kept = "the spool file is kept: " + spool;
 	if (spooled != nullptr && !spooled->spooledWhole) {
 		kept += " (it holds " + std::to_string(spooled->pagesSpooled) + " of "
@@ -175,7 +178,6 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 		&& !confirm_missing_job_setup(request.printer, driver, &settings, outcome, error))
 		return false;
 
-	// The spool file goes into the printer's folder, as the print server keeps its jobs.
 	char name[64];
 	snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
 		static_cast<int>(getpid()));
@@ -184,7 +186,10 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 	reading.settings = settings;
 	reading.caption = resolution_caption(settings, request.printer);
 	reading.turnWidePages = request.turnWidePages;
-	reading.spoolPath = folder + "/" + name;
+	// Pages reach the driver through memory; a spool file the user asked to keep is written
+	// into the printer's folder, as the print server keeps its jobs.
+	if (request.keepSpool)
+		reading.spoolPath = folder + "/" + name;
 	frontend::DocumentJob job;
 	job.folder = folder;
 	job.jobName = jobName;

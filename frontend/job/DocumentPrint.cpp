@@ -23,26 +23,31 @@ bool print_documents(DriverAddOn* driver, const ReaderRequest& reading, const Do
 
 	bool ran = false;
 	{
-		SpoolReadFile spool(reading.spoolPath.c_str(), reader.Feed(), job.progress,
+		SpoolReadFile spool(reader.SpoolPath().c_str(), reader.Feed(), job.progress,
 			reader.PagesPlanned());
+		if (reader.SpoolInMemory())
+			spool.SetDiscard([&reader](off_t from, off_t to) { reader.Discard(from, to); });
 		if (spool.InitCheck() != B_OK) {
-			*error = "cannot open the spool file " + reading.spoolPath;
+			*error = "cannot open the spool file " + reader.SpoolPath();
 		} else {
 			ran = run_driver_job(driver, job.folder, &spool, reading.settings, job.jobName,
 				&result->account, error);
 		}
 	}
 	// A job stopped by the user, or one that never ran, stops its reader too. Any other job
-	// that ended early lets the reader finish, so that the spool file it keeps is whole.
-	if (!ran || job_stop_requested() || !job.keepWhole)
+	// that ended early lets the reader finish, so that the spool file it keeps is whole; a
+	// spool in memory is not kept, and the pages the driver read are gone from it.
+	if (!ran || job_stop_requested() || !job.keepWhole || reader.SpoolInMemory())
 		reader.Abandon();
 	else
 		reader.Release();
 	reader.Join();
 	result->pagesSpooled = reader.PagesSpooled();
 	result->spooledWhole = reader.SpooledWhole();
+	result->largestSpool = reader.LargestSpool();
 	if (!ran) {
-		unlink(reading.spoolPath.c_str());
+		if (!reader.SpoolInMemory())
+			unlink(reading.spoolPath.c_str());
 		return false;
 	}
 

@@ -35,11 +35,14 @@ struct DocumentJobResult {
 	int32 pagesPlanned = 0;
 	int32 pagesSpooled = 0;
 	bool spooledWhole = false;
+	off_t largestSpool = 0;  // of a spool in memory: the most it held, in bytes
 };
 
 // Prints the documents of `reading` (its settings are the job's) through the driver. False
 // with the reason only when the reader or the printer's folder cannot be had: nothing was
-// printed, and no spool file is left.
+// printed, and no spool file is left. A request that names no spool file spools in memory:
+// the pages the driver has read are freed as it goes, so the spool holds the page being
+// printed and the one being read, however long the job.
 bool print_documents(DriverAddOn* driver, const ReaderRequest& reading, const DocumentJob& job,
 	DocumentJobResult* result, std::string* error);
 

@@ -26,6 +26,9 @@ namespace {
 const char* const kReaderProgram = "tessary-reader";
 // The descriptor the reader finds its control socket on.
 const int kControlFd = 3;
+// ... and its spool and settings, when they are in memory.
+const int kSpoolFd = 4;
+const int kSettingsFd = 5;
 const size_t kMaxErrorLine = 300;
 
 std::string describe_signal(int signal)
@@ -77,27 +80,37 @@ bool ReaderProcess::Start(const ReaderRequest& request, std::string* error)
 		*error = std::string("cannot find the document reader ") + kReaderProgram;
 		return false;
 	}
-	fSettingsPath = request.spoolPath + ".settings";
-	if (!write_settings(fSettingsPath, request.settings, error))
+	// A spool in memory hands the reader its file and the settings as descriptors.
+	bool inMemory = request.spoolPath.empty();
+	if (inMemory && (!fSpool.Create(error) || !fSettings.Create(error)))
 		return false;
+	fSettingsPath = inMemory ? fSettings.Path() : request.spoolPath + ".settings";
+	if (!write_settings(fSettingsPath, request.settings, error)) {
+		_RemoveFiles();
+		return false;
+	}
 
 	int control[2];
 	int errors[2];
 	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) {
 		*error = std::string("cannot talk to the document reader: ") + strerror(errno);
-		unlink(fSettingsPath.c_str());
+		_RemoveFiles();
 		return false;
 	}
 	if (pipe2(errors, O_CLOEXEC) != 0) {
 		*error = std::string("cannot talk to the document reader: ") + strerror(errno);
 		close(control[0]);
 		close(control[1]);
-		unlink(fSettingsPath.c_str());
+		_RemoveFiles();
 		return false;
 	}
 
-	std::vector<std::string> arguments = {program, "--settings", fSettingsPath, "--spool",
-		request.spoolPath, "--control", std::to_string(kControlFd), "--caption",
+	std::string childSpool = inMemory ? "/proc/self/fd/" + std::to_string(kSpoolFd)
+		: request.spoolPath;
+	std::string childSettings = inMemory ? "/proc/self/fd/" + std::to_string(kSettingsFd)
+		: fSettingsPath;
+	std::vector<std::string> arguments = {program, "--settings", childSettings, "--spool",
+		childSpool, "--control", std::to_string(kControlFd), "--caption",
 		request.caption, "--ahead", std::to_string(request.ahead), "--memory",
 		std::to_string(request.memoryMegabytes), "--cpu", std::to_string(request.cpuSeconds),
 		"--parent", std::to_string(getpid())};
@@ -110,15 +123,20 @@ bool ReaderProcess::Start(const ReaderRequest& request, std::string* error)
 		argv.push_back(argument.data());
 	argv.push_back(nullptr);
 
-	// The reader gets its control socket, a pipe for what it says on standard error, and
-	// nothing else of this process's descriptors.
+	// The reader gets its control socket, a pipe for what it says on standard error, the
+	// spool and settings of a spool in memory, and nothing else of this process's
+	// descriptors.
 	posix_spawn_file_actions_t actions;
 	posix_spawn_file_actions_init(&actions);
 	posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 	posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
 	posix_spawn_file_actions_adddup2(&actions, errors[1], 2);
 	posix_spawn_file_actions_adddup2(&actions, control[1], kControlFd);
-	posix_spawn_file_actions_addclosefrom_np(&actions, kControlFd + 1);
+	if (inMemory) {
+		posix_spawn_file_actions_adddup2(&actions, fSpool.Descriptor(), kSpoolFd);
+		posix_spawn_file_actions_adddup2(&actions, fSettings.Descriptor(), kSettingsFd);
+	}
+	posix_spawn_file_actions_addclosefrom_np(&actions, kSettingsFd + 1);
 	int spawned = posix_spawn(&fChild, program.c_str(), &actions, nullptr, argv.data(),
 		environ);
 	posix_spawn_file_actions_destroy(&actions);
@@ -129,11 +147,11 @@ bool ReaderProcess::Start(const ReaderRequest& request, std::string* error)
 	if (spawned != 0) {
 		fChild = -1;
 		*error = "cannot start the document reader " + program + ": " + strerror(spawned);
-		unlink(fSettingsPath.c_str());
+		_RemoveFiles();
 		return false;
 	}
 
-	fFeed.SetReadingObserver([this](size_t page) { _DriverReached(page); });
+	fFeed.SetReadingObserver([this](size_t pages) { _DriverRead(pages); });
 	fWatcher = std::thread(&ReaderProcess::_Watch, this);
 
 	std::unique_lock<std::mutex> guard(fLock);
@@ -142,8 +160,26 @@ bool ReaderProcess::Start(const ReaderRequest& request, std::string* error)
 		return true;
 	guard.unlock();
 	Join();
-	unlink(request.spoolPath.c_str());
+	if (!inMemory)
+		unlink(request.spoolPath.c_str());
 	return false;
+}
+
+std::string ReaderProcess::SpoolPath() const
+{
+	return fSpool.IsOpen() ? fSpool.Path() : fRequest.spoolPath;
+}
+
+off_t ReaderProcess::LargestSpool() const
+{
+	std::lock_guard<std::mutex> guard(fLock);
+	return fLargestSpool;
+}
+
+void ReaderProcess::_RemoveFiles()
+{
+	if (!fSettings.IsOpen() && !fSettingsPath.empty())
+		unlink(fSettingsPath.c_str());
 }
 
 void ReaderProcess::Abandon()
@@ -171,15 +207,15 @@ void ReaderProcess::Join()
 		fWatcher.join();
 }
 
-void ReaderProcess::_DriverReached(size_t page)
+void ReaderProcess::_DriverRead(size_t pages)
 {
 	std::lock_guard<std::mutex> guard(fLock);
-	if (static_cast<int64>(page) <= fDriverPage || fEnded)
+	if (static_cast<int64>(pages) <= fDriverPages || fEnded)
 		return;
-	fDriverPage = static_cast<int64>(page);
+	fDriverPages = static_cast<int64>(pages);
 	// A reader that is busy takes the message when it next waits; one that cannot take it now
-	// gets a later, larger page number.
-	std::string line = format_reader_message("read", {fDriverPage});
+	// gets a later, larger number.
+	std::string line = format_reader_message("read", {fDriverPages});
 	(void)send(fControl, line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
@@ -223,6 +259,9 @@ void ReaderProcess::_Take(const std::string& line)
 		fDocument = number[0];
 	} else if (message.word == "page") {
 		fPages++;
+		// The spool is at its largest as a page is finished: the page and what the driver
+		// has not yet read of the pages before.
+		fLargestSpool = std::max(fLargestSpool, fSpool.Allocated());
 		fFeed.Commit(number[0], number[1]);
 	} else if (message.word == "done") {
 		fWhole = true;
@@ -291,7 +330,7 @@ void ReaderProcess::_Watch()
 		bool waiting;
 		{
 			std::lock_guard<std::mutex> guard(fLock);
-			waiting = fRequest.ahead > 0 && fPages - fDriverPage >= fRequest.ahead;
+			waiting = fRequest.ahead > 0 && fPages - fDriverPages >= fRequest.ahead;
 		}
 		if (waiting || stalled)
 			lastMessage = waiting ? std::chrono::steady_clock::now() : lastMessage;
@@ -327,7 +366,7 @@ void ReaderProcess::_Watch()
 	if (!fOpened)
 		fRefused = true;
 	fOpened = true;
-	unlink(fSettingsPath.c_str());
+	_RemoveFiles();
 	fFeed.Finish();
 	fChanged.notify_all();
 }

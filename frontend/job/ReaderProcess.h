@@ -1,7 +1,8 @@
 // The document reader as a process of its own: tessary-reader reads the documents of a job
 // into its spool file under limits on memory and processor time, while this side tells the
 // driver, through a SpoolFeed, how far the file is whole, and tells the reader how far the
-// driver has got, so that the spool never runs more than `ahead` pages beyond the driver.
+// driver has read, so that the spool never holds more than `ahead` pages the driver has not
+// read.
 //
 // A reader that dies (a document poppler or libjpeg cannot take, a limit reached) or stops
 // making progress ends the spooling with a reason in the user's words ("the PDF reader
@@ -10,6 +11,7 @@
 #pragma once
 
 #include "DocumentError.h"
+#include "MemorySpool.h"
 #include "SpoolFeed.h"
 
 #include <Message.h>
@@ -32,8 +34,9 @@ struct ReaderRequest {
 	BMessage settings;                   // the job's settings, laid out as their page setup says
 	std::string caption;                 // the test page's caption
 	bool turnWidePages = true;
-	std::string spoolPath;               // the spool file the reader writes
-	int32 ahead = 2;                     // pages beyond the driver's; 0: no limit
+	std::string spoolPath;               // the spool file the reader writes; empty: in memory
+	int32 ahead = 1;                     // pages spooled that the driver has not read whole;
+	                                     // 0: no limit
 	int64 memoryMegabytes = 2048;        // the reader's address space
 	int64 cpuSeconds = 600;              // the reader's processor time
 	std::chrono::seconds stall{60};      // no message for this long while not waiting: stopped
@@ -57,6 +60,13 @@ public:
 	int32 PagesPlanned() const { return fPlanned; }
 	// What the driver reads the spool file through; the reader is told how far it has got.
 	SpoolFeed* Feed() { return &fFeed; }
+	// Where the driver opens the spool file: the request's, or the one in memory.
+	std::string SpoolPath() const;
+	bool SpoolInMemory() const { return fSpool.IsOpen(); }
+	// Frees what the driver has read of a spool in memory.
+	void Discard(off_t from, off_t to) { fSpool.Discard(from, to); }
+	// The most memory a spool in memory held as a page was finished.
+	off_t LargestSpool() const;
 
 	// Stops the reader: the spool ends where it is.
 	void Abandon();
@@ -79,10 +89,14 @@ private:
 	void _Take(const std::string& line);
 	void _Fail(int64 document, const std::string& reason);
 	std::string _ReaderName(int64 document) const;
-	void _DriverReached(size_t page);
+	void _DriverRead(size_t pages);
+	void _RemoveFiles();
 
 	ReaderRequest fRequest;
+	MemorySpool fSpool;           // when the request names no spool file
+	MemorySpool fSettings;        // the job's settings, for a spool in memory
 	std::string fSettingsPath;
+	off_t fLargestSpool = 0;
 	pid_t fChild = -1;
 	int fControl = -1;
 	int fErrors = -1;
@@ -95,7 +109,7 @@ private:
 	bool fRefused = false;
 	int32 fPlanned = 0;
 	int32 fPages = 0;
-	int64 fDriverPage = 0;        // the page the driver has begun
+	int64 fDriverPages = 0;       // the pages the driver has read whole
 	bool fEnded = false;
 	bool fWhole = false;
 	std::atomic<bool> fAbandoned{false};

@@ -2,7 +2,7 @@
 
 #include "DriverRun.h"
 #include "PixelPage.h"
-#include "Spool.h"
+#include "SpoolFeed.h"
 
 #include <File.h>
 
@@ -12,13 +12,19 @@
 namespace frontend {
 
 RasterPrinter::RasterPrinter(DriverAddOn* driver, const std::string& folder,
-	const std::string& spoolPath, const std::string& jobName)
+	const std::string& jobName)
 	:
 	fDriver(driver),
 	fFolder(folder),
-	fSpoolPath(spoolPath),
 	fJobName(jobName)
 {
+}
+
+bool RasterPrinter::_OpenSpool(const BMessage& settings, SpoolWriter* writer,
+	std::string* error)
+{
+	return (fSpool.IsOpen() || fSpool.Create(error))
+		&& writer->Open(fSpool.Path(), settings, error);
 }
 
 JobAccount RasterPrinter::_TakeJob(const BMessage& settings)
@@ -26,13 +32,15 @@ JobAccount RasterPrinter::_TakeJob(const BMessage& settings)
 	JobAccount account;
 	std::string error;
 	{
-		BFile spool(fSpoolPath.c_str(), B_READ_ONLY);
+		// What the driver has read of the page is freed as it reads on.
+		SpoolReadFile spool(fSpool.Path().c_str(), nullptr, false, 0);
+		spool.SetDiscard([this](off_t from, off_t to) { fSpool.Discard(from, to); });
 		if (!run_driver_job(fDriver, fFolder, &spool, settings, fJobName, &account, &error)) {
 			account = JobAccount();
 			account.fault = JobAccount::Fault::no_record;
 		}
 	}
-	unlink(fSpoolPath.c_str());
+	fSpool.Reset();
 	return account;
 }
 
@@ -42,7 +50,7 @@ bool RasterPrinter::Takes(const RasterPage& page, const BMessage& settings,
 	if (fAsked && fAsked->SameSettings(page))
 		return true;
 	SpoolWriter spool;
-	if (!spool.Open(fSpoolPath, settings, refusal) || !spool.Close(refusal))
+	if (!_OpenSpool(settings, &spool, refusal) || !spool.Close(refusal))
 		return false;
 	JobAccount account = _TakeJob(settings);
 	*refusal = account_reason(account);
@@ -62,7 +70,7 @@ RasterPrinter::PageOutcome RasterPrinter::PrintPage(cups_raster_t* raster,
 	auto sink = [&spool](const SpooledPicture& strip, std::string* stripError) {
 		return spool.AddPicture(strip, stripError);
 	};
-	if (!spool.Open(fSpoolPath, settings, &outcome.reason) || !spool.BeginPage(&outcome.reason)
+	if (!_OpenSpool(settings, &spool, &outcome.reason) || !spool.BeginPage(&outcome.reason)
 		|| !pixels.Begin(page.Area(), page.PixelFormat(), sink, &outcome.reason))
 		return outcome;
 

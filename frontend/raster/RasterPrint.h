@@ -1,9 +1,9 @@
 // Raster pages through the driver, as the CUPS filter and the printer application's jobs
-// print them: every page becomes a spool file of one page (its pixels at the raster's
+// print them: every page becomes a spool of one page in memory (its pixels at the raster's
 // resolution, which the band renderer draws 1:1) and a driver job of its own. Every sheet of
 // the driver's stream carries its own page header and form feed, so a job's stream is its
 // pages' streams one after the other: the bytes of one spool file of the whole job, while
-// the disk holds one page and the printer has page one while page two is still being read.
+// memory holds one page and the printer has page one while page two is still being read.
 //
 // A page the driver cannot print (a resolution it does not offer, a paper beyond its
 // limits) is refused before any byte of it is written: the driver is asked first with a job
@@ -11,7 +11,9 @@
 #pragma once
 
 #include "JobAccount.h"
+#include "MemorySpool.h"
 #include "RasterPage.h"
+#include "Spool.h"
 
 #include <Message.h>
 
@@ -27,9 +29,8 @@ class DriverAddOn;
 
 class RasterPrinter {
 public:
-	// Prints into the printer's folder `folder`, writing each page to `spoolPath`.
-	RasterPrinter(DriverAddOn* driver, const std::string& folder, const std::string& spoolPath,
-		const std::string& jobName);
+	// Prints into the printer's folder `folder`.
+	RasterPrinter(DriverAddOn* driver, const std::string& folder, const std::string& jobName);
 
 	// Whether the driver prints pages of this page's settings; the reason when it does not.
 	bool Takes(const RasterPage& page, const BMessage& settings, std::string* refusal);
@@ -50,11 +51,12 @@ public:
 		const std::function<bool()>& cancelled);
 
 private:
+	bool _OpenSpool(const BMessage& settings, SpoolWriter* writer, std::string* error);
 	JobAccount _TakeJob(const BMessage& settings);
 
 	DriverAddOn* fDriver;
 	std::string fFolder;
-	std::string fSpoolPath;
+	MemorySpool fSpool;
 	std::string fJobName;
 	std::optional<RasterPage> fAsked;  // the settings the driver last said it takes
 };

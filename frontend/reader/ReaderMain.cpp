@@ -8,8 +8,8 @@
 //
 // The settings are a flattened settings message; no documents: the test page. The control
 // socket carries ReaderProtocol.h's messages: the reader tells how far the spool file is whole
-// after each page, and with --ahead it writes no more than that many pages beyond the one the
-// driver is reading, waiting for the parent's "read" messages. Exit status 0 when the spool
+// after each page, and with --ahead it writes no more than that many pages beyond those the
+// driver has read, waiting for the parent's "read" messages. Exit status 0 when the spool
 // file is complete, 1 when a document failed (and said so), 2 for a command line or set-up
 // that does not work.
 #include "DeviceModel.h"
@@ -156,10 +156,10 @@ public:
 		return true;
 	}
 
-	// Waits until the driver has begun page `page` or later; false when the parent is gone.
-	bool WaitForRead(int64 page)
+	// Waits until the driver has read `pages` pages whole; false when the parent is gone.
+	bool WaitForRead(int64 pages)
 	{
-		while (fRead < page) {
+		while (fRead < pages) {
 			char chunk[256];
 			ssize_t got = read(fFd, chunk, sizeof(chunk));
 			if (got < 0 && errno == EINTR)
@@ -187,8 +187,8 @@ private:
 	std::string fPending;
 };
 
-// Tells the parent of each page and keeps the spool no more than `ahead` pages beyond the
-// driver.
+// Tells the parent of each page and keeps the spool no more than `ahead` pages beyond those
+// the driver has read.
 class Progress : public frontend::SpoolProgress {
 public:
 	Progress(Control* control, int64 ahead) : fControl(control), fAhead(ahead) {}

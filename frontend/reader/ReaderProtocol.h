@@ -12,8 +12,8 @@
 //   failed INDEX REASON...   document INDEX failed (before or while it was spooled); -1 for
 //                            the spool file or the settings
 // Parent to reader:
-//   read PAGE                the driver has begun page PAGE (from 0): the reader may write
-//                            pages up to PAGE + ahead - 1
+//   read PAGES               the driver has read PAGES pages whole: the reader may write
+//                            pages up to PAGES + ahead - 1 (from 0)
 //
 // Reasons are the documents' own words on one line; line breaks in them become spaces.
 #pragma once

@@ -50,8 +50,10 @@ void SpoolFeed::Commit(off_t end, off_t pageStart)
 	{
 		std::lock_guard<std::mutex> guard(fLock);
 		fCommitted = std::max(fCommitted, end);
-		if (pageStart >= 0)
+		if (pageStart >= 0) {
 			fPageStarts.push_back(pageStart);
+			fPageEnds.push_back(end);
+		}
 	}
 	fChanged.notify_all();
 }
@@ -72,23 +74,29 @@ off_t SpoolFeed::WaitFor(off_t end) const
 	return fCommitted;
 }
 
-void SpoolFeed::SetReadingObserver(std::function<void(size_t page)> observer)
+void SpoolFeed::SetReadingObserver(std::function<void(size_t pages)> observer)
 {
 	fObserver = std::move(observer);
 }
 
+void SpoolFeed::ReadUpTo(off_t position)
+{
+	if (!fObserver)
+		return;
+	size_t pages;
+	{
+		std::lock_guard<std::mutex> guard(fLock);
+		pages = static_cast<size_t>(std::upper_bound(fPageEnds.begin(), fPageEnds.end(),
+			position) - fPageEnds.begin());
+	}
+	if (pages > fPagesRead) {
+		fPagesRead = pages;
+		fObserver(pages);
+	}
+}
+
 off_t SpoolFeed::WaitForPageAt(off_t position) const
 {
-	if (fObserver) {
-		// The pages before this one are all committed: their starts lie before it.
-		size_t page;
-		{
-			std::lock_guard<std::mutex> guard(fLock);
-			page = static_cast<size_t>(std::lower_bound(fPageStarts.begin(),
-				fPageStarts.end(), position) - fPageStarts.begin());
-		}
-		fObserver(page);
-	}
 	std::unique_lock<std::mutex> guard(fLock);
 	// Commits fall on page ends: one past the position ends the page that begins there.
 	fChanged.wait(guard, [&] { return fCommitted > position || fFinished; });
@@ -102,7 +110,13 @@ size_t SpoolFeed::PagesFrom(off_t position) const
 		position) - fPageStarts.begin());
 }
 
-SpoolReadFile::SpoolReadFile(const char* path, const SpoolFeed* feed, bool progress,
+off_t SpoolFeed::Committed() const
+{
+	std::lock_guard<std::mutex> guard(fLock);
+	return fCommitted;
+}
+
+SpoolReadFile::SpoolReadFile(const char* path, SpoolFeed* feed, bool progress,
 	int32 pages)
 	:
 	BFile(path, B_READ_ONLY),
@@ -197,8 +211,23 @@ off_t SpoolReadFile::Seek(off_t offset, uint32 seekMode)
 	off_t position = base + offset;
 	if (position < 0)
 		return B_BAD_VALUE;
+	if (fDiscard && position > fDiscarded) {
+		// Never past what the writer has finished: the bytes beyond may still be on their way.
+		off_t end = fFeed != nullptr ? std::min(position, fFeed->Committed()) : position;
+		if (end > fDiscarded) {
+			fDiscard(fDiscarded, end);
+			fDiscarded = end;
+		}
+	}
 	fPosition = position;
+	if (fFeed != nullptr)
+		fFeed->ReadUpTo(position);
 	return fPosition;
+}
+
+void SpoolReadFile::SetDiscard(std::function<void(off_t from, off_t to)> discard)
+{
+	fDiscard = std::move(discard);
 }
 
 off_t SpoolReadFile::Position() const

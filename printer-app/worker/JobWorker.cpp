@@ -180,13 +180,11 @@ WorkerResult print_document(frontend::DriverAddOn* driver, const std::string& fo
 			reading.documents = {options.document};
 		reading.caption = "Tessary printer application, " + options.printer + ", "
 			+ options.jobName;
-		reading.settings = runs[i];
-		reading.spoolPath = folder + "/job-" + std::to_string(getpid()) + ".spool";
+		reading.settings = runs[i];  // and the spool in memory
 		frontend::DocumentJobResult printed;
 		std::string error;
 		if (!frontend::print_documents(driver, reading, job, &printed, &error))
 			return i == 0 ? not_started(error) : result;
-		unlink(reading.spoolPath.c_str());
 		if (printed.refused) {
 			result.refused = i == 0;
 			account.fault = JobAccount::Fault::document;
@@ -209,8 +207,7 @@ WorkerResult print_raster(frontend::DriverAddOn* driver, const std::string& fold
 	cups_raster_t* raster = cupsRasterOpen(0, CUPS_RASTER_READ);
 	if (raster == nullptr)
 		return not_started("the raster pages cannot be read");
-	frontend::RasterPrinter printer(driver, folder, folder + "/page-" + std::to_string(getpid())
-		+ ".spool", options.jobName);
+	frontend::RasterPrinter printer(driver, folder, options.jobName);
 	frontend::RasterRules rules;
 	rules.paper = frontend::RasterPaper::kRasterSize;
 	rules.oneBitBlack = true;
