@@ -268,8 +268,8 @@ TEST_F(PrintTool, EachCopyIsASheetOfItsOwnInThePreview)
 	for (int page = 1; page <= 4; page++) {
 		char line[160];
 		snprintf(line, sizeof(line),
-			"page %d: 75 dpi, 1 plane, 900 rows of 640 dots -> %s/page-%03d.png\n", page,
-			shown.c_str(), page);
+			"page %d: 75 dpi, 1 plane, 900 rows of 640 dots, on US Letter (638 x 825 dots) "
+			"-> %s/page-%03d.png\n", page, shown.c_str(), page);
 		expected += line;
 	}
 	EXPECT_EQ(summary, expected);
