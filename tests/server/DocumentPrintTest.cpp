@@ -1,14 +1,17 @@
 // Documents laid out as the page setup says, printed end to end: PDFs, images and text made
 // by the test are printed through the print tool to a File printer, and the PCL stream is
-// decoded to see where the dots of each colour landed.
+// decoded and placed on its sheet as the printer places it (the raster at the device model's
+// raster origin) to see where the dots of each colour landed on the paper.
 
 #include "PrintJob.h"
+#include "DeviceModel.h"
 #include "JobSettings.h"
 #include "DriverFolders.h"
 #include "PclPreview.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "support/HostileDocuments.h"
+#include "support/SheetFrame.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -163,16 +166,20 @@ uint8_t ink(const preview::Page& page, int x, int y)
 	return page.inks[static_cast<size_t>(y) * page.width + x];
 }
 
-// Each square's colour fills the middle of where it belongs, and no dot outside the
-// squares carries ink (a margin of two dots allowed at their edges).
+// Each square's colour fills the middle of where it belongs on the sheet, as far as it lies
+// on the printable area (what lies left of or above the raster origin is cut), and no dot
+// outside the squares carries ink (a margin of two dots allowed at their edges).
 void expect_squares(const preview::Page& page, const std::vector<Square>& squares,
 	const Expected& expected)
 {
+	device::DotOffset origin = device::raster_origin_dots(page.resolution);
 	std::vector<std::array<double, 4>> boxes;
 	for (const Square& square : squares) {
 		double left, top, right, bottom;
 		expected.Box(square, &left, &top, &right, &bottom);
 		boxes.push_back({left - 2, top - 2, right + 2, bottom + 2});
+		left = std::max<double>(left, origin.x);
+		top = std::max<double>(top, origin.y);
 		int matching = 0, total = 0;
 		for (int y = static_cast<int>(top + 3); y < bottom - 3; y++) {
 			for (int x = static_cast<int>(left + 3); x < right - 3; x++) {
@@ -224,8 +231,8 @@ protected:
 
 	std::string Output() const { return fRoot.Sub("out.pcl"); }
 
-	// Prints through the built tool, as a user does; the decoded pages, or none when the
-	// tool fails (its exit status and standard error kept).
+	// Prints through the built tool, as a user does; the decoded pages on their sheets, or
+	// none when the tool fails (its exit status and standard error kept).
 	std::vector<preview::Page> Print(const std::string& arguments)
 	{
 		std::string errorsPath = fRoot.Sub("stderr.txt");
@@ -244,18 +251,21 @@ protected:
 		preview::DecodeError error;
 		EXPECT_TRUE(preview::decode_stream(stream.data(), stream.size(),
 			[&](const preview::Page& page, std::string*) {
-				pages.push_back(page);
+				preview::Sheet sheet = preview::sheet_for(page);
+				EXPECT_EQ(sheet.paper, fPaper);
+				pages.push_back(preview::on_sheet(page, sheet));
 				return true;
 			}, &error)) << error.message;
 		return pages;
 	}
 
 	TempRoot fRoot;
+	std::string fPaper = "US Letter";  // the paper the pages are printed on
 	int fStatus = -1;
 	std::string fErrors;
 };
 
-// Letter paper at 75 dpi, in dots.
+// Letter paper at 75 dpi, in dots of the sheet.
 const double kPaperWidth = 637.5;
 const double kPaperHeight = 825;
 // Dots per PDF point at 75 dpi.
@@ -691,6 +701,72 @@ TEST_F(DocumentPrint, TextReflowsOnTurnedAndScaledPaper)
 	EXPECT_GT(landscape, portrait);
 	EXPECT_LT(landscapeHalf, landscape);
 	EXPECT_GE(portrait, 2u);
+}
+
+// A PDF page with a frame half an inch inside its edges, printed at 300 dpi on its own paper:
+// the frame lands on the sheet where the page has it, within a dot, and whole; the sheet's
+// unprintable margins hold nothing of it.
+TEST_F(DocumentPrint, AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4)
+{
+	struct Case {
+		const char* paper;
+		double width, height;  // points
+		float inchesWide, inchesHigh;  // as the page setup keeps them
+	};
+	for (const Case& c : {Case{"US Letter", 612, 792, 8.5f, 11.0f},
+			 Case{"A4", 595, 842, 8.264f, 11.694f}}) {
+		SCOPED_TRACE(c.paper);
+		std::string pdf = fRoot.Sub("frame.pdf");
+		ASSERT_TRUE(write_frame_pdf(pdf, c.width, c.height));
+		Settings([&](BMessage* settings) {
+			settings->ReplaceInt32(kXResField, 300);
+			settings->ReplaceInt32(kYResField, 300);
+			settings->ReplaceInt8(kQualityTypeField, 0);
+			BRect paper(0, 0, device::units_of_inches(c.inchesWide),
+				device::units_of_inches(c.inchesHigh));
+			settings->ReplaceRect(kPaperRectField, paper);
+			settings->ReplaceRect(kPrintableRectField, paper);
+		});
+		fPaper = c.paper;
+		std::vector<preview::Page> sheets = Print(pdf);
+		ASSERT_EQ(fStatus, 0) << fErrors;
+		ASSERT_EQ(sheets.size(), 1u);
+		EXPECT_EQ(sheets[0].resolution, 300);
+		expect_frame(sheets[0], c.width, c.height);
+	}
+}
+
+// The test page marks the printable area's corner on the sheet, portrait or turned: an L
+// whose legs, half an inch each, run along the top and left edges of the printable area from
+// the raster origin, where the printer's first dot lies: its first row and column are
+// inked along the legs (but for the corner's own two dots, where the aliased pen may leave
+// the corner square or round).
+
+TEST_F(DocumentPrint, TheTestPageMarksWhereThePrintableAreaBegins)
+{
+	Settings([](BMessage* settings) {
+		settings->ReplaceInt32(kXResField, 300);
+		settings->ReplaceInt32(kYResField, 300);
+		settings->ReplaceInt8(kQualityTypeField, 0);
+	});
+	device::DotOffset origin = device::raster_origin_dots(300);
+	for (int8 layout : {0, 1}) {
+		SCOPED_TRACE(layout == 0 ? "portrait" : "landscape");
+		Settings([&](BMessage* settings) { settings->ReplaceInt8(kLayoutField, layout); });
+		std::vector<preview::Page> sheets = Print("");
+		ASSERT_EQ(fStatus, 0) << fErrors;
+		ASSERT_EQ(sheets.size(), 1u);
+		const preview::Page& sheet = sheets[0];
+		int gaps = 0;
+		for (int along = 2; along < 150 - 2; along++) {
+			gaps += ink(sheet, origin.x + along, origin.y) != kBlackInk;
+			gaps += ink(sheet, origin.x, origin.y + along) != kBlackInk;
+		}
+		EXPECT_EQ(gaps, 0);
+		// The legs end half an inch from the corner.
+		EXPECT_EQ(ink(sheet, origin.x + 160, origin.y), 0);
+		EXPECT_EQ(ink(sheet, origin.x, origin.y + 160), 0);
+	}
 }
 
 // Peak resident memory of one run of the print tool, in kilobytes; -1 when it fails. A
