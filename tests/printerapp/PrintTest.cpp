@@ -2,7 +2,7 @@
 // driver's stream that reached the printer's file device decoded and placed on its sheet as
 // the printer places it: colours where they belong, one plane for monochrome, copies as
 // sheets, page ranges, the resolution the job asked for; refused, cancelled and cut-off jobs
-// with the state a user reads.
+// with the state a user reads; the margins the printer declares.
 
 #include "PclPreview.h"
 #include "printerapp/AppServer.h"
@@ -303,6 +303,42 @@ TEST_F(PrinterApp, AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4)
 			expect_frame(sheets[0], c.width, c.height);
 		}
 	}
+}
+
+// The margins the printer declares are where it cannot print: a quarter inch at the left
+// and an eighth at the top (PAPPL keeps one margin for left and right, one for top and
+// bottom, so the larger of each pair), and no paper is offered without margins.
+TEST_F(PrinterApp, DeclaresTheMarginsItCannotPrintIn)
+{
+	std::string test = fServer.Sub("margins.test");
+	std::ofstream(test) << "{\n\tNAME \"Get-Printer-Attributes\"\n"
+		"\tOPERATION Get-Printer-Attributes\n"
+		"\tGROUP operation-attributes-tag\n"
+		"\tATTR charset attributes-charset utf-8\n"
+		"\tATTR naturalLanguage attributes-natural-language en\n"
+		"\tATTR uri printer-uri $uri\n"
+		"\tATTR keyword requested-attributes media-left-margin-supported,"
+		"media-right-margin-supported,media-top-margin-supported,"
+		"media-bottom-margin-supported,media-col-default,media-col-ready,"
+		"media-col-database\n"
+		"\tSTATUS successful-ok\n"
+		"\tEXPECT media-left-margin-supported OF-TYPE integer WITH-ALL-VALUES 635\n"
+		"\tEXPECT media-right-margin-supported OF-TYPE integer WITH-ALL-VALUES 635\n"
+		"\tEXPECT media-top-margin-supported OF-TYPE integer WITH-ALL-VALUES 318\n"
+		"\tEXPECT media-bottom-margin-supported OF-TYPE integer WITH-ALL-VALUES 318\n"
+		"\tDISPLAY media-col-default\n\tDISPLAY media-col-ready\n"
+		"\tDISPLAY media-col-database\n}\n";
+	std::string output;
+	ASSERT_EQ(fServer.Ipptool("-t " + fServer.PrinterUri() + " " + test, &output), 0) << output;
+	for (const char* attribute : {"media-col-default (collection) = ",
+			 "media-col-ready (collection) = "}) {
+		size_t at = output.find(attribute);
+		ASSERT_NE(at, std::string::npos) << attribute << "\n" << output;
+		std::string value = output.substr(at, output.find('\n', at) - at);
+		EXPECT_NE(value.find("media-left-margin=635"), std::string::npos) << value;
+		EXPECT_NE(value.find("media-top-margin=318"), std::string::npos) << value;
+	}
+	EXPECT_EQ(output.find("margin=0"), std::string::npos) << output;
 }
 
 TEST_F(PrinterApp, DamagedPdfIsAbortedWithItsReasonAndNothingPrinted)
