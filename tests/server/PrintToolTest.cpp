@@ -408,15 +408,17 @@ const BrokenJob kBrokenJobs[] = {
 	{"page 1e7 units tall",
 		[](BMessage* s) { s->ReplaceRect("paper_rect", BRect(0, 0, 160, 1e7f)); }, nullptr,
 		"not printed: the paper is taller than the driver prints"},
+	// The pages before the cut are not printed either: the File printer's target is
+	// replaced by a whole job alone.
 	{"cut inside page 3 of 3", nullptr,
 		[](std::string* bytes, size_t) { bytes->resize(bytes->size() - 30); },
-		"printed 2 of 3 pages: the spool file ends inside page 3"},
+		"not printed: the spool file ends inside page 3 (2 whole pages were not written to "},
 	{"2^31 - 1 pages and a record that points at itself", nullptr,
 		[](std::string* bytes, size_t firstPage) {
 			put_le(bytes, 4, 0x7FFFFFFF, 4);
 			put_le(bytes, firstPage + 4, firstPage, 8);
 		},
-		"printed 1 of 2147483647 pages: the spool file ends inside page 2"},
+		"not printed: the spool file ends inside page 2 (1 whole page was not written to "},
 };
 
 TEST_F(PrintTool, BrokenJobsFailInOneLineAndLeaveTheLastGoodFileAsItWas)
@@ -438,6 +440,9 @@ TEST_F(PrintTool, BrokenJobsFailInOneLineAndLeaveTheLastGoodFileAsItWas)
 		std::string firstLine = errors.substr(0, errors.find('\n'));
 		EXPECT_EQ(firstLine.rfind("tessary: ", 0), 0u) << job.label << ": " << errors;
 		EXPECT_NE(firstLine.find(job.line), std::string::npos) << job.label << ": " << errors;
+		EXPECT_TRUE(firstLine.ends_with(target + " is as it was)")
+			|| firstLine.ends_with(target + ", which is as it was)")) << job.label << ": "
+			<< errors;
 		EXPECT_NE(errors.find("the spool file is kept: " + spool), std::string::npos)
 			<< job.label;
 		std::vector<uint8_t> kept = read_file(target);
@@ -496,9 +501,13 @@ TEST_F(PrintTool, FileThatCannotTakeTheWholeJobFailsItWhereverTheWriteStops)
 		std::string shell = "trap '' XFSZ; ulimit -f " + std::to_string(limit / 512) + "; ";
 		EXPECT_EQ(RunTool("print Desk --spool " + spool + " --keep-spool", &errors, nullptr,
 			shell), 1) << limit;
-		std::string expected = "tessary: the job failed after " + std::to_string(limit)
-			+ " bytes: cannot write the file: ";
+		// Nothing of the job reached the target: the line says so, whatever was written
+		// to the hidden file beside it.
+		std::string expected = "tessary: not printed: cannot write the file: ";
 		EXPECT_EQ(errors.rfind(expected, 0), 0u) << limit << ": " << errors;
+		std::string line = errors.substr(0, errors.find('\n'));
+		EXPECT_TRUE(line.ends_with(target + " is as it was)")
+			|| line.ends_with(target + ", which is as it was)")) << limit << ": " << errors;
 		EXPECT_EQ(read_file(target), whole) << limit;
 		EXPECT_TRUE(OthersIn(folder, "out.pcl").empty()) << limit;
 	}
@@ -528,11 +537,12 @@ TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)
 	}
 	struct Job {
 		std::vector<std::string> arguments;
-		const char* progress;  // how far it got, in part
 		const char* kept;      // the kept spool file's name and what it holds, in part
 	};
-	for (const Job& job : {Job{{"--spool", spool}, " of 500 copies\n", spool.c_str()},
-			 Job{{text}, " of 300 pages\n", " of 300 pages)"}}) {
+	// The File printer's target is replaced by a whole job alone: an interrupted one left it
+	// as it was.
+	for (const Job& job : {Job{{"--spool", spool}, spool.c_str()},
+			 Job{{text}, " of 300 pages)"}}) {
 		SCOPED_TRACE(job.arguments[0]);
 		std::ofstream(target, std::ios::binary) << "the last good job";
 		std::string errorsPath = fRoot.Sub("stderr.txt");
@@ -577,8 +587,8 @@ TEST_F(PrintTool, InterruptStopsAManyCopyJobAtABandAndLeavesTheTarget)
 		EXPECT_EQ(WEXITSTATUS(status), 130);
 		std::vector<uint8_t> errors = read_file(errorsPath);
 		std::string said(errors.begin(), errors.end());
-		EXPECT_EQ(said.rfind("tessary: interrupted after ", 0), 0u) << said;
-		EXPECT_NE(said.find(job.progress), std::string::npos) << said;
+		EXPECT_EQ(said.rfind("tessary: interrupted: not printed (" + target
+			+ " is as it was)\n", 0), 0u) << said;
 		EXPECT_NE(said.find("the spool file is kept: "), std::string::npos) << said;
 		EXPECT_NE(said.find(job.kept), std::string::npos) << said;
 		std::vector<uint8_t> kept = read_file(target);
@@ -706,7 +716,8 @@ TEST_F(PrintTool, JpegTroubleIsOneLineAndTheLibrarysWarningsStayQuiet)
 	std::ofstream(cut, std::ios::binary) << jpeg.substr(0, jpeg.size() * 3 / 5);
 	EXPECT_EQ(RunTool("print Desk " + cut, &errors), 1);
 	EXPECT_EQ(errors, "tessary: not printed: " + cut
-		+ ": damaged JPEG image (Premature end of JPEG file)\n");
+		+ ": damaged JPEG image (Premature end of JPEG file) (" + fRoot.Sub("out.pcl")
+		+ " is as it was)\n");
 
 	// An empty file named .jpg is no JPEG: one line, and nothing printed.
 	std::string empty = fRoot.Sub("empty.jpg");
