@@ -632,7 +632,7 @@ std::string encrypted_pdf()
 	return pdf;
 }
 
-TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
+TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithTheirReason)
 {
 	// A readable document first: the job is refused as a whole, before the printer is
 	// reached.
@@ -646,7 +646,9 @@ TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
 	const Bad bad[] = {
 		{"damaged.pdf", "%PDF-1.4\n1 0 obj\n<< /Type /Catalog\ngarbage\n", "damaged"},
 		{"locked.pdf", encrypted_pdf(), "encrypted"},
-		{"notes.pdf", "just some notes, not a PDF\n", "damaged"},
+		{"scrambled.pdf", std::string("\x01\x02 no kind at all \0\x03", 20),
+			"not a document the tool can print (PDF, PNG, JPEG or plain text), though its "
+			"name says PDF"},
 	};
 	for (const Bad& file : bad) {
 		std::string path = fRoot.Sub(file.name);
@@ -658,6 +660,60 @@ TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
 		EXPECT_EQ(fErrors.rfind("tessary: " + path, 0), 0u) << fErrors;
 		EXPECT_NE(fErrors.find(file.reason), std::string::npos) << fErrors;
 		EXPECT_FALSE(fs::exists(Output())) << file.name;
+	}
+}
+
+// A document is read as the kind its contents say, whatever its name says; its name is
+// mentioned only when the contents are of no kind the tool reads.
+TEST_F(DocumentPrint, DocumentsAreReadAsTheirContentsSayWhateverTheirNames)
+{
+	std::vector<Square> squares = {{200, 300, 150, kCornerColours[1]}};
+	std::string pdfNamedText = fRoot.Sub("report.txt");
+	make_pdf(pdfNamedText, {{612, 792, squares, ""}});
+	std::vector<preview::Page> pages = Print(pdfNamedText);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	expect_squares(pages[0], squares, Expected{kPoint, false, 612, 792, kPaperWidth,
+		kPaperHeight});
+
+	std::vector<Square> imageSquares = corner_squares(120, 200, 30);
+	std::string pngNamedJpeg = fRoot.Sub("photo.jpg");
+	make_image(pngNamedJpeg, ImageKind::rgb8, 120, 200, imageSquares);
+	pages = Print(pngNamedJpeg);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	expect_squares(pages[0], imageSquares, Expected{1, false, 120, 200, kPaperWidth,
+		kPaperHeight});
+
+	// Notes named as a PDF are notes: a page of text, in black.
+	std::string notes = fRoot.Sub("notes.pdf");
+	std::ofstream(notes) << "just some notes, not a PDF\n";
+	pages = Print(notes);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	EXPECT_NE(std::count(pages[0].inks.begin(), pages[0].inks.end(), uint8_t(kBlackInk)), 0);
+
+	struct Refused {
+		const char* name;
+		std::string contents;
+		const char* line;  // after "tessary: PATH: "
+	};
+	const Refused refused[] = {
+		{"empty.jpg", "", "the file is empty, though its name says JPEG"},
+		{"empty", "", "the file is empty"},
+		{"data.txt", std::string("\0\1\2", 3), "not a document the tool can print (PDF, "
+			"PNG, JPEG or plain text), though its name says plain text"},
+		{"data.bin", std::string("\0\1\2", 3),
+			"not a document the tool can print (PDF, PNG, JPEG or plain text)"},
+	};
+	for (const Refused& file : refused) {
+		SCOPED_TRACE(file.name);
+		std::string path = fRoot.Sub(file.name);
+		std::ofstream(path, std::ios::binary) << file.contents;
+		Print(path);
+		EXPECT_EQ(fStatus, 1);
+		std::string said = fErrors.substr(0, fErrors.find("-----"));
+		EXPECT_EQ(said, "tessary: " + path + ": " + file.line + "\n");
 	}
 }
 
