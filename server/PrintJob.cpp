@@ -14,11 +14,14 @@
 
 #include <File.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -59,6 +62,93 @@ std::string resolution_caption(const BMessage& settings, const std::string& prin
 std::string plural(int32 count, const char* one, const char* many)
 {
 	return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Spool files of failed jobs are kept for a retry under names of their own, so that those
+// `--keep-spool` keeps are never taken for them: at most kKeptSpoolFiles of them in a printer's
+// folder, together no larger than kKeptSpoolBytes, the newest always kept.
+const char* const kOwnSpoolPrefix = "job-";
+const char* const kKeptSpoolPrefix = "unprinted-";
+const size_t kKeptSpoolFiles = 5;
+const uintmax_t kKeptSpoolBytes = uintmax_t(1) << 30;
+
+// A word of a command line as the shell reads it back.
+std::string shell_word(const std::string& word)
+{
+	if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+			"0123456789_./-+=:,@%") == std::string::npos)
+		return word;
+	std::string quoted = "'";
+	for (char c : word)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+}
+
+// Removes the oldest spool files kept for a retry in `folder` beyond the bounds; `newest` is
+// the one just kept, which stays whatever its size.
+void prune_kept_spools(const fs::path& folder, const fs::path& newest)
+{
+	struct Kept {
+		fs::path path;
+		fs::file_time_type time;
+		uintmax_t size;
+	};
+	std::vector<Kept> kept;
+	std::error_code code;
+	for (const fs::directory_entry& entry : fs::directory_iterator(folder, code)) {
+		std::string name = entry.path().filename().string();
+		if (name.rfind(kKeptSpoolPrefix, 0) != 0 || entry.path().extension() != ".spool"
+			|| entry.path() == newest || !entry.is_regular_file(code))
+			continue;
+		kept.push_back({entry.path(), entry.last_write_time(code), entry.file_size(code)});
+	}
+	std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) {
+		return a.time != b.time ? a.time > b.time : a.path > b.path;
+	});
+	uintmax_t bytes = fs::file_size(newest, code);
+	size_t count = 1;
+	for (const Kept& file : kept) {
+		if (count < kKeptSpoolFiles && bytes + file.size <= kKeptSpoolBytes) {
+			count++;
+			bytes += file.size;
+		} else {
+			fs::remove(file.path, code);
+		}
+	}
+}
+
+// Whether printing the spool file again could print what this job did not: not when the
+// driver refused its settings (they are the spool file's), nor when it holds only some of
+// the job's pages.
+bool retry_can_use(const JobAccount& account, const frontend::DocumentJobResult* spooled)
+{
+	if (spooled != nullptr && !spooled->spooledWhole)
+		return false;
+	return !(account.recorded && (account.job.stop == JobStop::settings_refused
+		|| account.job.stop == JobStop::geometry_refused));
+}
+
+// Keeps the tool's own spool file of a failed job for a retry under its kept name, and says
+// how to retry. A file that cannot be renamed is kept as it is.
+// One that --keep-spool asked to keep stays as it is, outside the bounds.
+void keep_for_retry(const std::string& spool, const PrintRequest& request,
+	PrintOutcome* outcome)
+{
+	fs::path kept(spool);
+	std::string name = kept.filename().string();
+	if (!request.keepSpool && name.rfind(kOwnSpoolPrefix, 0) == 0) {
+		fs::path renamed = kept.parent_path()
+			/ (kKeptSpoolPrefix + name.substr(strlen(kOwnSpoolPrefix)));
+		std::error_code code;
+		fs::rename(kept, renamed, code);
+		if (!code) {
+			kept = renamed;
+			prune_kept_spools(kept.parent_path(), kept);
+		}
+	}
+	const std::string& printer = request.printer;
+	outcome->notes.push_back("the spool file is kept; to retry: tessary print "
+		+ shell_word(printer) + " --spool " + shell_word(kept.string()));
 }
 
 // A page setup drops the job fields; as the print server does, the job setup runs before the
@@ -120,18 +210,18 @@ bool report_job(const JobAccount& account, const PrintRequest& request,
 	} else {
 		*error = describe_account(account);
 	}
-	// A document that failed while it was spooled ends the job where its pages end: the
-	// spool file holds nothing a retry could use.
-	if (account.fault == Fault::document) {
+	if (!ownSpool) {
+		outcome->notes.push_back("the spool file is kept: " + spool);
+		return false;
+	}
+	// A document that failed while it was spooled ends the job where its pages end, and a
+	// job stopped while it was spooled leaves a spool file of some pages: neither holds the
+	// job a retry could print, and nor does one whose settings the driver refused.
+	if (account.fault == Fault::document || !retry_can_use(account, spooled)) {
 		unlink(spool.c_str());
 		return false;
 	}
-	std::string kept = "the spool file is kept: " + spool;
-	if (spooled != nullptr && !spooled->spooledWhole) {
-		kept += " (it holds " + std::to_string(spooled->pagesSpooled) + " of "
-			+ std::to_string(spooled->pagesPlanned) + " pages)";
-	}
-	outcome->notes.push_back(kept);
+	keep_for_retry(spool, request, outcome);
 	return false;
 }
 
@@ -177,8 +267,8 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 
 	// The spool file goes into the printer's folder, as the print server keeps its jobs.
 	char name[64];
-	snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),
-		static_cast<int>(getpid()));
+	snprintf(name, sizeof(name), "%s%ld-%d.spool", kOwnSpoolPrefix,
+		static_cast<long>(time(nullptr)), static_cast<int>(getpid()));
 	frontend::ReaderRequest reading;
 	reading.documents = request.documents;
 	reading.settings = settings;

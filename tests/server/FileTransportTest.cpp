@@ -2,7 +2,8 @@
 // pseudo-terminal (a character device, as a USB or serial printer appears) take the whole
 // stream and stay what they were; a symbolic link is written through, to the file it names
 // (which is replaced all or nothing) or to the device; a device that is absent, a FIFO that
-// nothing reads, a folder, are refused in one line.
+// nothing reads, a folder, are refused in one line; and the spool files of failed jobs are
+// kept for a retry, a few at most, with the command that retries them.
 
 #include "DriverFolders.h"
 #include "Printers.h"
@@ -276,6 +277,59 @@ TEST_F(FileTransport, TargetsThatCannotTakeTheJobAreRefusedInOneLine)
 	ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
 	EXPECT_TRUE(S_ISFIFO(status.st_mode));
 	EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// A failed job's spool file is kept, named with the command that prints it again; that
+// command prints the job once the printer takes it; and of many failed jobs the five newest
+// are kept, while a spool file --keep-spool kept is left alone.
+TEST_F(FileTransport, FailedJobsKeepAFewSpoolFilesThatARetryPrints)
+{
+	std::string fifo = fRoot.Sub("printer.fifo");
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	AddDesk(fifo);
+	std::vector<uint8_t> expected = Reference();
+
+	std::string errors;
+	EXPECT_EQ(Tool("print Desk " + fText, &errors), 1);
+	const std::string note = "tessary: the spool file is kept; to retry: tessary print Desk "
+		"--spool ";
+	size_t at = errors.find(note);
+	ASSERT_NE(at, std::string::npos) << errors;
+	std::string spool = errors.substr(at + note.size(), errors.find('\n', at) - at - note.size());
+	EXPECT_EQ(fs::path(spool).parent_path(), fs::path(frontend::printer_folder("Desk")));
+	ASSERT_TRUE(fs::exists(spool)) << spool;
+
+	// Once something reads the FIFO, the retry prints the job.
+	{
+		Drain reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+		EXPECT_EQ(Tool("print Desk --spool " + spool, &errors), 0) << errors;
+		EXPECT_TRUE(reader.Bytes() == expected);
+	}
+
+	std::string asked = fRoot.Sub("asked.txt");
+	std::ofstream(asked) << "keep me";
+	std::vector<std::string> before = Kept();
+	ASSERT_EQ(before.size(), 1u);
+	for (int job = 0; job < 7; job++) {
+		// The files kept so far are made older by an hour, so that every job's file is the
+		// newest by its time, as it would be a job later.
+		for (const std::string& name : Kept()) {
+			fs::path path = fs::path(frontend::printer_folder("Desk")) / name;
+			fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+		}
+		EXPECT_EQ(Tool("print Desk " + fText, &errors), 1);
+	}
+	EXPECT_EQ(Tool("print Desk --keep-spool " + asked, &errors), 1);
+	std::vector<std::string> kept = Kept();
+	// Five kept for a retry, none of them the first; and the one --keep-spool kept.
+	ASSERT_EQ(kept.size(), 6u);
+	EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](const std::string& name) {
+		return name.rfind("unprinted-", 0) == 0;
+	}), 5);
+	EXPECT_EQ(std::find(kept.begin(), kept.end(), before[0]), kept.end());
+	EXPECT_EQ(std::count_if(kept.begin(), kept.end(), [](const std::string& name) {
+		return name.rfind("job-", 0) == 0;
+	}), 1);
 }
 
 }  // namespace

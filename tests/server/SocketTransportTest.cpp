@@ -32,6 +32,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -337,13 +338,17 @@ TEST_F(SocketTransport, APrinterThatStopsTakingDataFailsTheJobAfterItsTimeout)
 	EXPECT_GE(acknowledged, static_cast<long long>(received.size()));
 	EXPECT_LT(acknowledged, static_cast<long long>(received.size()) + 1024 * 1024);
 
-	// As after any failed job: the spool file is kept and named, the printer stays as it was.
-	const std::string keptNote = "tessary: the spool file is kept: ";
+	// As after any failed delivery: the spool file is kept, with the command that prints it
+	// again; the printer stays as it was.
+	const std::string keptNote = "tessary: the spool file is kept; to retry: tessary print "
+		"Stalled --spool ";
 	size_t kept = errors.find(keptNote);
 	ASSERT_NE(kept, std::string::npos) << errors;
 	kept += keptNote.size();
 	std::string spool = errors.substr(kept, errors.find('\n', kept) - kept);
 	EXPECT_FALSE(read_file(spool).empty()) << spool;
+	EXPECT_EQ(std::filesystem::path(spool).parent_path(),
+		std::filesystem::path(frontend::printer_folder("Stalled")));
 	server::PrinterInfo info;
 	std::string error;
 	ASSERT_TRUE(server::find_printer("Stalled", &info, &error)) << error;
