@@ -75,8 +75,9 @@ const uintmax_t kKeptSpoolBytes = uintmax_t(1) << 30;
 // A word of a command line as the shell reads it back.
 std::string shell_word(const std::string& word)
 {
-	if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-			"0123456789_./-+=:,@%") == std::string::npos)
+	const char* const plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+		"_./-+=:,@%";
+	if (!word.empty() && word.find_first_not_of(plain) == std::string::npos)
 		return word;
 	std::string quoted = "'";
 	for (char c : word)
@@ -129,8 +130,8 @@ bool retry_can_use(const JobAccount& account, const frontend::DocumentJobResult*
 }
 
 // Keeps the tool's own spool file of a failed job for a retry under its kept name, and says
-// how to retry. A file that cannot be renamed is kept as it is.
-// One that --keep-spool asked to keep stays as it is, outside the bounds.
+// how to retry. One that --keep-spool asked to keep stays as it is, outside the bounds, and
+// so does one that cannot be renamed.
 void keep_for_retry(const std::string& spool, const PrintRequest& request,
 	PrintOutcome* outcome)
 {

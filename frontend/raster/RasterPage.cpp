@@ -177,15 +177,17 @@ bool read_paper(const cups_page_header2_t& header, const RasterRules& rules, Ras
 		*refusal = text;
 		return false;
 	}
-	double sheetX = 0;
-	double sheetY = 0;
+	// Where the raster's first dot lies on the sheet: its corner, or the imaging box's.
+	int32 sheetX = 0;
+	int32 sheetY = 0;
 	if (source == RasterPaper::kPageSize && covers_box_only(header, width, height, page->dpi,
 			box)) {
-		sheetX = std::lround(box.left * page->dpi / device::kPointsPerInch);
-		sheetY = std::lround((height - box.top) * page->dpi / device::kPointsPerInch);
+		sheetX = static_cast<int32>(std::lround(box.left * page->dpi / device::kPointsPerInch));
+		sheetY = static_cast<int32>(std::lround((height - box.top) * page->dpi
+			/ device::kPointsPerInch));
 	}
-	page->shiftX = static_cast<int32>(sheetX) - origin.x;
-	page->shiftY = static_cast<int32>(sheetY) - origin.y;
+	page->shiftX = sheetX - origin.x;
+	page->shiftY = sheetY - origin.y;
 	return true;
 }
 

@@ -102,6 +102,7 @@ private:
 struct FileJob : TransportJob<TransportStream> {
 	FileStream* file = nullptr;
 	DeviceStream* device = nullptr;
+	std::string target;        // the file the address names through its links
 	std::string partial;       // where a file's bytes are written until the job is complete
 };
 
@@ -306,7 +307,8 @@ extern "C" __attribute__((visibility("default"))) BDataIO* init_transport(BMessa
 	if (address[0] != '/')
 		address = folderPath + "/" + address;
 	sJob->destination = address;
-	std::string target = resolve_links(address);
+	sJob->target = resolve_links(address);
+	const std::string& target = sJob->target;
 	if (target.empty())
 		return refuse_job(sJob, "cannot follow " + address + ": " + strerror(errno));
 	struct stat status;
@@ -344,8 +346,7 @@ extern "C" __attribute__((visibility("default"))) void exit_transport()
 			// A job the driver did not complete is no replacement for the old file; that is
 			// the driver's account to give, not a failure of the file.
 			bool replace = delivered && driver_completed(&sJob->folder);
-			std::string target = resolve_links(sJob->destination);
-			if (replace && rename(sJob->partial.c_str(), target.c_str()) != 0) {
+			if (replace && rename(sJob->partial.c_str(), sJob->target.c_str()) != 0) {
 				stream->SetError("cannot replace " + sJob->destination + ": " + strerror(errno));
 				delivered = false;
 			}
