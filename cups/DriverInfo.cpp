@@ -11,10 +11,12 @@ namespace {
 
 void print_papers()
 {
-	// The driver prints the whole sheet, as its page setup does: no margins. The papers keep
-	// their standard names (cupstestppd would have them end in ".Fullbleed"), which is what
-	// `-o PageSize=A4` and `-o media=a4` look for.
-	puts("HWMargins 0 0 0 0");
+	// The printer cannot reach the sheet's left and top edges (the device model's raster
+	// origin): ppdc gives every paper its ImageableArea inside these margins, and CUPS lays
+	// documents inside it.
+	device::Margins margins = device::margins_in_points();
+	printf("HWMargins %g %g %g %g\n", margins.left, margins.bottom, margins.right,
+		margins.top);
 	for (int row = 0; row < device::kPaperCount; row++) {
 		printf("%sMediaSize %s\n", row == device::kDefaultPaper ? "*" : "",
 			device::kPapers[row].ppdName);

@@ -1,12 +1,16 @@
 #include "PclPreview.h"
 
+#include "DeviceModel.h"
+
 #include <png.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace preview {
 
@@ -296,6 +300,92 @@ bool write_png(const Page& page, const std::string& path, std::string* error)
 		return false;
 	}
 	return true;
+}
+
+namespace {
+
+// Whole units of `perUnit` page units over a length, as the driver rounds a page's width up
+// to whole bytes of 8 units and its height to whole bands of 100.
+long whole_units(double length, long perUnit)
+{
+	long units = static_cast<long>(length);
+	return units / perUnit + (units % perUnit != 0 ? 1 : 0);
+}
+
+// Whether the driver's raster of a paper `width` x `height` (page units) at the page's
+// resolution is the page's.
+bool raster_of(const Page& page, double width, double height)
+{
+	long dotsPerUnit = page.resolution / device::kUnitsPerInch;
+	return whole_units(width, 8) * 8 * dotsPerUnit == page.width
+		&& whole_units(height, 100) * 100 * dotsPerUnit == page.rows;
+}
+
+}  // namespace
+
+Sheet sheet_for(const Page& page)
+{
+	Sheet sheet;
+	device::DotOffset origin = device::raster_origin_dots(page.resolution);
+	sheet.originX = origin.x;
+	sheet.originY = origin.y;
+	const double dotsPerUnit = static_cast<double>(page.resolution) / device::kUnitsPerInch;
+	if (page.resolution % device::kUnitsPerInch == 0) {
+		for (const device::Paper& paper : device::kPapers) {
+			// The paper in points either way round: the page setup lays the envelope as it is
+			// fed, CUPS and IPP portrait.
+			double across = device::units_of_points(paper.widthPoints);
+			double down = device::units_of_points(paper.lengthPoints);
+			for (int turn = 0; turn < 2; turn++, std::swap(across, down)) {
+				if (!raster_of(page, across, down))
+					continue;
+				sheet.paper = paper.label;
+				sheet.width = static_cast<int>(std::lround(across * dotsPerUnit));
+				sheet.height = static_cast<int>(std::lround(down * dotsPerUnit));
+				return sheet;
+			}
+		}
+	}
+	sheet.width = origin.x + page.width;
+	sheet.height = origin.y + page.rows;
+	return sheet;
+}
+
+Page on_sheet(const Page& page, const Sheet& sheet)
+{
+	Page placed;
+	placed.resolution = page.resolution;
+	placed.planes = page.planes;
+	placed.width = std::max(sheet.width, 0);
+	placed.rows = std::max(sheet.height, 0);
+	placed.inks.assign(static_cast<size_t>(placed.width) * placed.rows, 0);
+	const int left = std::max(sheet.originX, 0);
+	const int right = std::min(placed.width, sheet.originX + page.width);
+	if (right <= left)
+		return placed;
+	for (int y = std::max(sheet.originY, 0); y < placed.rows; y++) {
+		int row = y - sheet.originY;
+		if (row >= page.rows)
+			break;
+		const uint8_t* from = page.inks.data() + static_cast<size_t>(row) * page.width
+			+ (left - sheet.originX);
+		std::copy(from, from + (right - left),
+			placed.inks.begin() + static_cast<ptrdiff_t>(y) * placed.width + left);
+	}
+	return placed;
+}
+
+std::string summary_line(int pageNumber, const Page& page, const Sheet& sheet)
+{
+	char line[96];
+	if (sheet.paper.empty()) {
+		snprintf(line, sizeof(line), ", on a sheet of no paper of the printer's (%d x %d dots)",
+			sheet.width, sheet.height);
+	} else {
+		snprintf(line, sizeof(line), ", on %s (%d x %d dots)", sheet.paper.c_str(), sheet.width,
+			sheet.height);
+	}
+	return summary_line(pageNumber, page) + line;
 }
 
 std::string summary_line(int pageNumber, const Page& page)

@@ -41,11 +41,32 @@ struct DecodeError {
 bool decode_stream(const uint8_t* data, size_t length,
 	const std::function<bool(const Page&, std::string* error)>& onPage, DecodeError* error);
 
+// The sheet a page is printed on, and where the printer puts the page's raster on it (the
+// device model's raster origin). The stream does not name its paper: it is the device
+// model's paper whose raster has the page's size, either way round.
+struct Sheet {
+	std::string paper;   // the paper's name ("US Letter"); empty when no paper has the raster
+	int width = 0;       // dots of the sheet at the page's resolution
+	int height = 0;
+	int originX = 0;     // the sheet's dot of the raster's dot (0, 0)
+	int originY = 0;
+};
+
+// The page's sheet. For a raster of no paper the device model knows, a sheet that holds the
+// whole raster at its origin.
+Sheet sheet_for(const Page& page);
+
+// The page as the printer prints it on its sheet: the raster moved to its origin, cut at the
+// sheet's right and bottom edges, white paper left of and above it.
+Page on_sheet(const Page& page, const Sheet& sheet);
+
 // Writes a page as an 8-bit RGB PNG: inks composited on white paper (cyan takes red away,
 // magenta green, yellow blue; black takes all). Returns false with a message on failure.
 bool write_png(const Page& page, const std::string& path, std::string* error);
 
-// "page 1: 300 dpi, 4 planes, 3300 rows of 2560 dots"
+// "page 1: 300 dpi, 4 planes, 3600 rows of 2560 dots"
 std::string summary_line(int pageNumber, const Page& page);
+// The same, and the sheet: "..., on US Letter (2550 x 3300 dots)".
+std::string summary_line(int pageNumber, const Page& page, const Sheet& sheet);
 
 }  // namespace preview

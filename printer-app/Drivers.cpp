@@ -4,6 +4,7 @@
 #include "Icons.h"
 #include "IppSettings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 #include <cstring>
@@ -69,9 +70,13 @@ void set_media(pappl_pr_driver_data_t* data)
 	data->num_media = 0;
 	for (const device::Paper& paper : device::kPapers)
 		data->media[data->num_media++] = paper.pwgName;
-	// The driver prints the whole sheet, as the page setup's printable area says.
-	data->left_right = 0;
-	data->bottom_top = 0;
+	// The printer cannot reach the sheet's left and top edges (the device model's margins).
+	// PAPPL 1.3.1 keeps one margin for the left and right and one for the bottom and top, so
+	// each pair says the larger: clients keep a little more clear than they must, and lose
+	// nothing to the edges.
+	device::Margins margins = device::margins_in_hundredths();
+	data->left_right = static_cast<int>(std::max(margins.left, margins.right));
+	data->bottom_top = static_cast<int>(std::max(margins.bottom, margins.top));
 	data->borderless = false;
 	data->num_source = 1;
 	data->source[0] = kSource;
@@ -85,6 +90,8 @@ void set_media(pappl_pr_driver_data_t* data)
 	media.size_length = standard.lengthHmm;
 	copy_text(media.source, sizeof(media.source), kSource);
 	copy_text(media.type, sizeof(media.type), kMediaType);
+	media.left_margin = media.right_margin = data->left_right;
+	media.bottom_margin = media.top_margin = data->bottom_top;
 	data->media_default = media;
 }
 

@@ -36,6 +36,7 @@ export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 slow='PrintTool[.](FileAndSocketDeliverTheSameBytes|TextDocumentSocketAndFileBytesAreIdentical'
 slow+='|SpoolFileOfTheTestPageIsReadBackWithAllItsPages|FileTransportWithoutAddressMakesANewFileEachJob)'
 slow+='|SetupCommands[.]PageSetupDropsTheJobFieldsAndPrintConfirmsTheJobSetupFirst'
-slow+='|DocumentPrint[.]MemoryStaysFlatOverAHundredPagePdf'
+slow+='|DocumentPrint[.](MemoryStaysFlatOverAHundredPagePdf|AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4'
+slow+='|TheTestPageMarksWhereThePrintableAreaBegins)'
 ctest --test-dir "$build" --output-on-failure --no-tests=error -j"$(nproc)" -R "^(${suites})[.]" \
   -E "^(${slow})$"

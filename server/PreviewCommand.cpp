@@ -1,4 +1,5 @@
-// preview FILE -o FOLDER: one PNG per page of a PCL stream, as the printer would print it.
+// preview FILE -o FOLDER: one PNG per page of a PCL stream, as the printer would print it: the
+// sheet, with the page's raster where the printer puts it.
 #include "Commands.h"
 #include "PclPreview.h"
 
@@ -39,9 +40,11 @@ int run_preview(const PreviewOptions& options)
 			char name[32];
 			snprintf(name, sizeof(name), "page-%03d.png", pageNumber);
 			std::string path = (fs::path(options.output) / name).string();
-			if (!preview::write_png(page, path, error))
+			preview::Sheet sheet = preview::sheet_for(page);
+			if (!preview::write_png(preview::on_sheet(page, sheet), path, error))
 				return false;
-			printf("%s -> %s\n", preview::summary_line(pageNumber, page).c_str(), path.c_str());
+			printf("%s -> %s\n", preview::summary_line(pageNumber, page, sheet).c_str(),
+				path.c_str());
 			return true;
 		},
 		&decodeError);
@@ -60,7 +63,7 @@ void add_preview_command(CLI::App& app, Commands* commands)
 {
 	auto options = std::make_shared<PreviewOptions>();
 	CLI::App* preview = app.add_subcommand("preview",
-		"Turn a PCL stream into one PNG per page, as the printer would print it");
+		"Turn a PCL stream into one PNG per sheet, as the printer would print it");
 	preview->add_option("FILE", options->input, "PCL file")->required()
 		->check(CLI::ExistingFile);
 	preview->add_option("-o,--output", options->output, "Folder for the PNG pages")

@@ -14,11 +14,14 @@
 
 #include <File.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -59,6 +62,38 @@ std::string resolution_caption(const BMessage& settings, const std::string& prin
 std::string plural(int32 count, const char* one, const char* many)
 {
 	return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// A word of a command line as the shell reads it back.
+std::string shell_word(const std::string& word)
+{
+	const char* const plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+		"_./-+=:,@%";
+	if (!word.empty() && word.find_first_not_of(plain) == std::string::npos)
+		return word;
+	std::string quoted = "'";
+	for (char c : word)
+		quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+	return quoted + "'";
+}
+
+// Whether printing the spool file again could print what this job did not: not when the
+// driver refused its settings (they are the spool file's), nor when it holds only some of
+// the job's pages.
+bool retry_can_use(const JobAccount& account, const frontend::DocumentJobResult* spooled)
+{
+	if (spooled != nullptr && !spooled->spooledWhole)
+		return false;
+	return !(account.recorded && (account.job.stop == JobStop::settings_refused
+		|| account.job.stop == JobStop::geometry_refused));
+}
+
+// The note on the spool file --keep-spool kept of a failed job: how to print it again.
+void keep_for_retry(const std::string& spool, const PrintRequest& request,
+	PrintOutcome* outcome)
+{
+	outcome->notes.push_back("the spool file is kept; to retry: tessary print "
+		+ shell_word(request.printer) + " --spool " + shell_word(spool));
 }
 
 // A page setup drops the job fields; as the print server does, the job setup runs before the
@@ -120,21 +155,21 @@ bool report_job(const JobAccount& account, const PrintRequest& request,
 	} else {
 		*error = describe_account(account);
 	}
-	// A document that failed while it was spooled ends the job where its pages end: the
-	// spool file holds nothing a retry could use.
-	if (account.fault == Fault::document) {
-		unlink(spool.c_str());
+	if (!ownSpool) {
+		outcome->notes.push_back("the spool file is kept: " + spool);
 		return false;
 	}
 	// A spool in memory is gone with the job: the documents print again as they are.
 	if (spool.empty())
 		return false;
-	std::string kept = "the spool file is kept: " + spool;
-	if (spooled != nullptr && !spooled->spooledWhole) {
-		kept += " (it holds " + std::to_string(spooled->pagesSpooled) + " of "
-			+ std::to_string(spooled->pagesPlanned) + " pages)";
+	// A document that failed while it was spooled ends the job where its pages end, and a
+	// job stopped while it was spooled leaves a spool file of some pages: neither holds the
+	// job a retry could print, and nor does one whose settings the driver refused.
+	if (account.fault == Fault::document || !retry_can_use(account, spooled)) {
+		unlink(spool.c_str());
+		return false;
 	}
-	outcome->notes.push_back(kept);
+	keep_for_retry(spool, request, outcome);
 	return false;
 }
 

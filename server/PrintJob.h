@@ -30,8 +30,11 @@ struct PrintOutcome {
 
 // Prints the request; true only when the driver sent every page and the transport delivered
 // every byte. Otherwise *error is one line in the user's words (and outcome->interrupted says
-// whether a stop request ended the job); a spool file the tool wrote is then kept, and named
-// in the notes.
+// whether a stop request ended the job). A spool file the tool wrote is then kept where
+// printing it again could print the job (not when it holds only some of the job's pages, nor
+// when the driver refused its settings), as "unprinted-TIME-PID.spool" in the printer's
+// folder beside at most four older ones (together at most 1 GB; the oldest go first), and
+// the notes name it and the command that retries it.
 bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error);
 
 }  // namespace server

@@ -18,6 +18,19 @@ bool same_size(Number width, Number length, Number paperWidth, Number paperLengt
 		|| (near(width, paperLength) && near(length, paperWidth));
 }
 
+// Rounds up to a whole number, forgiving what binary fractions add to an exact value.
+double round_up(double value)
+{
+	double whole = std::ceil(value - 1e-6);
+	return whole > 0 ? whole : 0;
+}
+
+Margins scaled_up(const Margins& margins, double scale)
+{
+	return {round_up(margins.left * scale), round_up(margins.top * scale),
+		round_up(margins.right * scale), round_up(margins.bottom * scale)};
+}
+
 }  // namespace
 
 int8 paper_row_for_hundredths(int width, int length)
@@ -37,6 +50,38 @@ int8 paper_row_for_points(double width, double length)
 			return static_cast<int8>(row);
 	}
 	return kOtherPaperRow;
+}
+
+DotOffset raster_origin_dots(int32 dpi)
+{
+	auto scaled = [dpi](int32 dots) {
+		return static_cast<int32>(std::lround(static_cast<double>(dots) * dpi
+			/ kRasterOrigin.dpi));
+	};
+	return {scaled(kRasterOrigin.right), scaled(kRasterOrigin.down)};
+}
+
+Margins sheet_margins()
+{
+	return {static_cast<double>(kRasterOrigin.right) / kRasterOrigin.dpi,
+		static_cast<double>(kRasterOrigin.down) / kRasterOrigin.dpi, 0, 0};
+}
+
+Margins margins_in_points()
+{
+	return scaled_up(sheet_margins(), kPointsPerInch);
+}
+
+Margins margins_in_hundredths()
+{
+	return scaled_up(margins_in_points(), kHundredthsOfMmPerInch / kPointsPerInch);
+}
+
+PointsBox imageable_area(const Paper& paper)
+{
+	Margins margins = margins_in_points();
+	return {margins.left, margins.bottom, paper.widthPoints - margins.right,
+		paper.lengthPoints - margins.top};
 }
 
 bool prints_at(int32 dpi)

@@ -95,6 +95,55 @@ int8 paper_row_for_hundredths(int width, int length);
 // The same for a size in points, within a point.
 int8 paper_row_for_points(double width, double length);
 
+// #pragma mark - where the device prints
+
+// Where the printer puts the driver's dot (0, 0) on the sheet. The stream positions no cursor,
+// so a PCL printer starts the raster at the top left of its logical page: 1/4 inch right of
+// the sheet's left edge, and 37/300 inch below its top edge (the first line of 6 lines to the
+// inch, at 3/4 of a line, below a top margin of 0). What the raster holds past the sheet's
+// right and bottom edges is not printed. That is what an independent PCL interpreter does
+// with a US Letter page; every other paper, and a size typed in, is taken to start at the
+// same place. A printer that starts elsewhere is this one row.
+struct RasterOrigin {
+	int32 dpi;    // the resolution the offsets are counted at
+	int32 right;  // dots from the sheet's left edge
+	int32 down;   // dots from the sheet's top edge
+};
+inline constexpr RasterOrigin kRasterOrigin = {300, 75, 37};
+
+// The raster origin in whole dots at a resolution, rounded to the nearest dot: (75, 37) at
+// 300 dpi, (38, 19) at 150 dpi, (19, 9) at 75 dpi.
+struct DotOffset {
+	int32 x;
+	int32 y;
+};
+DotOffset raster_origin_dots(int32 dpi);
+
+// The edges of a sheet the device cannot print on, in inches: the left and top edges up to
+// the raster origin; none at the right and bottom. The same for every paper.
+struct Margins {
+	double left;
+	double top;
+	double right;
+	double bottom;
+};
+Margins sheet_margins();
+// The margins applications are told to keep clear, so that what they keep inside prints:
+// in whole points (the PPD's HWMargins: 18 at the left, 9 at the top), and the same in whole
+// hundredths of a millimetre (IPP's media-*-margin: 635 and 318), each rounded up.
+Margins margins_in_points();
+Margins margins_in_hundredths();
+
+// A paper's printable area in points from the bottom left corner of the portrait sheet, as
+// the PPD's ImageableArea gives it: left, bottom, right, top.
+struct PointsBox {
+	double left;
+	double bottom;
+	double right;
+	double top;
+};
+PointsBox imageable_area(const Paper& paper);
+
 // #pragma mark - resolutions
 
 // The job setup's resolutions, by row: the row is the settings' "quality_type".

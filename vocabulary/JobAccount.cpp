@@ -14,6 +14,30 @@ std::string plural(int64 count, const char* one, const char* many)
 	return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// A job that did not print whole and whose destination the transport left as it was (a File
+// printer's file that is replaced only by a whole job): nothing of it was printed, however
+// far the driver got.
+bool left_as_it_was(const JobAccount& account)
+{
+	return !account.Printed() && account.delivered && account.delivery.untouched;
+}
+
+bool interrupted(const JobAccount& account)
+{
+	return account.recorded && account.job.stop == JobStop::interrupted;
+}
+
+// What a line about a job that left its destination as it was adds: that it is.
+std::string untouched_note(const JobAccount& account)
+{
+	const std::string& where = account.delivery.destination;
+	int32 whole = account.recorded ? account.job.pages_sent : 0;
+	if (whole == 0 || interrupted(account))
+		return " (" + where + " is as it was)";
+	return " (" + plural(whole, "whole page was", "whole pages were") + " not written to " + where
+		+ ", which is as it was)";
+}
+
 }  // namespace
 
 bool JobAccount::NothingSent() const
@@ -71,6 +95,7 @@ void account_to_message(const JobAccount& account, BMessage* message)
 	message->AddInt64("bytes", account.delivery.bytes);
 	message->AddString("error", account.delivery.error.c_str());
 	message->AddString("destination", account.delivery.destination.c_str());
+	message->AddBool("untouched", account.delivery.untouched);
 	message->AddString("file", account.file.c_str());
 	message->AddString("reason", account.reason.c_str());
 }
@@ -89,6 +114,7 @@ bool account_from_message(const BMessage& message, JobAccount* account)
 	message.FindBool("recorded", &read.recorded);
 	message.FindBool("delivered", &read.delivered);
 	message.FindInt64("bytes", &read.delivery.bytes);
+	message.FindBool("untouched", &read.delivery.untouched);
 	const char* text;
 	if (message.FindString("error", &text) == B_OK)
 		read.delivery.error = text;
@@ -105,6 +131,8 @@ bool account_from_message(const BMessage& message, JobAccount* account)
 std::string account_head(const JobAccount& account)
 {
 	typedef JobAccount::Fault Fault;
+	if (left_as_it_was(account))
+		return interrupted(account) ? "interrupted: not printed" : "not printed";
 	switch (account.fault) {
 		case Fault::no_record:
 		case Fault::no_delivery:
@@ -147,7 +175,6 @@ std::string describe_account(const JobAccount& account)
 {
 	std::string head = account_head(account);
 	std::string reason = account_reason(account);
-	if (head.empty())
-		return reason;
-	return reason.empty() ? head : head + ": " + reason;
+	std::string line = head.empty() ? reason : reason.empty() ? head : head + ": " + reason;
+	return left_as_it_was(account) ? line + untouched_note(account) : line;
 }

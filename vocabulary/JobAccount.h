@@ -52,10 +52,13 @@ void account_to_message(const JobAccount& account, BMessage* message);
 bool account_from_message(const BMessage& message, JobAccount* account);
 
 // How far the job got: "printed 3 pages", "printed 2 of 3 pages", "not printed", "the job
-// failed after 4096 bytes", "interrupted after 12 of 500 copies".
+// failed after 4096 bytes", "interrupted after 12 of 500 copies". A job whose destination the
+// transport left as it was printed nothing: "not printed", "interrupted: not printed".
 std::string account_head(const JobAccount& account);
 // Why it did not print whole, without the head: "the spool file ends inside page 3",
 // "connection reset by the printer", "report.pdf: damaged PNG image"; empty when it printed.
 std::string account_reason(const JobAccount& account);
-// Head and reason in one line, without a final stop.
+// Head and reason in one line, without a final stop; a destination left as it was is said
+// so: "not printed: the spool file ends inside page 3 (2 whole pages were not written to
+// /home/me/out.pcl, which is as it was)".
 std::string describe_account(const JobAccount& account);

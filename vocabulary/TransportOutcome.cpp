@@ -8,6 +8,7 @@
 const char* const kTransportBytesAttr = "transport:bytes";
 const char* const kTransportErrorAttr = "transport:error";
 const char* const kTransportDestinationAttr = "transport:destination";
+const char* const kTransportUntouchedAttr = "transport:untouched";
 const char* const kJobNameAttr = "transport:job_name";
 
 std::string read_string_attr(BNode& node, const char* name)
@@ -29,11 +30,20 @@ void clear_outcome(BNode& folder)
 	folder.RemoveAttr(kTransportBytesAttr);
 	folder.RemoveAttr(kTransportErrorAttr);
 	folder.RemoveAttr(kTransportDestinationAttr);
+	folder.RemoveAttr(kTransportUntouchedAttr);
 }
 
 status_t record_outcome(BNode& folder, int64 bytes, const std::string& error,
-	const std::string& destination)
+	const std::string& destination, bool untouched)
 {
+	if (untouched) {
+		ssize_t marked = folder.WriteAttr(kTransportUntouchedAttr, B_BOOL_TYPE, 0, &untouched,
+			sizeof(untouched));
+		if (marked < 0)
+			return static_cast<status_t>(marked);
+	} else {
+		folder.RemoveAttr(kTransportUntouchedAttr);
+	}
 	ssize_t written = folder.WriteAttr(kTransportBytesAttr, B_INT64_TYPE, 0, &bytes,
 		sizeof(bytes));
 	if (written < 0)
@@ -56,5 +66,8 @@ bool read_transport_outcome(BNode& folder, TransportReport* report)
 	report->bytes = bytes;
 	report->error = read_string_attr(folder, kTransportErrorAttr);
 	report->destination = read_string_attr(folder, kTransportDestinationAttr);
+	bool untouched = false;
+	report->untouched = folder.ReadAttr(kTransportUntouchedAttr, B_BOOL_TYPE, 0, &untouched,
+		sizeof(untouched)) == static_cast<ssize_t>(sizeof(untouched)) && untouched;
 	return true;
 }

@@ -1,6 +1,7 @@
-// Telling document kinds apart: by their first bytes, with the file's name as a claim that
-// is held to (a "report.pdf" that holds no PDF is refused with poppler's reason, not printed
-// as text).
+// Telling document kinds apart: by their first bytes alone. A file's name says nothing about
+// how it is read ("report.txt" holding a PDF prints as the PDF); it is named in the error only
+// when the contents are of no kind the tool reads, where the name may explain what the user
+// expected.
 #include "Documents.h"
 
 #include <algorithm>
@@ -13,7 +14,9 @@ namespace frontend {
 
 namespace {
 
-enum class Kind { kPdf, kPng, kJpeg, kText, kUnknown };
+enum class Kind { kPdf, kPng, kJpeg, kText, kEmpty };
+
+const char* const kKindsRead = "PDF, PNG, JPEG or plain text";
 
 std::string lower_extension(const std::string& path)
 {
@@ -27,20 +30,25 @@ std::string lower_extension(const std::string& path)
 	return extension;
 }
 
-Kind kind_named(const std::string& path)
+// The kind a file's name claims, for errors: "PDF", "PNG", "JPEG", "plain text" or empty.
+std::string kind_named(const std::string& path)
 {
 	std::string extension = lower_extension(path);
 	if (extension == "pdf")
-		return Kind::kPdf;
+		return "PDF";
 	if (extension == "png")
-		return Kind::kPng;
+		return "PNG";
 	if (extension == "jpg" || extension == "jpeg")
-		return Kind::kJpeg;
-	return Kind::kUnknown;
+		return "JPEG";
+	if (extension == "txt" || extension == "text")
+		return "plain text";
+	return std::string();
 }
 
 Kind kind_of_contents(const std::string& head)
 {
+	if (head.empty())
+		return Kind::kEmpty;
 	// A PDF header may follow some bytes of junk; readers look for it in the first kilobyte.
 	if (head.find("%PDF-") != std::string::npos)
 		return Kind::kPdf;
@@ -52,13 +60,20 @@ Kind kind_of_contents(const std::string& head)
 }
 
 // The kind open_document reads a file as, from the first kilobyte of the open file.
-Kind kind_of(const std::string& path, std::ifstream& file)
+Kind kind_of(std::ifstream& file)
 {
 	char head[1024];
 	file.read(head, sizeof(head));
-	Kind kind = kind_of_contents(std::string(head, static_cast<size_t>(file.gcount())));
-	Kind named = kind_named(path);
-	return named != Kind::kUnknown ? named : kind;
+	return kind_of_contents(std::string(head, static_cast<size_t>(file.gcount())));
+}
+
+// Why a file of no kind the tool reads is refused: what it holds, and what its name claimed.
+std::string no_kind(const std::string& path, const std::string& holds)
+{
+	std::string named = kind_named(path);
+	if (named.empty())
+		return holds;
+	return holds + ", though its name says " + named;
 }
 
 }  // namespace
@@ -68,7 +83,7 @@ std::string document_kind(const std::string& path)
 	std::ifstream file(path, std::ios::binary);
 	if (!file)
 		return std::string();
-	switch (kind_of(path, file)) {
+	switch (kind_of(file)) {
 		case Kind::kPdf: return "PDF";
 		case Kind::kPng: return "PNG";
 		case Kind::kJpeg: return "JPEG";
@@ -84,16 +99,21 @@ std::unique_ptr<Document> open_document(const std::string& path, const PageSetup
 		*error = std::string("cannot be opened: ") + strerror(errno);
 		return nullptr;
 	}
-	Kind kind = kind_of(path, file);
-
-	switch (kind) {
+	switch (kind_of(file)) {
 		case Kind::kPdf:
 			return open_pdf(path, setup, error);
 		case Kind::kPng:
 			return open_png(path, setup, error);
 		case Kind::kJpeg:
 			return open_jpeg(path, setup, error);
-		default:
+		case Kind::kEmpty:
+			if (file.bad()) {
+				*error = "cannot be read";
+				return nullptr;
+			}
+			*error = no_kind(path, "the file is empty");
+			return nullptr;
+		case Kind::kText:
 			break;
 	}
 
@@ -105,7 +125,8 @@ std::unique_ptr<Document> open_document(const std::string& path, const PageSetup
 		return nullptr;
 	}
 	if (text.find('\0') != std::string::npos) {
-		*error = "not a document the tool can print (PDF, PNG, JPEG or plain text)";
+		*error = no_kind(path, std::string("not a document the tool can print (") + kKindsRead
+			+ ")");
 		return nullptr;
 	}
 	return open_text(text, setup);

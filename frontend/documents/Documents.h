@@ -26,8 +26,10 @@ public:
 	virtual bool RecordPage(int32 index, PageSink* sink, std::string* error) = 0;
 };
 
-// Opens a file for printing, of the kind its contents say. A file named as one kind
-// (".pdf", ".png", ".jpg") but holding something else is refused with that kind's reason.
+// Opens a file for printing, of the kind its contents say, whatever its name says: a PDF
+// named "report.txt" prints as a PDF, notes named "notes.pdf" as text. A file of no kind the
+// tool reads (empty, or bytes that are not text) is refused, and its name is mentioned when
+// it claims a kind ("..., though its name says JPEG").
 std::unique_ptr<Document> open_document(const std::string& path, const PageSetup& setup,
 	std::string* error);
 

@@ -461,8 +461,9 @@ private:
 
 typedef std::unique_ptr<ImageRows> (*RowsFactory)(const std::string& path);
 
-// Where the image's pixels land on whole device dots, one pixel to a dot: the paper's dot
-// of its top left corner. False when the image is turned, scaled or falls between dots.
+// Where the image's pixels land on whole device dots, one pixel to a dot: the raster's dot
+// of its top left corner, before the raster when the image begins in the unprintable
+// margins. False when the image is turned, scaled or falls between dots.
 bool lands_one_to_one(const cairo_matrix_t& matrix, int32 width, int32 height, int32* left,
 	int32* top)
 {
@@ -475,7 +476,7 @@ bool lands_one_to_one(const cairo_matrix_t& matrix, int32 width, int32 height, i
 		return false;
 	double x = std::round(matrix.x0);
 	double y = std::round(matrix.y0);
-	if (!(x >= 0 && y >= 0 && x < 1 << 24 && y < 1 << 24))
+	if (!(x > -(1 << 24) && y > -(1 << 24) && x < 1 << 24 && y < 1 << 24))
 		return false;
 	*left = static_cast<int32>(x);
 	*top = static_cast<int32>(y);
@@ -511,28 +512,42 @@ public:
 	}
 
 private:
-	// Row by row into the page's strips, where the image lies on the paper.
+	// Row by row into the page's strips, where the image lies on the raster (`left`, `top`
+	// in its dots, which may lie before it). The part of the image outside the printable
+	// area is cut; its rows are read all the same, so that damage anywhere in the file ends
+	// the job as it does when the image lies whole on the paper.
 	bool _Stream(ImageRows* rows, int32 left, int32 top, PageSink* sink, std::string* error)
 	{
+		const int32 firstColumn = std::max(0, -left);
+		const int32 firstRow = std::max(0, -top);
+		const int32 endColumn = std::min(rows->Width(), fSetup.PrintableDotsWide() - left);
+		const int32 endRow = std::min(rows->Height(), fSetup.PrintableDotsHigh() - top);
 		const float unit = 1.0f / static_cast<float>(fSetup.dotsPerUnit);
 		PixelArea area;
-		area.origin = BPoint(fSetup.paper.left + left * unit, fSetup.paper.top + top * unit);
-		area.width = rows->Width();
-		area.height = rows->Height();
+		area.origin = BPoint(fSetup.paper.left + (left + firstColumn) * unit,
+			fSetup.paper.top + (top + firstRow) * unit);
+		area.width = endColumn - firstColumn;
+		area.height = endRow - firstRow;
 		area.dotsPerUnit = fSetup.dotsPerUnit;
+		// Less than a unit of the image on the paper is too little for a picture to draw.
+		bool shown = area.width >= area.dotsPerUnit && area.height >= area.dotsPerUnit;
 		PixelPageWriter writer;
 		auto strips = [sink](const SpooledPicture& strip, std::string* stripError) {
 			return sink->AddPicture(strip, stripError);
 		};
-		if (!sink->BeginPage(error) || !writer.Begin(area, B_RGB24_BIG, strips, error))
+		if (!sink->BeginPage(error)
+			|| (shown && !writer.Begin(area, B_RGB24_BIG, strips, error)))
 			return false;
-		RowPipe pipe(rows, static_cast<size_t>(area.width) * 3);
-		for (int32 y = 0; y < area.height; y++) {
+		RowPipe pipe(rows, static_cast<size_t>(rows->Width()) * 3);
+		for (int32 y = 0; y < rows->Height(); y++) {
 			const uint8* row = pipe.Next(error);
-			if (row == nullptr || !writer.AddRow(row, error))
+			if (row == nullptr)
+				return false;
+			if (shown && y >= firstRow && y < endRow
+				&& !writer.AddRow(row + static_cast<size_t>(firstColumn) * 3, error))
 				return false;
 		}
-		return writer.Finish(error) && sink->EndPage(error);
+		return (!shown || writer.Finish(error)) && sink->EndPage(error);
 	}
 
 	// Whole, scaled or turned by Cairo, smooth.

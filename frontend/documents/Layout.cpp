@@ -39,6 +39,21 @@ int32 PageSetup::DotsHigh() const
 	return static_cast<int32>(std::lround(PaperHeight() * dotsPerUnit));
 }
 
+device::DotOffset PageSetup::RasterOrigin() const
+{
+	return device::raster_origin_dots(dotsPerUnit * device::kUnitsPerInch);
+}
+
+int32 PageSetup::PrintableDotsWide() const
+{
+	return std::max(DotsWide() - RasterOrigin().x, 0);
+}
+
+int32 PageSetup::PrintableDotsHigh() const
+{
+	return std::max(DotsHigh() - RasterOrigin().y, 0);
+}
+
 Placement place_page(const PageSetup& setup, float width, float height)
 {
 	Placement placement;
@@ -69,17 +84,30 @@ BPoint Placement::ToPaper(BPoint content, const PageSetup& setup) const
 	return BPoint(setup.paper.left + y, setup.paper.top + setup.PaperHeight() - x);
 }
 
+BPoint Placement::ToContent(BPoint paper, const PageSetup& setup) const
+{
+	float x = paper.x - setup.paper.left;
+	float y = paper.y - setup.paper.top;
+	if (turned) {
+		float down = x;
+		x = setup.PaperHeight() - y;
+		y = down;
+	}
+	return BPoint((x - area.left) / scale, (y - area.top) / scale);
+}
+
 cairo_matrix_t Placement::DeviceMatrix(const PageSetup& setup) const
 {
 	double dots = setup.dotsPerUnit;
+	device::DotOffset origin = setup.RasterOrigin();
 	cairo_matrix_t matrix;
 	if (!turned) {
-		cairo_matrix_init(&matrix, scale * dots, 0, 0, scale * dots, area.left * dots,
-			area.top * dots);
+		cairo_matrix_init(&matrix, scale * dots, 0, 0, scale * dots, area.left * dots - origin.x,
+			area.top * dots - origin.y);
 	} else {
 		// x' = y, y' = H - x on the paper, then scaled to dots.
-		cairo_matrix_init(&matrix, 0, -scale * dots, scale * dots, 0, area.top * dots,
-			(setup.PaperHeight() - area.left) * dots);
+		cairo_matrix_init(&matrix, 0, -scale * dots, scale * dots, 0,
+			area.top * dots - origin.x, (setup.PaperHeight() - area.left) * dots - origin.y);
 	}
 	return matrix;
 }

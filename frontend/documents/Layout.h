@@ -11,7 +11,15 @@
 //
 // Turning is a quarter turn counter-clockwise: the top of the laid-out page runs along the
 // left edge of the portrait paper the driver prints.
+//
+// Pages are laid out on the sheet, not on the raster: the printer starts the driver's raster
+// at the raster origin of the device model, so a point of the paper lands on the raster that
+// far up and to the left of it, and what lies left of or above the origin (the sheet's
+// unprintable margins) is cut, never squeezed in. Layout, fitting and turning still work on
+// the whole sheet.
 #pragma once
+
+#include "DeviceModel.h"
 
 #include <Message.h>
 #include <Rect.h>
@@ -38,6 +46,12 @@ struct PageSetup {
 	// Device dots of the paper at the job's resolution.
 	int32 DotsWide() const;
 	int32 DotsHigh() const;
+	// Where the raster begins on the portrait paper, in its dots.
+	device::DotOffset RasterOrigin() const;
+	// Device dots of the printable area, from the raster origin to the paper's right and
+	// bottom edges: what a page of the raster holds. At least 0.
+	int32 PrintableDotsWide() const;
+	int32 PrintableDotsHigh() const;
 };
 
 // How one page of content, `width` x `height` in its own units, lies on the paper.
@@ -48,7 +62,10 @@ struct Placement {
 
 	// The content unit point in paper page units of the portrait paper.
 	BPoint ToPaper(BPoint content, const PageSetup& setup) const;
-	// The same mapping from content units to device dots of the portrait paper.
+	// The other way: the content unit point that lands on a point of the portrait paper.
+	BPoint ToContent(BPoint paper, const PageSetup& setup) const;
+	// The same mapping from content units to device dots of the raster: the portrait
+	// paper's dots less the raster origin.
 	cairo_matrix_t DeviceMatrix(const PageSetup& setup) const;
 };
 

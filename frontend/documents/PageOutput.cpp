@@ -42,12 +42,14 @@ private:
 	BView* fView;
 };
 
-PixelArea paper_area(const PageSetup& setup)
+// The raster's printable area: from the raster's own dot (0, 0), which the printer puts on
+// the raster origin, to the paper's right and bottom edges.
+PixelArea printable_area(const PageSetup& setup)
 {
 	PixelArea area;
 	area.origin = BPoint(setup.paper.left, setup.paper.top);
-	area.width = setup.DotsWide();
-	area.height = setup.DotsHigh();
+	area.width = setup.PrintableDotsWide();
+	area.height = setup.PrintableDotsHigh();
 	area.dotsPerUnit = setup.dotsPerUnit;
 	return area;
 }
@@ -60,13 +62,16 @@ StripSink strips_to(PageSink* sink)
 }
 
 // Plays a picture of the laid-out (turned) page at the job's resolution as the band renderer
-// draws, then hands its columns on as the rows of the portrait paper.
+// draws, then hands its columns on as the rows of the portrait paper, from the raster origin.
 bool turn_into_pixels(const PageSetup& setup, const BPicture& picture, PageSink* sink,
 	std::string* error)
 {
-	PixelArea area = paper_area(setup);
+	PixelArea area = printable_area(setup);
+	const int32 paperWide = setup.DotsWide();
+	const int32 paperHigh = setup.DotsHigh();
+	const device::DotOffset origin = setup.RasterOrigin();
 	// The laid-out page is as wide as the paper is high.
-	BRect dots(0, 0, area.height - 1, area.width - 1);
+	BRect dots(0, 0, paperHigh - 1, paperWide - 1);
 	BBitmap landscape(dots, B_BITMAP_ACCEPTS_VIEWS, B_RGB16_BIG);
 	if (landscape.InitCheck() != B_OK) {
 		*error = "out of memory for a turned page";
@@ -91,7 +96,9 @@ bool turn_into_pixels(const PageSetup& setup, const BPicture& picture, PageSink*
 	size_t stride = landscape.BytesPerRow();
 	std::vector<uint8> row(static_cast<size_t>(area.width) * 2);
 	for (int32 y = 0; y < area.height; y++) {
-		const uint8* column = bits + static_cast<size_t>(area.height - 1 - y) * 2;
+		const int32 paperY = origin.y + y;
+		const uint8* column = bits + static_cast<size_t>(paperHigh - 1 - paperY) * 2
+			+ static_cast<size_t>(origin.x) * stride;
 		for (int32 x = 0; x < area.width; x++, column += stride) {
 			row[x * 2] = column[0];
 			row[x * 2 + 1] = column[1];
@@ -121,8 +128,13 @@ bool record_vector_page(const PageSetup& setup, const Placement& placement,
 	if (placement.turned)
 		return turn_into_pixels(setup, *picture, sink, error);
 
+	// The picture is drawn up and to the left by the raster origin; the band itself cuts what
+	// falls left of or above it, and the picture's rectangle what lies past the paper.
+	device::DotOffset origin = setup.RasterOrigin();
+	const float unit = 1.0f / static_cast<float>(setup.dotsPerUnit);
 	SpooledPicture spooled;
-	spooled.where = BPoint(setup.paper.left, setup.paper.top);
+	spooled.where = BPoint(setup.paper.left - origin.x * unit,
+		setup.paper.top - origin.y * unit);
 	spooled.rect = setup.paper;
 	spooled.picture = std::move(picture);
 	return sink->BeginPage(error) && sink->AddPicture(spooled, error) && sink->EndPage(error);
@@ -131,7 +143,7 @@ bool record_vector_page(const PageSetup& setup, const Placement& placement,
 bool record_cairo_page(const PageSetup& setup, const Placement& placement,
 	const CairoDrawing& draw, PageSink* sink, std::string* error)
 {
-	PixelArea area = paper_area(setup);
+	PixelArea area = printable_area(setup);
 	// Drawn straight at the band's depth: 8-bit colours are truncated into it as the band
 	// truncates them, and the page costs half the memory of 32-bit pixels.
 	CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB16_565, area.width,

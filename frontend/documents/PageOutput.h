@@ -1,6 +1,8 @@
 // How a document's page becomes a spool page, shared by every document kind: drawn through a
 // view as vector pictures, or rasterised at the job's resolution into a page of pixels. Both
-// follow the page's placement (Layout.h), turning into the portrait paper included.
+// follow the page's placement (Layout.h), turning into the portrait paper included, and both
+// are shifted by the raster origin, so that the printer puts them where they lie on the sheet;
+// what lies in the sheet's unprintable margins is cut.
 #pragma once
 
 #include "Layout.h"

@@ -1,5 +1,7 @@
 // The built-in test page: colour patches, ramps, text in the system fonts, lines, shapes and
-// a small picture, designed on a US Letter page and fitted to the page it is set on.
+// a small picture, designed on a US Letter page and fitted to the page it is set on; and at
+// the sheet's corner, where the printable area begins.
+#include "DeviceModel.h"
 #include "Documents.h"
 #include "PageOutput.h"
 
@@ -249,6 +251,44 @@ void draw_test_page(Canvas& canvas, const std::string& caption, const BBitmap* b
 		55, 770);
 }
 
+// Where the printable area begins: an L along its top and left edges from its corner on the
+// portrait sheet, half an inch each way, with the margins in words beside it. It is drawn on
+// the sheet whatever the design's fit, scaling or turning, so that the sheet shows how much
+// of its top and left edges the printer cannot reach.
+void draw_printable_corner(ContentCanvas& content, const PageSetup& setup,
+	const Placement& placement)
+{
+	device::Margins margins = device::sheet_margins();
+	const float corner_x = device::units_of_inches(margins.left);
+	const float corner_y = device::units_of_inches(margins.top);
+	const float leg = device::units_of_inches(0.5);
+	auto at = [&](float x, float y) {
+		BPoint point = placement.ToContent(BPoint(setup.paper.left + x, setup.paper.top + y),
+			setup);
+		return content.P(point.x, point.y);
+	};
+	BView* view = content.View();
+	view->SetHighColor(make_color(0, 0, 0));
+	view->SetPenSize(content.S(1.5f / placement.scale));
+	view->StrokeLine(at(corner_x, corner_y), at(corner_x + leg, corner_y));
+	view->StrokeLine(at(corner_x, corner_y), at(corner_x, corner_y + leg));
+
+	char text[96];
+	snprintf(text, sizeof(text), "printing begins here, %.2f in from the left and %.2f in "
+		"from the top", margins.left, margins.top);
+	BFont font(be_plain_font);
+	font.SetSize(content.S(device::units_of_points(6) / placement.scale));
+	view->SetFont(&font);
+	// Inside the L, as the page's text runs: along the sheet's top edge on portrait paper;
+	// on turned paper the laid-out page's top runs down the sheet's left edge, so the text
+	// ends short of the corner there.
+	const float gap = device::units_of_inches(0.12);
+	BPoint start = at(corner_x + gap, corner_y + gap);
+	if (placement.turned)
+		start = at(corner_x + gap, corner_y + gap) - BPoint(font.StringWidth(text), 0);
+	view->DrawString(text, start);
+}
+
 }  // namespace
 
 class TestPage : public Document {
@@ -270,6 +310,7 @@ public:
 		return record_vector_page(fSetup, placement, [&](ContentCanvas& content) {
 			Canvas canvas(content, width, height);
 			draw_test_page(canvas, fCaption, bitmap.get());
+			draw_printable_corner(content, fSetup, placement);
 		}, sink, error);
 	}
 

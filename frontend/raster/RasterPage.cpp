@@ -73,6 +73,46 @@ bool read_colours(const cups_page_header2_t& header, const RasterRules& rules, R
 	return true;
 }
 
+// The printable area a header gives, in points from the bottom left of the page.
+struct ImagingBox {
+	double left = 0;
+	double bottom = 0;
+	double right = 0;
+	double top = 0;
+};
+
+// The header's imaging box: cupsImagingBBox in fractions of a point where it is set, else
+// the whole points of ImagingBoundingBox. False when neither holds a box.
+bool imaging_box(const cups_page_header2_t& header, ImagingBox* box)
+{
+	const float* exact = header.cupsImagingBBox;
+	if (exact[2] > exact[0] && exact[3] > exact[1]) {
+		*box = {exact[0], exact[1], exact[2], exact[3]};
+		return true;
+	}
+	const unsigned* whole = header.ImagingBoundingBox;
+	if (whole[2] > whole[0] && whole[3] > whole[1]) {
+		*box = {static_cast<double>(whole[0]), static_cast<double>(whole[1]),
+			static_cast<double>(whole[2]), static_cast<double>(whole[3])};
+		return true;
+	}
+	return false;
+}
+
+// Whether the raster is a picture of the imaging box alone, as CUPS's rasterisers make it
+// for a PPD with margins, rather than of the whole page: its dots are the box's, not the
+// page's (to within a dot either way).
+bool covers_box_only(const cups_page_header2_t& header, double width, double height,
+	int32 dpi, const ImagingBox& box)
+{
+	auto dots = [dpi](double points) { return points * dpi / device::kPointsPerInch; };
+	auto near = [](double a, double b) { return std::fabs(a - b) <= 1.5; };
+	bool page = near(header.cupsWidth, dots(width)) && near(header.cupsHeight, dots(height));
+	bool boxOnly = near(header.cupsWidth, dots(box.right - box.left))
+		&& near(header.cupsHeight, dots(box.top - box.bottom));
+	return boxOnly && !page;
+}
+
 bool read_paper(const cups_page_header2_t& header, const RasterRules& rules, RasterPage* page,
 	std::string* refusal)
 {
@@ -104,11 +144,11 @@ bool read_paper(const cups_page_header2_t& header, const RasterRules& rules, Ras
 			static_cast<float>(header.cupsHeight) * device::kUnitsPerInch / page->dpi);
 	}
 	page->printable = page->paper;
-	const unsigned* box = header.ImagingBoundingBox;  // points from the bottom left
-	if (source == RasterPaper::kPageSize && box[2] > box[0] && box[3] > box[1]) {
-		page->printable = BRect(device::units_of_points(box[0]),
-			device::units_of_points(height - box[3]), device::units_of_points(box[2]),
-			device::units_of_points(height - box[1]));
+	ImagingBox box;
+	if (source == RasterPaper::kPageSize && imaging_box(header, &box)) {
+		page->printable = BRect(device::units_of_points(box.left),
+			device::units_of_points(height - box.top), device::units_of_points(box.right),
+			device::units_of_points(height - box.bottom));
 	}
 
 	// Rows and columns beyond the paper are read and left out; a raster larger than its page
@@ -125,8 +165,29 @@ bool read_paper(const cups_page_header2_t& header, const RasterRules& rules, Ras
 	}
 	page->width = header.cupsWidth;
 	page->height = header.cupsHeight;
-	page->columns = static_cast<int32>(std::min<double>(header.cupsWidth, paperColumns));
-	page->rows = static_cast<int32>(std::min<double>(header.cupsHeight, paperRows));
+
+	// The driver's page is the printable area, from the raster origin to the paper's edges.
+	device::DotOffset origin = device::raster_origin_dots(page->dpi);
+	page->columns = static_cast<int32>(paperColumns) - origin.x;
+	page->rows = static_cast<int32>(paperRows) - origin.y;
+	if (page->columns < device::dots_per_unit(page->dpi)
+		|| page->rows < device::dots_per_unit(page->dpi)) {
+		snprintf(text, sizeof(text), "the paper of %.1f x %.1f points leaves nothing to print "
+			"inside its margins", width, height);
+		*refusal = text;
+		return false;
+	}
+	// Where the raster's first dot lies on the sheet: its corner, or the imaging box's.
+	int32 sheetX = 0;
+	int32 sheetY = 0;
+	if (source == RasterPaper::kPageSize && covers_box_only(header, width, height, page->dpi,
+			box)) {
+		sheetX = static_cast<int32>(std::lround(box.left * page->dpi / device::kPointsPerInch));
+		sheetY = static_cast<int32>(std::lround((height - box.top) * page->dpi
+			/ device::kPointsPerInch));
+	}
+	page->shiftX = sheetX - origin.x;
+	page->shiftY = sheetY - origin.y;
 	return true;
 }
 
@@ -184,23 +245,40 @@ void store_raster_page(const RasterPage& page, BMessage* settings)
 
 const uint8* RasterRows::Convert(const uint8* row)
 {
-	if (fPage.bitsPerColor == 8 && !fPage.inverted)
-		return row;
-	size_t values = static_cast<size_t>(fPage.columns) * (fPage.gray ? 1 : 3);
-	fScratch.resize(values);
-	for (size_t i = 0; i < values; i++) {
-		uint8 value;
-		if (fPage.bitsPerColor == 16) {
-			uint16 wide;  // libcups and PAPPL hand 16-bit values over in this machine's order
-			memcpy(&wide, row + 2 * i, sizeof(wide));
-			value = static_cast<uint8>(wide >> 8);
-		} else if (fPage.bitsPerColor == 1) {
-			value = (row[i / 8] & (0x80 >> (i & 7))) != 0 ? 255 : 0;
-		} else {
-			value = row[i];
+	const size_t channels = fPage.gray ? 1 : 3;
+	// Raster dots [first, end) land on the driver's dots [first + shiftX, end + shiftX).
+	const int64 first = std::max<int64>(0, -static_cast<int64>(fPage.shiftX));
+	const int64 end = std::min<int64>(fPage.width,
+		static_cast<int64>(fPage.columns) - fPage.shiftX);
+	// 8-bit rows that fill the driver's row from its first dot go as they are.
+	if (fPage.bitsPerColor == 8 && !fPage.inverted && fPage.shiftX <= 0
+		&& end - first >= fPage.columns)
+		return row + static_cast<size_t>(first) * channels;
+
+	fScratch.assign(static_cast<size_t>(fPage.columns) * channels, 255);
+	for (int64 dot = first; dot < end; dot++) {
+		uint8* out = fScratch.data() + static_cast<size_t>(dot + fPage.shiftX) * channels;
+		for (size_t c = 0; c < channels; c++) {
+			size_t i = static_cast<size_t>(dot) * channels + c;
+			uint8 value;
+			if (fPage.bitsPerColor == 16) {
+				uint16 wide;  // libcups and PAPPL hand 16-bit values over in this machine's order
+				memcpy(&wide, row + 2 * i, sizeof(wide));
+				value = static_cast<uint8>(wide >> 8);
+			} else if (fPage.bitsPerColor == 1) {
+				value = (row[i / 8] & (0x80 >> (i & 7))) != 0 ? 255 : 0;
+			} else {
+				value = row[i];
+			}
+			out[c] = fPage.inverted ? static_cast<uint8>(255 - value) : value;
 		}
-		fScratch[i] = fPage.inverted ? static_cast<uint8>(255 - value) : value;
 	}
+	return fScratch.data();
+}
+
+const uint8* RasterRows::White()
+{
+	fScratch.assign(static_cast<size_t>(fPage.columns) * (fPage.gray ? 1 : 3), 255);
 	return fScratch.data();
 }
 

@@ -6,6 +6,7 @@
 
 #include <File.h>
 
+#include <algorithm>
 #include <unistd.h>
 #include <vector>
 
@@ -74,9 +75,14 @@ RasterPrinter::PageOutcome RasterPrinter::PrintPage(cups_raster_t* raster,
 		|| !pixels.Begin(page.Area(), page.PixelFormat(), sink, &outcome.reason))
 		return outcome;
 
-	// Every row of the raster is read; those beyond the paper are left out.
+	// Every row of the raster is read; those outside the printable area are left out, and
+	// the driver's rows above a raster that begins lower are white.
 	std::vector<uint8> row(header.cupsBytesPerLine);
 	RasterRows rows(page);
+	for (int32 y = 0; y < std::min(page.shiftY, page.rows); y++) {
+		if (!pixels.AddRow(rows.White(), &outcome.reason))
+			return outcome;
+	}
 	for (unsigned y = 0; y < header.cupsHeight; y++) {
 		if (cancelled()) {
 			outcome.result = Result::kCancelled;
@@ -89,8 +95,9 @@ RasterPrinter::PageOutcome RasterPrinter::PrintPage(cups_raster_t* raster,
 			return outcome;
 		}
 		outcome.rowsRead = y + 1;
-		if (static_cast<int32>(y) < page.rows && !pixels.AddRow(rows.Convert(row.data()),
-				&outcome.reason))
+		int64 driverRow = page.DriverRow(y);
+		if (driverRow >= 0 && driverRow < page.rows
+			&& !pixels.AddRow(rows.Convert(row.data()), &outcome.reason))
 			return outcome;
 	}
 	if (!pixels.Finish(&outcome.reason) || !spool.EndPage(&outcome.reason)

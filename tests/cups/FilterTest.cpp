@@ -32,7 +32,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // A page of raster as a test asks for it. The page is small (2 x 1.5 inches) and at 75 dpi
-// unless a case says otherwise, so the driver has little to do.
+// unless a case says otherwise, so the driver has little to do. The raster is of the whole
+// page, or, as CUPS renders for the PPD, of its imageable area alone (a quarter inch in from
+// the left, an eighth from the top).
 struct RasterPage {
 	cups_cspace_t space = CUPS_CSPACE_RGB;
 	unsigned bitsPerColor = 8;
@@ -42,7 +44,12 @@ struct RasterPage {
 	float heightPoints = 108;
 	unsigned copies = 1;
 	cups_order_t order = CUPS_ORDER_CHUNKED;
+	bool imageableAreaOnly = false;
 };
+
+// The imageable area of the PPD's papers: 18 points in from the left, 9 from the top.
+const float kAreaLeft = 18;
+const float kAreaTop = 9;
 
 unsigned channels_of(cups_cspace_t space)
 {
@@ -68,11 +75,19 @@ cups_page_header2_t make_header(const RasterPage& shape)
 	header.PageSize[1] = static_cast<unsigned>(shape.heightPoints);
 	header.cupsPageSize[0] = shape.widthPoints;
 	header.cupsPageSize[1] = shape.heightPoints;
+	float left = shape.imageableAreaOnly ? kAreaLeft : 0;
+	float top = shape.heightPoints - (shape.imageableAreaOnly ? kAreaTop : 0);
+	header.ImagingBoundingBox[0] = static_cast<unsigned>(left);
 	header.ImagingBoundingBox[2] = header.PageSize[0];
-	header.ImagingBoundingBox[3] = header.PageSize[1];
+	header.ImagingBoundingBox[3] = static_cast<unsigned>(top);
+	header.cupsImagingBBox[0] = left;
+	header.cupsImagingBBox[2] = shape.widthPoints;
+	header.cupsImagingBBox[3] = top;
+	header.Margins[0] = static_cast<unsigned>(left);
 	header.NumCopies = shape.copies;
-	header.cupsWidth = static_cast<unsigned>(std::lround(shape.widthPoints * shape.dpiX / 72.0));
-	header.cupsHeight = static_cast<unsigned>(std::lround(shape.heightPoints * shape.dpiY / 72.0));
+	header.cupsWidth = static_cast<unsigned>(std::lround((shape.widthPoints - left)
+		* shape.dpiX / 72.0));
+	header.cupsHeight = static_cast<unsigned>(std::lround(top * shape.dpiY / 72.0));
 	header.cupsColorSpace = shape.space;
 	header.cupsColorOrder = shape.order;
 	header.cupsBitsPerColor = shape.bitsPerColor;
@@ -83,21 +98,28 @@ cups_page_header2_t make_header(const RasterPage& shape)
 	return header;
 }
 
-// The picture of every test page: white paper with a red square of 20 dots, 10 dots in from
-// the left and 5 down from the top (black where the raster is grey).
+// The picture of every test page: white paper with a red square of 20 dots, 30 dots in from
+// the sheet's left edge and 15 down from its top (black where the raster is grey), inside
+// the printable area.
 bool in_square(unsigned x, unsigned y)
 {
-	return x >= 10 && x < 30 && y >= 5 && y < 25;
+	return x >= 30 && x < 50 && y >= 15 && y < 35;
 }
 
-// One row of the test picture in the header's colour space and depth.
+// One row of the test picture in the header's colour space and depth: the sheet's row as far
+// as the raster covers it.
 std::vector<uint8_t> picture_row(const cups_page_header2_t& header, unsigned y)
 {
 	std::vector<uint8_t> row(header.cupsBytesPerLine, 0);
 	unsigned channels = channels_of(static_cast<cups_cspace_t>(header.cupsColorSpace));
+	// The sheet's dot of the raster's first: the imageable area's top left corner.
+	unsigned left = static_cast<unsigned>(std::lround(header.cupsImagingBBox[0]
+		* header.HWResolution[0] / 72.0));
+	unsigned top = static_cast<unsigned>(std::lround((header.cupsPageSize[1]
+		- header.cupsImagingBBox[3]) * header.HWResolution[1] / 72.0));
 	size_t value = 0;
 	for (unsigned x = 0; x < header.cupsWidth; x++) {
-		bool square = in_square(x, y);
+		bool square = in_square(x + left, y + top);
 		for (unsigned c = 0; c < channels; c++, value++) {
 			uint8_t level;
 			if (channels == 3)
@@ -222,12 +244,14 @@ protected:
 	TempRoot fRoot;
 };
 
-// The red (or black) square of the test picture where the page has it, on a page of 75 dpi.
+// The red (or black) square of the test picture where the page has it on the sheet, on a
+// page of 75 dpi.
 void expect_test_picture(const preview::Page& page, bool gray)
 {
 	EXPECT_EQ(page.resolution, 75);
 	EXPECT_EQ(page.planes, gray ? 1 : 4);
-	expect_ink_boxes(page, {{10, 5, 30, 25,
+	preview::Page sheet = preview::on_sheet(page, preview::sheet_for(page));
+	expect_ink_boxes(sheet, {{30, 15, 50, 35,
 		static_cast<uint8_t>(gray ? kBlackInk : kMagentaInk | kYellowInk)}});
 }
 
@@ -237,6 +261,7 @@ struct Format {
 	unsigned bitsPerColor;
 	cups_mode_t mode;
 	bool gray;
+	bool imageableAreaOnly = false;
 };
 
 void PrintTo(const Format& format, std::ostream* out)
@@ -252,6 +277,7 @@ TEST_P(CupsFilterFormats, PrintTheSquareWhereTheRasterHasIt)
 	RasterPage shape;
 	shape.space = format.space;
 	shape.bitsPerColor = format.bitsPerColor;
+	shape.imageableAreaOnly = format.imageableAreaOnly;
 	std::string input = fRoot.Sub("page.ras");
 	write_raster(input, {shape, shape}, format.mode);
 
@@ -272,7 +298,11 @@ INSTANTIATE_TEST_SUITE_P(Raster, CupsFilterFormats, ::testing::Values(
 	Format{"Rgb8Compressed", CUPS_CSPACE_RGB, 8, CUPS_RASTER_WRITE_COMPRESSED, false},
 	Format{"White8", CUPS_CSPACE_W, 8, CUPS_RASTER_WRITE, true},
 	Format{"SGray16", CUPS_CSPACE_SW, 16, CUPS_RASTER_WRITE, true},
-	Format{"Black8", CUPS_CSPACE_K, 8, CUPS_RASTER_WRITE, true}),
+	Format{"Black8", CUPS_CSPACE_K, 8, CUPS_RASTER_WRITE, true},
+	// As CUPS renders a page for the PPD: its imageable area alone, which the filter places
+	// where it lies on the sheet.
+	Format{"Rgb8OfTheImageableArea", CUPS_CSPACE_RGB, 8, CUPS_RASTER_WRITE, false, true},
+	Format{"White8OfTheImageableArea", CUPS_CSPACE_W, 8, CUPS_RASTER_WRITE, true, true}),
 	[](const ::testing::TestParamInfo<Format>& param) { return param.param.label; });
 
 // The driver makes the copies the raster header asks for; the copies argument keeps the

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -44,11 +45,31 @@ inline std::vector<preview::Page> decode_pages(const std::vector<uint8_t>& strea
 	return pages;
 }
 
+// The pages of a stream as the printer prints them on their sheets: each raster placed at
+// the device model's raster origin, cut at the sheet's edges (preview::on_sheet).
+inline std::vector<preview::Page> on_sheets(const std::vector<preview::Page>& pages)
+{
+	std::vector<preview::Page> sheets;
+	for (const preview::Page& page : pages)
+		sheets.push_back(preview::on_sheet(page, preview::sheet_for(page)));
+	return sheets;
+}
+
 // A rectangle of the page in dots, right and bottom exclusive, and the inks it should carry.
 struct InkBox {
 	double left, top, right, bottom;
 	uint8_t inks;
 };
+
+// The part of a box of the sheet that the printer reaches: what lies left of or above the
+// raster origin is not printed.
+inline InkBox printed_part(const InkBox& box, const preview::Sheet& sheet)
+{
+	InkBox part = box;
+	part.left = std::max<double>(box.left, sheet.originX);
+	part.top = std::max<double>(box.top, sheet.originY);
+	return part;
+}
 
 inline uint8_t ink_at(const preview::Page& page, int x, int y)
 {

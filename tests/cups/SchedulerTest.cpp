@@ -3,20 +3,25 @@
 // device, PDFs printed with `lp`, and what reached the device decoded.
 //
 // Where CUPS places a PDF's page: pdftopdf passes a page of the paper's own size through
-// unscaled, and gstoraster renders it onto a raster of the whole paper (the PPD's imageable
-// area is the whole sheet, so there are no margins to shift or scale into). A point (x, y) of
-// the page, from its top left corner, lands on dot (x, y) * dpi / 72 of the sheet, and the
-// filter hands that raster to the driver 1:1.
+// unscaled (cropping what lies outside the PPD's imageable area), and gstoraster renders the
+// imageable area alone. The filter puts that raster where the area lies on the sheet, less
+// the raster origin, so that a point (x, y) of the page, from its top left corner, lands on
+// dot (x, y) * dpi / 72 of the sheet as the printer prints it; what lies left of or above the
+// imageable area is not printed.
 
+#include "DeviceModel.h"
 #include "PclPages.h"
 #include "PrivateScheduler.h"
+#include "support/SheetFrame.h"
 
 #include <gtest/gtest.h>
 
 #include <cairo-pdf.h>
 #include <cairo.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -69,14 +74,16 @@ void make_pdf(const std::string& path, const std::vector<PdfPage>& pages)
 }
 
 // Where the rectangles land on a sheet printed at `dpi`, in the colour's inks or, printed in
-// grey, in black.
+// grey, in black: as far as they lie inside the PPD's imageable area (18 points in from the
+// left, 9 from the top), which is all CUPS renders.
 std::vector<InkBox> placed(const PdfPage& page, int dpi, bool gray = false)
 {
 	std::vector<InkBox> boxes;
 	double scale = dpi / 72.0;
 	for (const Rectangle& r : page.rectangles) {
-		boxes.push_back({r.x * scale, r.y * scale, (r.x + r.width) * scale,
-			(r.y + r.height) * scale, gray ? uint8_t(kBlackInk) : r.colour.inks});
+		boxes.push_back({std::max(r.x, 18.0) * scale, std::max(r.y, 9.0) * scale,
+			(r.x + r.width) * scale, (r.y + r.height) * scale,
+			gray ? uint8_t(kBlackInk) : r.colour.inks});
 	}
 	return boxes;
 }
@@ -141,10 +148,10 @@ protected:
 		return state == PrivateScheduler::kCompleted ? job : 0;
 	}
 
-	// The sheets the last job left on the device.
+	// The sheets the last job left on the device, as the printer prints them.
 	std::vector<preview::Page> Sheets()
 	{
-		return decode_pages(read_bytes(sScheduler->OutputPath("desk.pcl")));
+		return on_sheets(decode_pages(read_bytes(sScheduler->OutputPath("desk.pcl"))));
 	}
 
 	static PrivateScheduler* sScheduler;
@@ -160,13 +167,21 @@ TEST_F(CupsPrinting, TheBuiltPpdPassesCupstestppdAndIsListedAmongTheModels)
 	EXPECT_EQ(sScheduler->Run({"cupstestppd", "-v", TESSARY_BUILD_DIR "/cups/tessary.ppd"},
 		&output), 0) << output;
 	EXPECT_NE(output.find("NO ERRORS FOUND"), std::string::npos) << output;
-	// Its only remarks: the papers keep their standard names although they have no margins.
-	std::istringstream lines(output);
-	for (std::string line; std::getline(lines, line);) {
-		if (line.find("WARN") != std::string::npos) {
-			EXPECT_NE(line.find(".Fullbleed\"."), std::string::npos) << line;
-		}
+	EXPECT_EQ(output.find("WARN"), std::string::npos) << output;
+
+	// Every paper's imageable area is the device model's printable area.
+	std::vector<uint8_t> bytes = read_bytes(TESSARY_BUILD_DIR "/cups/tessary.ppd");
+	std::string ppd(bytes.begin(), bytes.end());
+	for (const device::Paper& paper : device::kPapers) {
+		SCOPED_TRACE(paper.label);
+		device::PointsBox area = device::imageable_area(paper);
+		char line[160];
+		snprintf(line, sizeof(line), "*ImageableArea %s/%s: \"%g %g %g %g\"\n", paper.ppdName,
+			paper.ppdText, area.left, area.bottom, area.right, area.top);
+		EXPECT_NE(ppd.find(line), std::string::npos) << line;
 	}
+	EXPECT_NE(ppd.find("*ImageableArea Letter/US Letter: \"18 0 612 783\"\n"),
+		std::string::npos);
 
 	EXPECT_EQ(sScheduler->Run({"lpinfo", "-h", sScheduler->Server(), "-m"}, &output), 0)
 		<< output;
@@ -178,10 +193,10 @@ TEST_F(CupsPrinting, LetterAndA4PagesCarryTheirRectanglesWhereCupsPlacesThem)
 	struct Case {
 		const PdfPage& page;
 		std::vector<std::string> options;
-		int rows;  // of the driver's sheet: whole bands of 100 rows over the paper
+		int width, rows;  // of the sheet at 300 dpi
 	} cases[] = {
-		{kLetter, {}, 3600},
-		{kA4, {"-o", "PageSize=A4"}, 3600},
+		{kLetter, {}, 2550, 3300},
+		{kA4, {"-o", "PageSize=A4"}, 2479, 3508},
 	};
 	for (const Case& c : cases) {
 		std::string pdf = MakePdf("page.pdf", {c.page});
@@ -190,8 +205,33 @@ TEST_F(CupsPrinting, LetterAndA4PagesCarryTheirRectanglesWhereCupsPlacesThem)
 		ASSERT_EQ(sheets.size(), 1u);
 		EXPECT_EQ(sheets[0].resolution, 300);
 		EXPECT_EQ(sheets[0].planes, 4);
+		EXPECT_EQ(sheets[0].width, c.width);
 		EXPECT_EQ(sheets[0].rows, c.rows);
 		expect_ink_boxes(sheets[0], placed(c.page, 300));
+	}
+}
+
+// A page with a frame half an inch inside its edges, on Letter and on A4 at 300 dpi: CUPS
+// neither scales nor moves it, and the frame lands on the sheet where the page has it, whole.
+TEST_F(CupsPrinting, AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4)
+{
+	struct Case {
+		double width, height;
+		std::vector<std::string> options;
+		const char* paper;
+	};
+	for (const Case& c : {Case{612, 792, {}, "US Letter"},
+			 Case{595, 842, {"-o", "PageSize=A4"}, "A4"}}) {
+		SCOPED_TRACE(c.paper);
+		std::string pdf = sScheduler->Folder() + "/frame.pdf";
+		ASSERT_TRUE(write_frame_pdf(pdf, c.width, c.height));
+		ASSERT_GT(PrintToEnd(c.options, pdf), 0);
+		std::vector<preview::Page> pages = decode_pages(read_bytes(
+			sScheduler->OutputPath("desk.pcl")));
+		ASSERT_EQ(pages.size(), 1u);
+		preview::Sheet sheet = preview::sheet_for(pages[0]);
+		EXPECT_EQ(sheet.paper, c.paper);
+		expect_frame(preview::on_sheet(pages[0], sheet), c.width, c.height);
 	}
 }
 

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -90,7 +93,13 @@ TEST(RasterPage, HeadersTheDriverTakesAndThoseItRefuses)
 		}
 		EXPECT_EQ(page.gray, c.gray);
 		EXPECT_EQ(page.paper, BRect(0, 0, 637.5f, 825));
-		EXPECT_EQ(page.columns, static_cast<int32>(c.header.cupsWidth));
+		// A raster of the whole sheet: the driver's page is the printable area, from the
+		// raster origin on.
+		device::DotOffset origin = device::raster_origin_dots(page.dpi);
+		EXPECT_EQ(page.columns, static_cast<int32>(std::ceil(8.5 * page.dpi)) - origin.x);
+		EXPECT_EQ(page.rows, 11 * page.dpi - origin.y);
+		EXPECT_EQ(page.shiftX, -origin.x);
+		EXPECT_EQ(page.shiftY, -origin.y);
 		EXPECT_EQ(page.Area().dotsPerUnit, device::dots_per_unit(page.dpi));
 	}
 }
@@ -109,8 +118,9 @@ TEST(RasterPage, RowsBeyondThePaperAreLeftOutAndThePrintableAreaComesFromTheBox)
 	std::string refusal;
 	ASSERT_TRUE(frontend::read_raster_page(wide, frontend::RasterRules(), &page, &refusal))
 		<< refusal;
-	EXPECT_EQ(page.columns, 2550);
-	EXPECT_EQ(page.rows, 3300);
+	// Of the sheet's 2550 x 3300 dots, those from the raster origin (75, 37) on.
+	EXPECT_EQ(page.columns, 2475);
+	EXPECT_EQ(page.rows, 3263);
 	EXPECT_EQ(page.printable, BRect(18.75f, 9.375f, 618.75f, 787.5f));
 
 	BMessage settings;
@@ -151,9 +161,15 @@ TEST(RasterPage, RowsOfEveryKindBecomeEightBitRowsOfThePixelPage)
 	rules.oneBitBlack = true;
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.name);
+		// A raster of the printable area alone, as CUPS renders it for the PPD: its first
+		// dot is the driver's first.
 		cups_page_header2_t head = header(75, c.space, c.bits, c.channels);
-		head.cupsWidth = 10;
-		head.cupsBytesPerLine = (10 * c.bits * c.channels + 7) / 8;
+		head.cupsImagingBBox[0] = 18;
+		head.cupsImagingBBox[2] = 612;
+		head.cupsImagingBBox[3] = 783;
+		head.cupsWidth = 619;
+		head.cupsHeight = 816;
+		head.cupsBytesPerLine = (619 * c.bits * c.channels + 7) / 8;
 		frontend::RasterPage page;
 		std::string refusal;
 		ASSERT_TRUE(frontend::read_raster_page(head, rules, &page, &refusal)) << refusal;
@@ -162,5 +178,72 @@ TEST(RasterPage, RowsOfEveryKindBecomeEightBitRowsOfThePixelPage)
 		frontend::RasterRows rows(page);
 		const uint8* converted = rows.Convert(row.data());
 		EXPECT_EQ(std::vector<uint8>(converted, converted + c.expected.size()), c.expected);
+	}
+}
+
+// Where a raster page's dots land: a raster of the whole sheet (PWG raster, CUPS raster for
+// a PPD without margins) is moved up and left by the raster origin; one of the imageable area
+// alone begins where the area does, within a dot of the origin; one that begins further in
+// is moved right and down, with white paper before it.
+TEST(RasterPage, RasterDotsLandOnTheirPlaceOnTheSheet)
+{
+	struct Case {
+		const char* name;
+		unsigned dpi;
+		frontend::RasterPaper paper;
+		unsigned width, height;   // of the raster
+		float box[4];             // cupsImagingBBox, points
+		int32 shiftX, shiftY;
+	};
+	const Case cases[] = {
+		{"PWG raster of the sheet at 300 dpi", 300, frontend::RasterPaper::kRasterSize, 2550,
+			3300, {0, 0, 0, 0}, -75, -37},
+		{"PWG raster at 150 dpi", 150, frontend::RasterPaper::kRasterSize, 1275, 1650,
+			{0, 0, 0, 0}, -38, -19},
+		{"CUPS raster of the sheet at 75 dpi", 75, frontend::RasterPaper::kPageSize, 638, 825,
+			{0, 0, 612, 792}, -19, -9},
+		{"CUPS raster of the imageable area at 300 dpi", 300,
+			frontend::RasterPaper::kPageSize, 2475, 3262, {18, 0, 612, 783}, 0, 1},
+		{"CUPS raster of the imageable area at 150 dpi", 150,
+			frontend::RasterPaper::kPageSize, 1237, 1631, {18, 0, 612, 783}, 0, 0},
+		{"CUPS raster of an inch inside the sheet at 75 dpi", 75,
+			frontend::RasterPaper::kPageSize, 488, 675, {72, 72, 540, 720}, 56, 66},
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(c.name);
+		cups_page_header2_t head = header(c.dpi, CUPS_CSPACE_SW, 8, 1);
+		head.cupsWidth = c.width;
+		head.cupsHeight = c.height;
+		head.cupsBytesPerLine = c.width;
+		std::copy(std::begin(c.box), std::end(c.box), head.cupsImagingBBox);
+		frontend::RasterRules rules;
+		rules.paper = c.paper;
+		frontend::RasterPage page;
+		std::string refusal;
+		ASSERT_TRUE(frontend::read_raster_page(head, rules, &page, &refusal)) << refusal;
+		EXPECT_EQ(page.shiftX, c.shiftX);
+		EXPECT_EQ(page.shiftY, c.shiftY);
+		device::DotOffset origin = device::raster_origin_dots(static_cast<int32>(c.dpi));
+		EXPECT_EQ(page.columns, static_cast<int32>(std::ceil(8.5 * c.dpi)) - origin.x);
+		EXPECT_EQ(page.rows, 11 * static_cast<int32>(c.dpi) - origin.y);
+
+		// Raster dot x carries the value x % 251 + 1: the driver's dot d shows raster dot
+		// d - shiftX, or white paper where the raster has none.
+		std::vector<uint8> row(c.width);
+		for (unsigned x = 0; x < c.width; x++)
+			row[x] = static_cast<uint8>(x % 251 + 1);
+		frontend::RasterRows rows(page);
+		const uint8* converted = rows.Convert(row.data());
+		int wrong = 0;
+		for (int32 dot = 0; dot < page.columns; dot++) {
+			int64 x = static_cast<int64>(dot) - page.shiftX;
+			uint8 expected = x >= 0 && x < c.width ? static_cast<uint8>(x % 251 + 1) : 255;
+			if (converted[dot] != expected && wrong++ < 3)
+				ADD_FAILURE() << "dot " << dot << " is " << int(converted[dot]);
+		}
+		EXPECT_EQ(wrong, 0);
+		EXPECT_EQ(page.DriverRow(0), c.shiftY);
+		const uint8* white = rows.White();
+		EXPECT_TRUE(std::all_of(white, white + page.columns, [](uint8 v) { return v == 255; }));
 	}
 }

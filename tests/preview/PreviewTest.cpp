@@ -99,4 +99,74 @@ TEST(PclPreview, RefusesAnythingOutsideTheVocabularyWithItsOffset)
 	}
 }
 
+// The stream names no paper: a page's sheet is the device model's paper whose raster the
+// driver sends at the page's size, the way the page setup lays it or portrait.
+TEST(PclPreview, APageFindsItsSheetByTheSizeOfItsRaster)
+{
+	struct Case {
+		int resolution, width, rows;
+		const char* paper;   // "" for none
+		int sheetWidth, sheetHeight;
+	};
+	const Case cases[] = {
+		{300, 2560, 3600, "US Letter", 2550, 3300},
+		{75, 640, 900, "US Letter", 638, 825},
+		{300, 2496, 3600, "A4", 2479, 3508},
+		{150, 1280, 2200, "US Legal", 1275, 2100},
+		{300, 2848, 1600, "Envelope", 2850, 1238},  // the page setup's, as it is fed
+		{300, 1248, 3200, "Envelope", 1238, 2850},  // CUPS's, portrait
+		{300, 16, 2, "", 16 + 75, 2 + 37},          // no paper's: the raster at its origin
+	};
+	for (const Case& c : cases) {
+		SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.rows));
+		preview::Page page;
+		page.resolution = c.resolution;
+		page.width = c.width;
+		page.rows = c.rows;
+		preview::Sheet sheet = preview::sheet_for(page);
+		EXPECT_EQ(sheet.paper, c.paper);
+		EXPECT_EQ(sheet.width, c.sheetWidth);
+		EXPECT_EQ(sheet.height, c.sheetHeight);
+		// The raster origin: 1/4 in and 37/300 in, to the nearest dot.
+		int originX = c.resolution == 300 ? 75 : c.resolution == 150 ? 38 : 19;
+		int originY = c.resolution == 300 ? 37 : c.resolution == 150 ? 19 : 9;
+		EXPECT_EQ(sheet.originX, originX);
+		EXPECT_EQ(sheet.originY, originY);
+	}
+}
+
+// On its sheet the raster begins at the origin, and what it holds past the sheet's right and
+// bottom edges is gone, as the printer drops it.
+TEST(PclPreview, ThePageOnItsSheetIsMovedToTheOriginAndCutAtTheEdges)
+{
+	preview::Page page;
+	page.resolution = 75;
+	page.planes = 1;
+	page.width = 640;
+	page.rows = 900;
+	page.inks.assign(static_cast<size_t>(page.width) * page.rows, 0);
+	auto put = [&](int x, int y) { page.inks[static_cast<size_t>(y) * page.width + x] = 1; };
+	put(0, 0);          // the raster's first dot: the sheet's (19, 9)
+	put(618, 815);      // the last that lands on the sheet: (637, 824)
+	put(619, 100);      // past the right edge
+	put(100, 816);      // past the bottom edge
+	put(639, 899);      // the raster's last dot
+	preview::Sheet sheet = preview::sheet_for(page);
+	preview::Page placed = preview::on_sheet(page, sheet);
+	ASSERT_EQ(placed.width, 638);
+	ASSERT_EQ(placed.rows, 825);
+	EXPECT_EQ(placed.resolution, 75);
+	EXPECT_EQ(placed.planes, 1);
+	std::vector<std::pair<int, int>> inked;
+	for (int y = 0; y < placed.rows; y++) {
+		for (int x = 0; x < placed.width; x++) {
+			if (placed.inks[static_cast<size_t>(y) * placed.width + x] != 0)
+				inked.emplace_back(x, y);
+		}
+	}
+	EXPECT_EQ(inked, (std::vector<std::pair<int, int>>{{19, 9}, {637, 824}}));
+	EXPECT_EQ(preview::summary_line(2, page, sheet),
+		"page 2: 75 dpi, 1 plane, 900 rows of 640 dots, on US Letter (638 x 825 dots)");
+}
+
 }  // namespace

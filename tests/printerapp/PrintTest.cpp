@@ -1,14 +1,22 @@
 // Jobs sent to the printer application over IPP, as any driverless client sends them, and the
-// driver's stream that reached the printer's file device decoded to see the pages: colours
-// where they belong, one plane for monochrome, copies as sheets, page ranges, the resolution
-// the job asked for; refused, cancelled and cut-off jobs with the state a user reads.
+// driver's stream that reached the printer's file device decoded and placed on its sheet as
+// the printer places it: colours where they belong, one plane for monochrome, copies as
+// sheets, page ranges, the resolution the job asked for; refused, cancelled and cut-off jobs
+// with the state a user reads; the margins the printer declares.
 
 #include "PclPreview.h"
 #include "printerapp/AppServer.h"
 #include "printerapp/Samples.h"
+#include "support/SheetFrame.h"
+
+#include <cups/raster.h>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
 #include <fstream>
 
 namespace {
@@ -41,16 +49,59 @@ SamplePage letter_page(const Rgb& first = kRed)
 	return {8.5, 11, {{1, 1, 2, first}, {5.5, 2, 1.5, kGreen}, {2, 7, 2.5, kBlue}}};
 }
 
-std::vector<preview::Page> decode(const std::vector<uint8_t>& stream, bool* whole)
+// The sheets of a stream, as the printer prints them: each page's raster at the raster
+// origin on the paper whose raster it is.
+std::vector<preview::Page> decode(const std::vector<uint8_t>& stream, bool* whole,
+	std::vector<std::string>* papers = nullptr)
 {
 	std::vector<preview::Page> pages;
 	preview::DecodeError error;
 	*whole = preview::decode_stream(stream.data(), stream.size(),
 		[&](const preview::Page& page, std::string*) {
-			pages.push_back(page);
+			preview::Sheet sheet = preview::sheet_for(page);
+			if (papers != nullptr)
+				papers->push_back(sheet.paper);
+			pages.push_back(preview::on_sheet(page, sheet));
 			return true;
 		}, &error);
 	return pages;
+}
+
+// A PWG raster page of the frame of SheetFrame.h in black on white, `width` x `height`
+// points, as a client renders a page for the printer: the whole sheet.
+bool write_frame_pwg(const std::string& path, const char* media, double width, double height,
+	int dpi)
+{
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	cups_raster_t* raster = fd >= 0 ? cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG) : nullptr;
+	cups_page_header2_t header;
+	bool written = raster != nullptr
+		&& cupsRasterInitPWGHeader(&header, pwgMediaForPWG(media), "sgray_8", dpi, dpi,
+			"one-sided", "normal")
+		&& cupsRasterWriteHeader2(raster, &header);
+	const double dots = dpi / 72.0;
+	const double half = kFrameLine / 2 * dots;
+	const double left = kFrameInset * dots, top = kFrameInset * dots;
+	const double right = (width - kFrameInset) * dots, bottom = (height - kFrameInset) * dots;
+	std::vector<uint8_t> row(written ? header.cupsBytesPerLine : 0);
+	for (unsigned y = 0; written && y < header.cupsHeight; y++) {
+		double cy = y + 0.5;
+		bool down = cy >= top - half && cy <= bottom + half;
+		bool across = std::fabs(cy - top) <= half || std::fabs(cy - bottom) <= half;
+		for (unsigned x = 0; x < header.cupsWidth; x++) {
+			double cx = x + 0.5;
+			bool vertical = down && (std::fabs(cx - left) <= half || std::fabs(cx - right) <= half);
+			bool horizontal = across && cx >= left - half && cx <= right + half;
+			row[x] = vertical || horizontal ? 0 : 255;
+		}
+		written = cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine)
+			== header.cupsBytesPerLine;
+	}
+	if (raster != nullptr)
+		cupsRasterClose(raster);
+	if (fd >= 0)
+		close(fd);
+	return written;
 }
 
 uint8_t ink(const preview::Page& page, int x, int y)
@@ -219,6 +270,76 @@ TEST_F(PrinterApp, ResolutionFollowsQualityAndPrinterResolution)
 		EXPECT_EQ(pages[0].resolution, c.dpi) << c.attribute;
 		EXPECT_EQ(pages[0].planes, 4) << c.attribute;
 	}
+}
+
+// A page with a frame half an inch inside its edges, on Letter and on A4 at 300 dpi, as a PDF
+// and as PWG raster of the whole sheet: the frame lands on the sheet where the page has it,
+// within a dot, whole.
+TEST_F(PrinterApp, AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4)
+{
+	struct Case {
+		const char* media;
+		const char* paper;
+		double width, height;  // points
+	};
+	for (const Case& c : {Case{"na_letter_8.5x11in", "US Letter", 612, 792},
+			 Case{"iso_a4_210x297mm", "A4", 595.28, 841.89}}) {
+		for (const char* format : {"application/pdf", "image/pwg-raster"}) {
+			SCOPED_TRACE(std::string(c.paper) + " " + format);
+			bool pdf = std::string(format) == "application/pdf";
+			std::string path = fServer.Sub(pdf ? "frame.pdf" : "frame.pwg");
+			ASSERT_TRUE(pdf ? write_frame_pdf(path, c.width, c.height)
+				: write_frame_pwg(path, c.media, c.width, c.height, 300));
+			JobResult job = print_and_wait(fServer, path, format,
+				{"enum print-quality 5", std::string("keyword media ") + c.media});
+			ASSERT_EQ(job.state, 9) << job.message << "\n" << job.output << fServer.LogTail();
+			bool whole = false;
+			std::vector<std::string> papers;
+			std::vector<preview::Page> sheets = decode(fServer.NewBytes(fServer.OutputPath()),
+				&whole, &papers);
+			EXPECT_TRUE(whole);
+			ASSERT_EQ(sheets.size(), 1u);
+			EXPECT_EQ(papers[0], c.paper);
+			EXPECT_EQ(sheets[0].resolution, 300);
+			expect_frame(sheets[0], c.width, c.height);
+		}
+	}
+}
+
+// The margins the printer declares are where it cannot print: a quarter inch at the left
+// and an eighth at the top (PAPPL keeps one margin for left and right, one for top and
+// bottom, so the larger of each pair), and no paper is offered without margins.
+TEST_F(PrinterApp, DeclaresTheMarginsItCannotPrintIn)
+{
+	std::string test = fServer.Sub("margins.test");
+	std::ofstream(test) << "{\n\tNAME \"Get-Printer-Attributes\"\n"
+		"\tOPERATION Get-Printer-Attributes\n"
+		"\tGROUP operation-attributes-tag\n"
+		"\tATTR charset attributes-charset utf-8\n"
+		"\tATTR naturalLanguage attributes-natural-language en\n"
+		"\tATTR uri printer-uri $uri\n"
+		"\tATTR keyword requested-attributes media-left-margin-supported,"
+		"media-right-margin-supported,media-top-margin-supported,"
+		"media-bottom-margin-supported,media-col-default,media-col-ready,"
+		"media-col-database\n"
+		"\tSTATUS successful-ok\n"
+		"\tEXPECT media-left-margin-supported OF-TYPE integer WITH-ALL-VALUES 635\n"
+		"\tEXPECT media-right-margin-supported OF-TYPE integer WITH-ALL-VALUES 635\n"
+		"\tEXPECT media-top-margin-supported OF-TYPE integer WITH-ALL-VALUES 318\n"
+		"\tEXPECT media-bottom-margin-supported OF-TYPE integer WITH-ALL-VALUES 318\n"
+		"\tDISPLAY media-col-default\n\tDISPLAY media-col-ready\n"
+		"\tDISPLAY media-col-database\n}\n";
+	std::string output;
+	ASSERT_EQ(fServer.Ipptool("-t " + fServer.PrinterUri() + " " + test, &output), 0) << output;
+	for (const char* attribute : {"media-col-default (collection) = ",
+			 "media-col-ready (collection) = "}) {
+		size_t at = output.find(attribute);
+		ASSERT_NE(at, std::string::npos) << attribute << "\n" << output;
+		std::string value = output.substr(at, output.find('\n', at) - at);
+		EXPECT_NE(value.find("media-left-margin=635"), std::string::npos) << value;
+		EXPECT_NE(value.find("media-top-margin=318"), std::string::npos) << value;
+	}
+	EXPECT_EQ(output.find("margin=0"), std::string::npos) << output;
 }
 
 TEST_F(PrinterApp, DamagedPdfIsAbortedWithItsReasonAndNothingPrinted)

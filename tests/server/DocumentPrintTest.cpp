@@ -1,14 +1,17 @@
 // Documents laid out as the page setup says, printed end to end: PDFs, images and text made
 // by the test are printed through the print tool to a File printer, and the PCL stream is
-// decoded to see where the dots of each colour landed.
+// decoded and placed on its sheet as the printer places it (the raster at the device model's
+// raster origin) to see where the dots of each colour landed on the paper.
 
 #include "PrintJob.h"
+#include "DeviceModel.h"
 #include "JobSettings.h"
 #include "DriverFolders.h"
 #include "PclPreview.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "support/HostileDocuments.h"
+#include "support/SheetFrame.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -163,16 +166,20 @@ uint8_t ink(const preview::Page& page, int x, int y)
 	return page.inks[static_cast<size_t>(y) * page.width + x];
 }
 
-// Each square's colour fills the middle of where it belongs, and no dot outside the
-// squares carries ink (a margin of two dots allowed at their edges).
+// Each square's colour fills the middle of where it belongs on the sheet, as far as it lies
+// on the printable area (what lies left of or above the raster origin is cut), and no dot
+// outside the squares carries ink (a margin of two dots allowed at their edges).
 void expect_squares(const preview::Page& page, const std::vector<Square>& squares,
 	const Expected& expected)
 {
+	device::DotOffset origin = device::raster_origin_dots(page.resolution);
 	std::vector<std::array<double, 4>> boxes;
 	for (const Square& square : squares) {
 		double left, top, right, bottom;
 		expected.Box(square, &left, &top, &right, &bottom);
 		boxes.push_back({left - 2, top - 2, right + 2, bottom + 2});
+		left = std::max<double>(left, origin.x);
+		top = std::max<double>(top, origin.y);
 		int matching = 0, total = 0;
 		for (int y = static_cast<int>(top + 3); y < bottom - 3; y++) {
 			for (int x = static_cast<int>(left + 3); x < right - 3; x++) {
@@ -224,8 +231,8 @@ protected:
 
 	std::string Output() const { return fRoot.Sub("out.pcl"); }
 
-	// Prints through the built tool, as a user does; the decoded pages, or none when the
-	// tool fails (its exit status and standard error kept).
+	// Prints through the built tool, as a user does; the decoded pages on their sheets, or
+	// none when the tool fails (its exit status and standard error kept).
 	std::vector<preview::Page> Print(const std::string& arguments)
 	{
 		std::string errorsPath = fRoot.Sub("stderr.txt");
@@ -244,18 +251,21 @@ protected:
 		preview::DecodeError error;
 		EXPECT_TRUE(preview::decode_stream(stream.data(), stream.size(),
 			[&](const preview::Page& page, std::string*) {
-				pages.push_back(page);
+				preview::Sheet sheet = preview::sheet_for(page);
+				EXPECT_EQ(sheet.paper, fPaper);
+				pages.push_back(preview::on_sheet(page, sheet));
 				return true;
 			}, &error)) << error.message;
 		return pages;
 	}
 
 	TempRoot fRoot;
+	std::string fPaper = "US Letter";  // the paper the pages are printed on
 	int fStatus = -1;
 	std::string fErrors;
 };
 
-// Letter paper at 75 dpi, in dots.
+// Letter paper at 75 dpi, in dots of the sheet.
 const double kPaperWidth = 637.5;
 const double kPaperHeight = 825;
 // Dots per PDF point at 75 dpi.
@@ -519,10 +529,14 @@ TEST_F(DocumentPrint, PagesPrintAsTheRestAreSpooledAndGiveTheBytesOfTheirSpoolFi
 	std::string cut = fRoot.Sub("cut.png");
 	make_image(cut, ImageKind::rgb8, 120, 200, {});
 	fs::resize_file(cut, fs::file_size(cut) / 2);
+	// The File printer's target is replaced by a whole job alone: the line says that the
+	// pages before the damage were not written either.
 	Print(text + " " + cut);
 	EXPECT_EQ(fStatus, 1);
-	EXPECT_EQ(fErrors.rfind("tessary: printed 3 of 4 pages: " + cut + ": damaged PNG image", 0),
-		0u) << fErrors;
+	EXPECT_EQ(fErrors.rfind("tessary: not printed: " + cut + ": damaged PNG image", 0), 0u)
+		<< fErrors;
+	EXPECT_NE(fErrors.find("(3 whole pages were not written to " + Output()
+		+ ", which is as it was)\n"), std::string::npos) << fErrors;
 	// (The leak checker of a sanitizer build may add its own report of suppressed leaks.)
 	std::string said = fErrors.substr(0, fErrors.find("-----"));
 	EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << fErrors;
@@ -618,7 +632,7 @@ std::string encrypted_pdf()
 	return pdf;
 }
 
-TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
+TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithTheirReason)
 {
 	// A readable document first: the job is refused as a whole, before the printer is
 	// reached.
@@ -632,7 +646,9 @@ TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
 	const Bad bad[] = {
 		{"damaged.pdf", "%PDF-1.4\n1 0 obj\n<< /Type /Catalog\ngarbage\n", "damaged"},
 		{"locked.pdf", encrypted_pdf(), "encrypted"},
-		{"notes.pdf", "just some notes, not a PDF\n", "damaged"},
+		{"scrambled.pdf", std::string("\x01\x02 no kind at all \0\x03", 20),
+			"not a document the tool can print (PDF, PNG, JPEG or plain text), though its "
+			"name says PDF"},
 	};
 	for (const Bad& file : bad) {
 		std::string path = fRoot.Sub(file.name);
@@ -647,6 +663,60 @@ TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithPopplersReason)
 	}
 }
 
+// A document is read as the kind its contents say, whatever its name says; its name is
+// mentioned only when the contents are of no kind the tool reads.
+TEST_F(DocumentPrint, DocumentsAreReadAsTheirContentsSayWhateverTheirNames)
+{
+	std::vector<Square> squares = {{200, 300, 150, kCornerColours[1]}};
+	std::string pdfNamedText = fRoot.Sub("report.txt");
+	make_pdf(pdfNamedText, {{612, 792, squares, ""}});
+	std::vector<preview::Page> pages = Print(pdfNamedText);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	expect_squares(pages[0], squares, Expected{kPoint, false, 612, 792, kPaperWidth,
+		kPaperHeight});
+
+	std::vector<Square> imageSquares = corner_squares(120, 200, 30);
+	std::string pngNamedJpeg = fRoot.Sub("photo.jpg");
+	make_image(pngNamedJpeg, ImageKind::rgb8, 120, 200, imageSquares);
+	pages = Print(pngNamedJpeg);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	expect_squares(pages[0], imageSquares, Expected{1, false, 120, 200, kPaperWidth,
+		kPaperHeight});
+
+	// Notes named as a PDF are notes: a page of text, in black.
+	std::string notes = fRoot.Sub("notes.pdf");
+	std::ofstream(notes) << "just some notes, not a PDF\n";
+	pages = Print(notes);
+	ASSERT_EQ(fStatus, 0) << fErrors;
+	ASSERT_EQ(pages.size(), 1u);
+	EXPECT_NE(std::count(pages[0].inks.begin(), pages[0].inks.end(), uint8_t(kBlackInk)), 0);
+
+	struct Refused {
+		const char* name;
+		std::string contents;
+		const char* line;  // after "tessary: PATH: "
+	};
+	const Refused refused[] = {
+		{"empty.jpg", "", "the file is empty, though its name says JPEG"},
+		{"empty", "", "the file is empty"},
+		{"data.txt", std::string("\0\1\2", 3), "not a document the tool can print (PDF, "
+			"PNG, JPEG or plain text), though its name says plain text"},
+		{"data.bin", std::string("\0\1\2", 3),
+			"not a document the tool can print (PDF, PNG, JPEG or plain text)"},
+	};
+	for (const Refused& file : refused) {
+		SCOPED_TRACE(file.name);
+		std::string path = fRoot.Sub(file.name);
+		std::ofstream(path, std::ios::binary) << file.contents;
+		Print(path);
+		EXPECT_EQ(fStatus, 1);
+		std::string said = fErrors.substr(0, fErrors.find("-----"));
+		EXPECT_EQ(said, "tessary: " + path + ": " + file.line + "\n");
+	}
+}
+
 TEST_F(DocumentPrint, APdfThatEndsItsReaderEndsTheJobAndLeavesNothingBehind)
 {
 	std::string path = fRoot.Sub("report.pdf");
@@ -655,7 +725,8 @@ TEST_F(DocumentPrint, APdfThatEndsItsReaderEndsTheJobAndLeavesNothingBehind)
 	Print(path);
 	EXPECT_EQ(fStatus, 1);
 	EXPECT_EQ(fErrors, "tessary: not printed: " + path + ": the PDF reader stopped: Bogus "
-		"memory allocation size; it was ended by signal 6 (Aborted)\n");
+		"memory allocation size; it was ended by signal 6 (Aborted) (" + Output()
+		+ " is as it was)\n");
 	std::ifstream target(Output(), std::ios::binary);
 	EXPECT_EQ(std::string(std::istreambuf_iterator<char>(target),
 		std::istreambuf_iterator<char>()), "the last job");
@@ -691,6 +762,72 @@ TEST_F(DocumentPrint, TextReflowsOnTurnedAndScaledPaper)
 	EXPECT_GT(landscape, portrait);
 	EXPECT_LT(landscapeHalf, landscape);
 	EXPECT_GE(portrait, 2u);
+}
+
+// A PDF page with a frame half an inch inside its edges, printed at 300 dpi on its own paper:
+// the frame lands on the sheet where the page has it, within a dot, and whole; the sheet's
+// unprintable margins hold nothing of it.
+TEST_F(DocumentPrint, AFrameHalfAnInchInsideTheEdgesLandsThereOnLetterAndA4)
+{
+	struct Case {
+		const char* paper;
+		double width, height;  // points
+		float inchesWide, inchesHigh;  // as the page setup keeps them
+	};
+	for (const Case& c : {Case{"US Letter", 612, 792, 8.5f, 11.0f},
+			 Case{"A4", 595, 842, 8.264f, 11.694f}}) {
+		SCOPED_TRACE(c.paper);
+		std::string pdf = fRoot.Sub("frame.pdf");
+		ASSERT_TRUE(write_frame_pdf(pdf, c.width, c.height));
+		Settings([&](BMessage* settings) {
+			settings->ReplaceInt32(kXResField, 300);
+			settings->ReplaceInt32(kYResField, 300);
+			settings->ReplaceInt8(kQualityTypeField, 0);
+			BRect paper(0, 0, device::units_of_inches(c.inchesWide),
+				device::units_of_inches(c.inchesHigh));
+			settings->ReplaceRect(kPaperRectField, paper);
+			settings->ReplaceRect(kPrintableRectField, paper);
+		});
+		fPaper = c.paper;
+		std::vector<preview::Page> sheets = Print(pdf);
+		ASSERT_EQ(fStatus, 0) << fErrors;
+		ASSERT_EQ(sheets.size(), 1u);
+		EXPECT_EQ(sheets[0].resolution, 300);
+		expect_frame(sheets[0], c.width, c.height);
+	}
+}
+
+// The test page marks the printable area's corner on the sheet, portrait or turned: an L
+// whose legs, half an inch each, run along the top and left edges of the printable area from
+// the raster origin, where the printer's first dot lies: its first row and column are
+// inked along the legs (but for the corner's own two dots, where the aliased pen may leave
+// the corner square or round).
+
+TEST_F(DocumentPrint, TheTestPageMarksWhereThePrintableAreaBegins)
+{
+	Settings([](BMessage* settings) {
+		settings->ReplaceInt32(kXResField, 300);
+		settings->ReplaceInt32(kYResField, 300);
+		settings->ReplaceInt8(kQualityTypeField, 0);
+	});
+	device::DotOffset origin = device::raster_origin_dots(300);
+	for (int8 layout : {0, 1}) {
+		SCOPED_TRACE(layout == 0 ? "portrait" : "landscape");
+		Settings([&](BMessage* settings) { settings->ReplaceInt8(kLayoutField, layout); });
+		std::vector<preview::Page> sheets = Print("");
+		ASSERT_EQ(fStatus, 0) << fErrors;
+		ASSERT_EQ(sheets.size(), 1u);
+		const preview::Page& sheet = sheets[0];
+		int gaps = 0;
+		for (int along = 2; along < 150 - 2; along++) {
+			gaps += ink(sheet, origin.x + along, origin.y) != kBlackInk;
+			gaps += ink(sheet, origin.x, origin.y + along) != kBlackInk;
+		}
+		EXPECT_EQ(gaps, 0);
+		// The legs end half an inch from the corner.
+		EXPECT_EQ(ink(sheet, origin.x + 160, origin.y), 0);
+		EXPECT_EQ(ink(sheet, origin.x, origin.y + 160), 0);
+	}
 }
 
 // Peak resident memory of one run of the print tool, in kilobytes; -1 when it fails. A

@@ -70,6 +70,54 @@ TEST(DeviceModel, ResolutionsAndTheirRows)
 	EXPECT_EQ(device::dots_per_unit(75), 1);
 }
 
+// Where the raster begins: the interpreter's 75 and 37 dots at 300 dpi, within half a dot
+// at the other resolutions; and the margins every way in declares keep at least that clear,
+// by less than a point more.
+TEST(DeviceModel, RasterOriginAndTheMarginsDeclaredForIt)
+{
+	struct Case {
+		int32 dpi;
+		int32 x, y;
+	};
+	for (const Case& c : {Case{300, 75, 37}, Case{150, 38, 19}, Case{75, 19, 9}}) {
+		SCOPED_TRACE(c.dpi);
+		device::DotOffset origin = device::raster_origin_dots(c.dpi);
+		EXPECT_EQ(origin.x, c.x);
+		EXPECT_EQ(origin.y, c.y);
+		EXPECT_LE(std::abs(origin.x - 0.25 * c.dpi), 0.5);
+		EXPECT_LE(std::abs(origin.y - 37.0 / 300 * c.dpi), 0.5);
+	}
+
+	device::Margins inches = device::sheet_margins();
+	EXPECT_DOUBLE_EQ(inches.left, 0.25);
+	EXPECT_DOUBLE_EQ(inches.top, 37.0 / 300);
+	EXPECT_EQ(inches.right, 0);
+	EXPECT_EQ(inches.bottom, 0);
+	device::Margins points = device::margins_in_points();
+	EXPECT_EQ(points.left, 18);
+	EXPECT_EQ(points.top, 9);
+	EXPECT_EQ(points.right, 0);
+	EXPECT_EQ(points.bottom, 0);
+	device::Margins hundredths = device::margins_in_hundredths();
+	EXPECT_EQ(hundredths.left, 635);
+	EXPECT_EQ(hundredths.top, 318);
+	EXPECT_EQ(hundredths.right, 0);
+	EXPECT_EQ(hundredths.bottom, 0);
+	// Never less than the raster origin at the finest resolution.
+	EXPECT_GE(points.left / 72 * 300, device::kRasterOrigin.right);
+	EXPECT_GE(points.top / 72 * 300, device::kRasterOrigin.down);
+	EXPECT_GE(hundredths.top / 2540.0 * 300, device::kRasterOrigin.down);
+
+	for (const device::Paper& paper : device::kPapers) {
+		SCOPED_TRACE(paper.label);
+		device::PointsBox area = device::imageable_area(paper);
+		EXPECT_EQ(area.left, 18);
+		EXPECT_EQ(area.bottom, 0);
+		EXPECT_EQ(area.right, paper.widthPoints);
+		EXPECT_EQ(area.top, paper.lengthPoints - 9);
+	}
+}
+
 TEST(DeviceModel, DefaultSettingsAreTheFirstPaperAtTheDefaultResolution)
 {
 	BMessage settings;

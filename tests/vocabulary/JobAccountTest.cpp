@@ -3,6 +3,8 @@
 // a reason alone (the CUPS filter's ERROR: line), with a document that failed on the way.
 #include <JobAccount.h>
 
+#include <Message.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,6 +25,12 @@ JobOutcome outcome(JobStop stop, int32 sent, int32 announced, int32 stopPage = 0
 TransportReport delivery(int64 bytes, const char* error = "")
 {
 	return TransportReport{bytes, error, "/tmp/out.pcl"};
+}
+
+// The record of a File printer's file that the job did not replace.
+TransportReport untouched(int64 bytes, const char* error = "")
+{
+	return TransportReport{bytes, error, "/tmp/out.pcl", true};
 }
 
 }  // namespace
@@ -74,6 +82,24 @@ TEST(JobAccount, WeighsBothRecordsAndWordsThemForEveryAudience)
 			TransportReport(), Fault::no_delivery,
 			"the transport left no account of the job; it may not have printed",
 			"the transport left no account of the job; it may not have printed"},
+		// A destination left as it was holds nothing of the job, however far the driver got.
+		{"the spool ends early, the file as it was", true,
+			outcome(JobStop::spool_cut, 2, 3, 3), true, untouched(9000), Fault::driver,
+			"not printed: the spool file ends inside page 3 (2 whole pages were not written "
+			"to /tmp/out.pcl, which is as it was)", "the spool file ends inside page 3"},
+		{"one whole page", true, outcome(JobStop::no_memory, 1, 2, 2), true, untouched(900),
+			Fault::driver, "not printed: out of memory in page 2 (1 whole page was not "
+			"written to /tmp/out.pcl, which is as it was)", "out of memory in page 2"},
+		{"refused, the file as it was", true, outcome(JobStop::geometry_refused, 0, 1), true,
+			untouched(0), Fault::driver, "not printed (/tmp/out.pcl is as it was)", ""},
+		{"the disk filled up, the file as it was", true,
+			outcome(JobStop::transport_failed, 0, 1, 1), true,
+			untouched(65536, "cannot write the file: File too large"), Fault::transport,
+			"not printed: cannot write the file: File too large (/tmp/out.pcl is as it was)",
+			"cannot write the file: File too large"},
+		{"interrupted, the file as it was", true, outcome(JobStop::interrupted, 1, 3, 2), true,
+			untouched(4096), Fault::driver,
+			"interrupted: not printed (/tmp/out.pcl is as it was)", ""},
 	};
 	for (const Case& c : cases) {
 		SCOPED_TRACE(c.name);
@@ -114,4 +140,25 @@ TEST(JobAccount, ADocumentThatFailedIsTheJobsFaultOnlyWhenNothingElseFailedFirst
 		delivery(0, "broken pipe"));
 	account_for_document(&hungUp, "a.pdf", "page 2 cannot be read");
 	EXPECT_EQ(hungUp.fault, Fault::transport);
+}
+
+// The account travels between processes as a message (the printer application's job
+// processes): every field comes back, the destination left as it was included.
+TEST(JobAccount, AMessageCarriesTheWholeAccount)
+{
+	JobAccount account = account_for_job(true, outcome(JobStop::spool_cut, 2, 3, 3), true,
+		untouched(9000));
+	account_for_document(&account, "photo.png", "damaged PNG image");
+	BMessage message;
+	account_to_message(account, &message);
+	JobAccount back;
+	ASSERT_TRUE(account_from_message(message, &back));
+	EXPECT_EQ(back.fault, account.fault);
+	EXPECT_EQ(back.job.pages_sent, 2);
+	EXPECT_EQ(back.delivery.bytes, 9000);
+	EXPECT_EQ(back.delivery.destination, "/tmp/out.pcl");
+	EXPECT_TRUE(back.delivery.untouched);
+	EXPECT_EQ(back.file, "photo.png");
+	EXPECT_EQ(describe_account(back), describe_account(account));
+	EXPECT_FALSE(account_from_message(BMessage(), &back));
 }
