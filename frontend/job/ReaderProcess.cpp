@@ -173,6 +173,8 @@ void ReaderProcess::Join()
 
 void ReaderProcess::_DriverReached(size_t page)
 {
+	if (fDriverObserver)
+		fDriverObserver(page);
 	std::lock_guard<std::mutex> guard(fLock);
 	if (static_cast<int64>(page) <= fDriverPage || fEnded)
 		return;

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,6 +47,13 @@ public:
 	~ReaderProcess();
 	ReaderProcess(const ReaderProcess&) = delete;
 	ReaderProcess& operator=(const ReaderProcess&) = delete;
+
+	// Called on the driver's thread each time the driver begins a page of the spool file,
+	// with the page's index from 0 (a page may be told more than once). Set before Start.
+	void ObserveDriver(std::function<void(size_t page)> observer)
+	{
+		fDriverObserver = std::move(observer);
+	}
 
 	// Starts the reader and waits until it has opened every document. False when it could not
 	// be started (*error says why) or when a document cannot be read (Refused() then, and
@@ -88,6 +96,7 @@ private:
 	int fErrors = -1;
 	std::thread fWatcher;
 	SpoolFeed fFeed;
+	std::function<void(size_t page)> fDriverObserver;
 
 	mutable std::mutex fLock;
 	std::condition_variable fChanged;
