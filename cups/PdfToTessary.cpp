@@ -10,7 +10,9 @@
 // to the printer while page k + 1 is drawn). The driver's add-on, its transport "Pipe" to
 // standard output and the reader are those the filter was built or installed with, run in a
 // private root folder below $TMPDIR that is removed when the filter ends (FilterDriver.h).
-// Input on standard input is kept in that folder first: poppler reads a file.
+// Input on standard input is kept in that folder first: poppler reads a file. A file named
+// as the last argument is read through a link there named as a PDF, so that it is read as
+// one whatever its name (a document the reader would take for another kind is refused).
 //
 // Settings are those the raster filter would take from the pages CUPS rasterises for the same
 // job: the page header that the PPD's marked options make (PageSize, Resolution, ColorModel)
@@ -42,8 +44,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -95,6 +100,20 @@ bool keep_input(const std::string& path, std::string* error)
 		kept = false;
 	}
 	return kept && !sCancelled;
+}
+
+// Links `path` to the file named as the filter's last argument.
+bool name_input(const char* file, const std::string& path, std::string* error)
+{
+	std::error_code code;
+	fs::path target = fs::absolute(file, code);
+	if (!code)
+		fs::create_symlink(target, path, code);
+	if (code) {
+		*error = std::string("cannot read the PDF ") + file + ": " + code.message();
+		return false;
+	}
+	return true;
 }
 
 // #pragma mark - settings
@@ -205,8 +224,8 @@ int main(int argc, char* argv[])
 		fprintf(stderr, "ERROR: %s\n", error.c_str());
 		return 1;
 	}
-	std::string document = argc == 7 ? argv[6] : driver.File("document.pdf");
-	if (argc == 6 && !keep_input(document, &error)) {
+	std::string document = driver.File("document.pdf");
+	if (argc == 7 ? !name_input(argv[6], document, &error) : !keep_input(document, &error)) {
 		if (sCancelled) {
 			fputs("INFO: Job cancelled after 0 pages\n", stderr);
 			return 0;

@@ -677,6 +677,13 @@ TEST_F(PdfFilter, RefusesWhatItCannotPrint)
 	for (const auto& c : cases) {
 		SCOPED_TRACE(c.label);
 		FilterRun run = Run(c.input, PdfCall("Resolution=75dpi", c.copies));
+		// Named as the last argument too (a name the document reader would take for text).
+		FilterCall named = PdfCall("Resolution=75dpi", c.copies);
+		named.inputArgument = true;
+		FilterRun namedRun = Run(c.input, named);
+		EXPECT_EQ(namedRun.status, 1) << namedRun.messages;
+		EXPECT_NE(namedRun.messages.find(c.error), std::string::npos) << namedRun.messages;
+		EXPECT_TRUE(namedRun.output.empty()) << namedRun.output.size() << " bytes written";
 		ASSERT_TRUE(run.exited) << run.messages;
 		EXPECT_EQ(run.status, 1) << run.messages;
 		EXPECT_NE(run.messages.find(c.error), std::string::npos) << run.messages;
