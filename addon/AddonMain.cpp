@@ -3,6 +3,7 @@
 //
 // take_job finds the printer's transport by the "transport" attribute of the printer's node,
 // loads that transport add-on, runs the job into the stream it opens, and unloads it again.
+// The node's "compression" attribute says how the job's rows are sent.
 // add_printer labels a new printer's folder. config_page and config_job run the page setup and
 // job setup dialogs on a copy of the settings; their bodies live with the dialogs.
 
@@ -61,6 +62,24 @@ bool read_transport_name(BNode* printer, char (&name)[kTransportNameSize])
 	if (memchr(name, '\0', static_cast<size_t>(read)) == nullptr)
 		return false;
 	return is_plain_leaf_name(name);
+}
+
+// How the printer's rows are sent: packed only where its "compression" attribute asks for
+// it by name; whole when it is missing, unreadable or anything else, as every printer reads.
+RowEncoding read_row_encoding(BNode* printer)
+{
+	attr_info info;
+	char value[16] = {};
+	if (printer->GetAttrInfo(device::kCompressionAttr, &info) != B_OK
+		|| info.type != B_STRING_TYPE || info.size <= 0
+		|| info.size > static_cast<off_t>(sizeof(value)))
+		return RowEncoding::kWhole;
+	ssize_t read = printer->ReadAttr(device::kCompressionAttr, B_STRING_TYPE, 0, value,
+		sizeof(value) - 1);
+	if (read <= 0)
+		return RowEncoding::kWhole;
+	return device::compresses_rows(std::string(value, strnlen(value, static_cast<size_t>(read))))
+		? RowEncoding::kPacked : RowEncoding::kWhole;
 }
 
 // Loads the transport, runs the job into its stream and closes it again. Returns the
@@ -131,7 +150,7 @@ JobOutcome run_job(BFile* spool_file, BNode* printer_folder, BMessage* result, i
 			+ "\" could not open the printer";
 		return outcome;
 	}
-	DoJob(spool_file);
+	DoJob(spool_file, read_row_encoding(printer));
 	outcome = job_outcome;
 	// The transport may look at the record when it closes: a File transport keeps the old
 	// file in place of a job that stopped early.

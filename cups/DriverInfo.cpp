@@ -33,14 +33,29 @@ void print_resolutions()
 	}
 }
 
+// Whether the driver packs its rows: the filters read the choice and write it into the
+// printer folder's "compression", which the driver reads. No PostScript of its own: the
+// raster's header carries nothing of it.
+void print_compressions()
+{
+	printf("Option \"%s/%s\" PickOne AnySetup 10\n", device::kCompressionPpdOption,
+		device::kCompressionPpdOption);
+	for (int row = 0; row < device::kCompressionCount; row++) {
+		const device::Compression& compression = device::kCompressions[row];
+		printf("  %sChoice \"%s/%s\" \"\"\n", row == device::kDefaultCompression ? "*" : "",
+			compression.ppdName, compression.ppdText);
+	}
+}
+
 }  // namespace
 
 int main()
 {
 	puts("// The Tessary colour ink-jet printer as CUPS sees it, compiled into tessary.ppd by ppdc.\n"
 		"// Written by tessary-driver-info from the device model: the papers of the driver's page\n"
-		"// setup, its resolutions, colour or one black plane, and CUPS raster handed to the\n"
-		"// filter rastertotessary, which prints it through the driver.\n"
+		"// setup, its resolutions, colour or one black plane, whether rows are compressed, and\n"
+		"// the two filters that print through the driver: pdftotessary for PDF (after CUPS's\n"
+		"// own pdftopdf), rastertotessary for CUPS raster (everything else).\n"
 		"#include <media.defs>\n"
 		"\n"
 		"Manufacturer \"Tessary\"\n"
@@ -48,15 +63,24 @@ int main()
 		"ColorDevice Yes\n"
 		"Throughput 1\n"
 		"\n"
-		"// The driver makes the copies itself: CUPS is not asked to repeat pages, and the raster\n"
-		"// tells the filter how many copies to make.\n"
+		"// The driver makes the copies itself: CUPS is not asked to repeat pages, but for\n"
+		"// collated copies, which pdftopdf makes. The raster's header, or the copies argument of\n"
+		"// a job not collated, tells the filters how many copies to make.\n"
 		"ManualCopies No\n"
 		"\n"
-		"Filter application/vnd.cups-raster 0 rastertotessary\n");
+		"// With these lines CUPS takes the cheapest way to either filter: PDF and whatever\n"
+		"// CUPS turns into PDF go through pdftopdf to pdftotessary, the rest through a raster\n"
+		"// filter to rastertotessary.\n"
+		"Attribute cupsFilter2 \"\" \"application/vnd.cups-pdf application/vnd.cups-pcl 0 "
+		"pdftotessary\"\n"
+		"Attribute cupsFilter2 \"\" \"application/vnd.cups-raster application/vnd.cups-pcl 0 "
+		"rastertotessary\"\n");
 	print_papers();
 	puts("\n*ColorModel RGB/Color rgb chunky 0\n"
 		"ColorModel Gray/Grayscale w chunky 0\n");
 	print_resolutions();
+	puts("");
+	print_compressions();
 	puts("\n{\n"
 		"  ModelName \"Colour Ink-Jet\"\n"
 		"  PCFileName \"tessary.ppd\"\n"

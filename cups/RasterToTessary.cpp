@@ -8,7 +8,8 @@
 // renderer draws 1:1), with a settings message made from the page's header, and take_job
 // sends it through the "Pipe" transport to standard output. The driver's add-on and the
 // transport are those the filter was built or installed with, linked into a private root
-// folder below $TMPDIR that is removed when the filter ends.
+// folder below $TMPDIR that is removed when the filter ends (FilterDriver.h). The PPD's
+// Compression option says how the driver sends its rows, through that printer's folder.
 //
 // Pages go to the driver one at a time, one spool file each. Every sheet of the driver's
 // stream carries its own page header and form feed, so a job's stream is its pages' streams
@@ -31,13 +32,13 @@
 
 #include "DeviceModel.h"
 #include "DriverAddOn.h"
-#include "DriverFolders.h"
 #include "DriverRun.h"
+#include "FilterDriver.h"
+#include "FilterOptions.h"
 #include "JobAccount.h"
 #include "JobOutcome.h"
 #include "JobSettings.h"
 #include "PixelPage.h"
-#include "PrinterFolder.h"
 #include "RasterPage.h"
 #include "RasterPrint.h"
 #include "Spool.h"
@@ -52,22 +53,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-namespace fs = std::filesystem;
-
-#if defined(__SANITIZE_ADDRESS__)
-// fontconfig leaves part of its configuration parse unreachable for the life of the process;
-// a sanitizer build of the filter should not report the library's leak as its own.
-extern "C" const char* __lsan_default_suppressions()
-{
-	return "leak:libfontconfig.so\n";
-}
-#endif
 
 namespace {
 
@@ -125,50 +114,6 @@ BMessage page_settings(const frontend::RasterPage& page)
 	store_field(&settings, kCopiesField, page.copies);
 	return settings;
 }
-
-// #pragma mark - the driver
-
-// The driver as this filter runs it: the add-on loaded from a private root folder that holds
-// one printer, whose transport is "Pipe" to standard output.
-class Driver {
-public:
-	~Driver()
-	{
-		fAddOn.reset();  // unloaded before its folder goes
-		if (!fRoot.empty()) {
-			std::error_code ignored;
-			fs::remove_all(fRoot, ignored);
-		}
-	}
-
-	bool Open(std::string* error)
-	{
-		const char* temporary = getenv("TMPDIR");
-		std::string pattern = std::string(temporary != nullptr && temporary[0] != '\0'
-			? temporary : "/tmp") + "/rastertotessary-XXXXXX";
-		if (mkdtemp(pattern.data()) == nullptr) {
-			*error = "cannot create a folder in " + pattern + ": " + strerror(errno);
-			return false;
-		}
-		fRoot = pattern;
-		setenv("TESSARY_ROOT", fRoot.c_str(), 1);
-		fAddOn = std::make_unique<frontend::DriverAddOn>();
-		// No address: the transport's default, standard output. The printer folder keeps what
-		// the driver and the transport record in extended attributes, which the file system
-		// of $TMPDIR must take.
-		return fAddOn->Load(error)
-			&& frontend::own_printer_folder("CUPS", device::kPipeTransport, fAddOn.get(),
-				&fPrinter, error);
-	}
-
-	frontend::DriverAddOn* AddOn() const { return fAddOn.get(); }
-	const std::string& Printer() const { return fPrinter; }
-
-private:
-	std::string fRoot;
-	std::string fPrinter;
-	std::unique_ptr<frontend::DriverAddOn> fAddOn;
-};
 
 enum class PageResult { printed, cancelled, failed };
 
@@ -233,9 +178,10 @@ int main(int argc, char* argv[])
 
 	input.pageEnd = input.bytes;
 
-	Driver driver;
+	cups_filter::FilterOptions options;
+	cups_filter::FilterDriver driver("rastertotessary");
 	std::string error;
-	if (!driver.Open(&error)) {
+	if (!options.Read(argv[5], &error) || !driver.Open(options.Compression(), &error)) {
 		fprintf(stderr, "ERROR: %s\n", error.c_str());
 		return 1;
 	}

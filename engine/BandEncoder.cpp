@@ -456,9 +456,16 @@ struct color_planes {
 		return true;
 	}
 
-	void GenerateBlackAndSend(transfer_commands& commands, int32 spool_width)
+	// Packed through `packed` when it is given, whole otherwise.
+	void GenerateBlackAndSend(transfer_commands& commands, int32 spool_width, uint8* packed)
 	{
 		generate_black(rows[0].get(), colors[0], colors[1], colors[2], spool_width);
+		if (packed != nullptr) {
+			uint8* const planes[4] = {rows[0].get(), rows[1].get(), rows[2].get(),
+				rows[3].get()};
+			send_packed_row(planes, 4, packed);
+			return;
+		}
 		send_transfer(commands.by_plane, rows[0].get(), spool_width);
 		send_transfer(commands.by_plane, rows[1].get(), spool_width);
 		send_transfer(commands.by_plane, rows[2].get(), spool_width);
@@ -468,6 +475,16 @@ struct color_planes {
 	std::unique_ptr<uint8[]> rows[4];
 	uint8* colors[3];	// cyan, magenta, yellow
 };
+
+
+// The working row of the packed encoding; none for the whole one. False for want of memory.
+bool allocate_packed_row(std::unique_ptr<uint8[]>* packed)
+{
+	if (row_encoding != RowEncoding::kPacked)
+		return true;
+	*packed = allocate_row<uint8>(packed_row_bound(SpoolWidth));
+	return *packed != nullptr;
+}
 
 }  // namespace
 
@@ -480,7 +497,9 @@ void encode_band_color(const uint8* bits, size_t bytes_per_row)
 	// The carried errors of the three planes, four values a dot; zero at the top of the band.
 	std::unique_ptr<int16[]> errors = allocate_row<int16>(4 * (size_t)dots);
 	color_planes upper, lower;
-	if (!errors || !upper.Allocate(SpoolWidth) || !lower.Allocate(SpoolWidth)) {
+	std::unique_ptr<uint8[]> packed;
+	if (!errors || !upper.Allocate(SpoolWidth) || !lower.Allocate(SpoolWidth)
+		|| !allocate_packed_row(&packed)) {
 		stop_job(JobStop::no_memory);
 		return;
 	}
@@ -513,7 +532,7 @@ void encode_band_color(const uint8* bits, size_t bytes_per_row)
 			errors_clear = false;
 		}
 		for (color_planes* row : rows)
-			row->GenerateBlackAndSend(commands, SpoolWidth);
+			row->GenerateBlackAndSend(commands, SpoolWidth, packed.get());
 	}
 	if (four_rows)
 		return;
@@ -530,8 +549,8 @@ void encode_band_color(const uint8* bits, size_t bytes_per_row)
 				errors.get());
 			errors_clear = false;
 		}
-		upper.GenerateBlackAndSend(commands, SpoolWidth);
-		lower.GenerateBlackAndSend(commands, SpoolWidth);
+		upper.GenerateBlackAndSend(commands, SpoolWidth, packed.get());
+		lower.GenerateBlackAndSend(commands, SpoolWidth, packed.get());
 	}
 }
 
@@ -546,7 +565,8 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 	std::unique_ptr<int16[]> errors = allocate_row<int16>(4 * (size_t)dots);
 	std::unique_ptr<uint8[]> upper = allocate_row<uint8>(SpoolWidth);
 	std::unique_ptr<uint8[]> lower = allocate_row<uint8>(SpoolWidth);
-	if (!errors || !upper || !lower) {
+	std::unique_ptr<uint8[]> packed;
+	if (!errors || !upper || !lower || !allocate_packed_row(&packed)) {
 		stop_job(JobStop::no_memory);
 		return;
 	}
@@ -567,7 +587,12 @@ void encode_band_bw(const uint8* bits, size_t bytes_per_row)
 				errors.get());
 			errors_clear = false;
 		}
-		send_transfer(commands.by_row, upper.get(), SpoolWidth);
-		send_transfer(commands.by_row, lower.get(), SpoolWidth);
+		if (packed) {
+			send_packed_row(upper_plane, 1, packed.get());
+			send_packed_row(lower_plane, 1, packed.get());
+		} else {
+			send_transfer(commands.by_row, upper.get(), SpoolWidth);
+			send_transfer(commands.by_row, lower.get(), SpoolWidth);
+		}
 	}
 }

@@ -52,7 +52,9 @@ void send_printer_reset();
 void send_raster_resolution(int dots_per_inch);
 void send_top_margin_zero();
 void send_compression_none();
+void send_compression_tiff();
 void send_planes_per_row(int planes);
+void send_raster_y_offset(int32 rows);
 void send_form_feed();
 
 // The two transfer commands of a job, which differ only in their last letter and carry the
@@ -66,9 +68,44 @@ struct transfer_commands {
 
 // A transfer command and its plane row, back to back.
 void send_transfer(char* command, uint8* plane_row, int32 count);
+// The transfer command of a packed plane row of `count` bytes (by row for the row's last
+// plane, by plane otherwise) and the packed bytes.
+void send_packed_transfer(bool last_plane, uint8* packed, int32 count);
 
-// The five commands that open every page.
+// The five commands that open every page; the compression command names the job's
+// row_encoding.
 void send_page_header(bool bw);
+
+
+// #pragma mark - packed rows
+
+// The most a raster Y offset command moves down.
+const int32 kMaxRasterYOffset = 32767;
+
+// Bytes a plane row of `count` bytes may take in TIFF PackBits: its bytes, and a control
+// byte for every 128 of them at worst.
+inline size_t packed_row_bound(int32 count)
+{
+	return (size_t)count + ((size_t)count + 127) / 128;
+}
+
+// Encodes the `count` bytes of `row` in TIFF PackBits into `packed`, which holds
+// packed_row_bound(count) bytes; returns the bytes written. A run of three or more equal
+// bytes (of two where no literal is pending) becomes a repeat of at most 128, the bytes
+// between runs literals of at most 128.
+size_t pack_bits(const uint8* row, int32 count, uint8* packed);
+
+// Rows of the sheet in hand as row_encoding says. Whole, every row is sent as it comes and
+// these do nothing. Packed, a row without ink in any plane is only counted: the count goes
+// out as raster Y offsets before the next row that has ink and at the end of the sheet, so
+// that the sheet keeps all its rows. The sheet's first row is always sent, blank or not:
+// its plane rows give the sheet its width, as they do in the whole stream.
+void begin_sheet_rows();
+void end_sheet_rows();
+
+// Sends one row of `plane_count` plane rows of SpoolWidth bytes (black first; the last one
+// by row) packed, through `scratch` of packed_row_bound(SpoolWidth) bytes.
+void send_packed_row(uint8* const* planes, int plane_count, uint8* scratch);
 
 // Encode rows 0 to 99 of a band of B_RGB16_BIG pixels (pixel x of row r at
 // bits + r * bytes_per_row + 2 * x) and send them. Stop the job for want of memory, and send

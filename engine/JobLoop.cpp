@@ -164,10 +164,11 @@ void print_pages(BFile* spool_file, int32 page_count, int copies, int bw)
 }  // namespace
 
 
-void DoJob(BFile* spool_file)
+void DoJob(BFile* spool_file, RowEncoding encoding)
 {
 	job_failed = false;
 	job_outcome = JobOutcome();
+	row_encoding = encoding;
 	begin_output();
 
 	// Header and settings
@@ -266,6 +267,7 @@ void print_page(BFile* spool_file, int copies, int bw)
 			break;
 		}
 		send_page_header(bw != 0);
+		begin_sheet_rows();
 		for (int32 band = 0; band < bands && !job_failed; band++) {
 			if (job_stop_requested()) {
 				stop_job(JobStop::interrupted);
@@ -288,6 +290,7 @@ void print_page(BFile* spool_file, int copies, int bw)
 		}
 		// A job stopped inside a sheet sends nothing more, not even the form feed.
 		if (!job_failed) {
+			end_sheet_rows();
 			send_form_feed();
 			if (copies > 0)
 				job_outcome.copies_sent++;

@@ -17,6 +17,7 @@ BBitmap* band_bmp = nullptr;
 BView* band_view = nullptr;
 bool job_failed = false;
 JobOutcome job_outcome;
+RowEncoding row_encoding = RowEncoding::kWhole;
 
 
 // #pragma mark - geometry
@@ -193,6 +194,16 @@ void send_compression_none()
 }
 
 
+// TIFF PackBits: a control byte n, then n + 1 bytes as they are (n from 0 to 127), or one
+// byte repeated 1 - n times (n from -1 to -127).
+void send_compression_tiff()
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c*b2M", kEscape);
+	SendToOutput(text);
+}
+
+
 // -4 selects the black, cyan, magenta, yellow planes; 1 the black plane alone.
 void send_planes_per_row(int planes)
 {
@@ -219,6 +230,24 @@ void send_transfer(char* command, uint8* plane_row, int32 count)
 }
 
 
+void send_packed_transfer(bool last_plane, uint8* packed, int32 count)
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c*b%d%c", kEscape, (int)count, last_plane ? 'W' : 'V');
+	SendToOutput(text);
+	SendToOutput((char*)packed, count);
+}
+
+
+// Moves down `rows` raster rows, which print without ink.
+void send_raster_y_offset(int32 rows)
+{
+	char text[kCommandSize];
+	snprintf(text, sizeof(text), "%c*b%dY", kEscape, (int)rows);
+	SendToOutput(text);
+}
+
+
 void send_form_feed()
 {
 	char text[kCommandSize];
@@ -232,6 +261,9 @@ void send_page_header(bool bw)
 	send_printer_reset();
 	send_raster_resolution((int)(device::kUnitsPerInch * factor));
 	send_top_margin_zero();
-	send_compression_none();
+	if (row_encoding == RowEncoding::kPacked)
+		send_compression_tiff();
+	else
+		send_compression_none();
 	send_planes_per_row(bw ? 1 : -4);
 }

@@ -14,6 +14,12 @@ class BBitmap;
 class BFile;
 class BView;
 
+// How the rows of a sheet are sent. Whole: every plane row as it is (PCL compression method
+// 0), the stream every printer reads. Packed: every plane row in PCL compression method 2
+// (TIFF PackBits), and rows of no ink skipped with the raster Y offset command; the sheet
+// printed is dot for dot the same.
+enum class RowEncoding { kWhole, kPacked };
+
 // Job-wide values, written by DoJob at the start of each job (and reset by test fixtures).
 extern float factor;		// device dots per page unit (1/75 inch): 4, 2 or 1
 extern int32 SpoolWidth;	// bytes of one plane row, eight dots a byte
@@ -22,10 +28,11 @@ extern BBitmap* band_bmp;	// the band, B_RGB16_BIG; owned by DoJob while it runs
 extern BView* band_view;	// draws into band_bmp; owned by DoJob while it runs
 extern bool job_failed;		// set when the job must stop: nothing more is sent after it
 extern JobOutcome job_outcome;	// how the last job went; written by DoJob, read by take_job
+extern RowEncoding row_encoding;	// how the job's rows are sent
 
-// Prints one spooled job to `stream`. The file is positioned at its start. On return
-// job_outcome says how far it got and why it stopped.
-void DoJob(BFile* spool_file);
+// Prints one spooled job to `stream`, its rows encoded as `encoding` says. The file is
+// positioned at its start. On return job_outcome says how far it got and why it stopped.
+void DoJob(BFile* spool_file, RowEncoding encoding = RowEncoding::kWhole);
 
 // Prints the page record at the file's position, `copies` times, each copy a page of the
 // stream from its header to its form feed; leaves the file at the next page record. `bw`

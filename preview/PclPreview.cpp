@@ -20,6 +20,11 @@ namespace {
 // hostile count must not make the preview allocate without bound.
 const long kMaxRowBytes = 64 * 1024;
 const long kMaxRows = 1'000'000;
+// A packed row of the widest row takes at most a control byte more for every 128 bytes.
+const long kMaxPackedRowBytes = kMaxRowBytes + kMaxRowBytes / 128;
+// Rows a Y offset adds cost the stream a few bytes whatever their number: the page they make
+// may hold no more dots than the driver's largest page.
+const long kMaxOffsetPageDots = 1L << 30;
 
 class Decoder {
 public:
@@ -40,7 +45,10 @@ private:
 	}
 	bool _Expect(const char* bytes);
 	bool _ReadNumber(long* value);
-	bool _Transfer(size_t commandStart);
+	bool _RasterCommand(size_t commandStart);
+	bool _Transfer(size_t commandStart, long count, bool endOfRow);
+	bool _Unpack(const uint8_t* packed, long count, long* length);
+	bool _YOffset(size_t commandStart, long rows);
 	bool _EndPage(size_t offset);
 
 	const uint8_t* fData;
@@ -52,8 +60,10 @@ private:
 	bool fInPage = false;
 	Page fPage;
 	int fPlaneInRow = 0;       // planes received for the row being built
-	long fRowBytes = -1;       // byte count of the page's rows, fixed by the first transfer
+	long fRowBytes = -1;       // bytes of the page's plane rows, fixed by the first transfer
+	int fCompression = 0;      // 0: rows as they are; 2: TIFF PackBits
 	std::vector<uint8_t> fRow; // inks of the row being built
+	std::vector<uint8_t> fUnpacked;  // the plane row of a packed transfer
 };
 
 bool Decoder::_Expect(const char* bytes)
@@ -88,29 +98,92 @@ bool Decoder::_ReadNumber(long* value)
 	return true;
 }
 
-bool Decoder::_Transfer(size_t commandStart)
+// ESC * b <number> and its letter: compression method (M), raster Y offset (Y), transfer by
+// plane (V, the printer stays on the row) or by row (W, the row's last plane).
+bool Decoder::_RasterCommand(size_t commandStart)
 {
-	long count;
-	if (!_ReadNumber(&count))
+	long number;
+	if (!_ReadNumber(&number))
 		return false;
 	if (fPos >= fLength)
-		return _Fail(fPos, "stream ends inside a transfer command");
-	if (fData[fPos] != 'V' && fData[fPos] != 'W')
+		return _Fail(fPos, "stream ends inside a raster command");
+	uint8_t letter = fData[fPos];
+	if (letter != 'M' && letter != 'Y' && letter != 'V' && letter != 'W')
 		return _Fail(commandStart, "unknown raster command");
-	// V: transfer by plane (stays on the row); W: transfer by row (last plane, next row).
-	bool endOfRow = fData[fPos] == 'W';
 	fPos++;
-	if (!fInPage || fPage.planes == 0)
-		return _Fail(commandStart, "raster data before the planes-per-row command");
-	if (count < 0 || count > kMaxRowBytes)
-		return _Fail(commandStart, "raster byte count out of range");
-	if (fRowBytes < 0) {
-		fRowBytes = count;
-		fPage.width = static_cast<int>(count * 8);
-		fRow.assign(static_cast<size_t>(fPage.width), 0);
-	} else if (count != fRowBytes) {
-		return _Fail(commandStart, "raster byte count differs from the page's first row");
+	if (letter == 'M') {
+		if (number != 0 && number != 2)
+			return _Fail(commandStart, "compression method other than 0 or 2");
+		if (fPlaneInRow != 0)
+			return _Fail(commandStart, "compression method changed inside a row");
+		fCompression = static_cast<int>(number);
+		return true;
 	}
+	if (letter == 'Y')
+		return _YOffset(commandStart, number);
+	return _Transfer(commandStart, number, letter == 'W');
+}
+
+// TIFF PackBits into fUnpacked: a control byte n, then n + 1 literal bytes (n from 0 to 127)
+// or one byte repeated 1 - n times (n from -127 to -1); -128 is no operation.
+bool Decoder::_Unpack(const uint8_t* packed, long count, long* length)
+{
+	size_t base = static_cast<size_t>(packed - fData);
+	long in = 0;
+	long out = 0;
+	fUnpacked.resize(static_cast<size_t>(kMaxRowBytes));
+	while (in < count) {
+		long at = in;
+		int control = static_cast<int8_t>(packed[in++]);
+		if (control == -128)
+			continue;
+		long run = control >= 0 ? control + 1 : 1 - control;
+		if (out + run > kMaxRowBytes)
+			return _Fail(base + static_cast<size_t>(at),
+				"packed row wider than the decoder takes");
+		if (control >= 0) {
+			if (count - in < run)
+				return _Fail(base + static_cast<size_t>(at), "packed row ends inside a literal");
+			memcpy(fUnpacked.data() + out, packed + in, static_cast<size_t>(run));
+			in += run;
+		} else {
+			if (in >= count)
+				return _Fail(base + static_cast<size_t>(at), "packed row ends inside a repeat");
+			memset(fUnpacked.data() + out, packed[in++], static_cast<size_t>(run));
+		}
+		out += run;
+	}
+	*length = out;
+	return true;
+}
+
+bool Decoder::_YOffset(size_t commandStart, long rows)
+{
+	if (fPage.planes == 0)
+		return _Fail(commandStart, "raster Y offset before the planes-per-row command");
+	if (fPlaneInRow != 0)
+		return _Fail(commandStart, "raster Y offset inside a row");
+	if (fRowBytes < 0)
+		return _Fail(commandStart, "raster Y offset before the page's first row");
+	if (rows < 0)
+		return _Fail(commandStart, "raster Y offset out of range");
+	if (rows > kMaxRows - fPage.rows
+		|| (fPage.rows + rows) * static_cast<long>(fPage.width) > kMaxOffsetPageDots)
+		return _Fail(commandStart, "too many rows on one page");
+	fPage.inks.resize(fPage.inks.size() + static_cast<size_t>(rows) * fPage.width, 0);
+	fPage.rows += static_cast<int>(rows);
+	return true;
+}
+
+bool Decoder::_Transfer(size_t commandStart, long count, bool endOfRow)
+{
+	if (fPage.planes == 0)
+		return _Fail(commandStart, "raster data before the planes-per-row command");
+	bool packed = fCompression == 2;
+	if (count < 0 || count > (packed ? kMaxPackedRowBytes : kMaxRowBytes))
+		return _Fail(commandStart, "raster byte count out of range");
+	if (!packed && fRowBytes >= 0 && count != fRowBytes)
+		return _Fail(commandStart, "raster byte count differs from the page's first row");
 	if (fLength - fPos < static_cast<size_t>(count))
 		return _Fail(fLength, "stream ends inside raster data");
 
@@ -121,10 +194,26 @@ bool Decoder::_Transfer(size_t commandStart)
 		return _Fail(commandStart, endOfRow ? "row ends before its last plane"
 											: "last plane of a row sent by plane");
 
+	// The plane row's bytes: as they came, or unpacked.
+	const uint8_t* bytes = fData + fPos;
+	long rowBytes = count;
+	if (packed) {
+		if (!_Unpack(bytes, count, &rowBytes))
+			return false;
+		bytes = fUnpacked.data();
+	}
+	if (fRowBytes < 0) {
+		fRowBytes = rowBytes;
+		fPage.width = static_cast<int>(rowBytes * 8);
+		fRow.assign(static_cast<size_t>(fPage.width), 0);
+	} else if (rowBytes != fRowBytes) {
+		return _Fail(commandStart, "packed row unpacks to " + std::to_string(rowBytes)
+			+ " bytes, not the " + std::to_string(fRowBytes) + " of the page's rows");
+	}
+
 	// Plane order within a row: black, cyan, magenta, yellow (a single plane is black).
 	uint8_t ink = static_cast<uint8_t>(1u << plane);
-	const uint8_t* bytes = fData + fPos;
-	for (long x = 0; x < count * 8; x++) {
+	for (long x = 0; x < rowBytes * 8; x++) {
 		if (bytes[x >> 3] & (0x80 >> (x & 7)))
 			fRow[static_cast<size_t>(x)] |= ink;
 	}
@@ -178,14 +267,13 @@ bool Decoder::Run()
 			fPage = Page();
 			fRowBytes = -1;
 			fPlaneInRow = 0;
+			fCompression = 0;
 			continue;
 		}
 		if (!fInPage)
 			return _Fail(start, "command before the printer reset");
 		if (_Expect("&l0E"))
 			continue;  // top margin 0
-		if (_Expect("*b0M"))
-			continue;  // compression method 0
 		if (_Expect("*t")) {
 			long dpi;
 			if (!_ReadNumber(&dpi))
@@ -211,8 +299,7 @@ bool Decoder::Run()
 			continue;
 		}
 		if (_Expect("*b")) {
-			// A transfer: count, then V or W ("*b0M" was taken above).
-			if (!_Transfer(start))
+			if (!_RasterCommand(start))
 				return false;
 			continue;
 		}

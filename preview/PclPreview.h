@@ -1,9 +1,12 @@
 // Decoding of the driver's PCL raster stream into page images, for `tessary preview`.
 //
 // The decoder accepts exactly the vocabulary the driver writes (printer reset, raster
-// resolution, top margin 0, compression method 0, planes per row -4 or 1, transfer by plane,
-// transfer by row, form feed) and refuses anything else with the byte offset where it stands,
-// so a preview never silently shows a stream the printer would read differently.
+// resolution, top margin 0, compression method 0 or 2, planes per row -4 or 1, transfer by
+// plane, transfer by row, raster Y offset, form feed) and refuses anything else with the byte
+// offset where it stands, so a preview never silently shows a stream the printer would read
+// differently. Under method 2 (TIFF PackBits) every plane row must unpack to the width of the
+// page's first row, as every row of method 0 has it; a Y offset adds rows without ink, once
+// that first row has given the page its width.
 #pragma once
 
 #include <cstdint>

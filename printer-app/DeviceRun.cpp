@@ -2,6 +2,7 @@
 
 #include "Devices.h"
 #include "DriverFolders.h"
+#include "Drivers.h"
 
 #include <File.h>
 
@@ -452,7 +453,7 @@ bool JobProcess::Start(const BMessage& settings, Input kind, const std::string& 
 	std::vector<std::string> arguments = {program, "--printer",
 		"printer-" + std::to_string(papplPrinterGetID(papplJobGetPrinter(state.job))),
 		"--settings", state.settingsPath, "--job-name", jobName != nullptr ? jobName : "",
-		"--result", std::to_string(kResultFd)};
+		"--result", std::to_string(kResultFd), "--compression", compression_for_job(state.job)};
 	if (kind == Input::kRaster) {
 		arguments.push_back("--raster");
 	} else if (kind == Input::kTestPage) {

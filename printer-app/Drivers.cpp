@@ -34,6 +34,12 @@ namespace {
 const char* const kSource = "main";
 const char* const kMediaType = "stationery";
 
+// The vendor attribute of the driver's row compression: "-default" and "-supported" on the
+// printer, and the job template attribute itself.
+const char* const kCompressionAttribute = "tessary-compression";
+const char* const kCompressionDefault = "tessary-compression-default";
+const char* const kCompressionSupported = "tessary-compression-supported";
+
 void copy_text(char* destination, size_t size, const char* text)
 {
 	snprintf(destination, size, "%s", text);
@@ -62,6 +68,15 @@ ipp_t* extra_attributes()
 	// Overrides are applied to PDF, JPEG and PNG documents (segments_for_job).
 	ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "overrides-supported",
 		kOverrideMemberCount, nullptr, kOverrideMembers);
+
+	// Rows sent whole unless the printer is set to compress them.
+	const char* names[device::kCompressionCount];
+	for (int row = 0; row < device::kCompressionCount; row++)
+		names[row] = device::kCompressions[row].name;
+	ippAddStrings(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, kCompressionSupported,
+		device::kCompressionCount, nullptr, names);
+	ippAddString(attributes, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, kCompressionDefault, nullptr,
+		device::kCompressions[device::kDefaultCompression].name);
 	return attributes;
 }
 
@@ -135,6 +150,8 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	data->sides_supported = PAPPL_SIDES_ONE_SIDED;
 	data->sides_default = PAPPL_SIDES_ONE_SIDED;
 	data->duplex = PAPPL_DUPLEX_NONE;
+	data->num_vendor = 1;
+	data->vendor[0] = kCompressionAttribute;
 
 	// Raster pages of 8 bits a colour, or of black dots, which the driver dithers itself.
 	if (colour) {
@@ -164,6 +181,24 @@ bool driver_callback(pappl_system_t* system, const char* driverName, const char*
 	set_icons(data->icons, colour);
 	*attributes = extra_attributes();
 	return true;
+}
+
+std::string compression_for_job(pappl_job_t* job)
+{
+	std::string value;
+	ipp_attribute_t* chosen = papplJobGetAttribute(job, kCompressionAttribute);
+	if (chosen != nullptr) {
+		const char* text = ippGetString(chosen, 0, nullptr);
+		value = text != nullptr ? text : "";
+	} else {
+		ipp_t* attributes = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+		const char* text = ippGetString(ippFindAttribute(attributes, kCompressionDefault,
+			IPP_TAG_KEYWORD), 0, nullptr);
+		value = text != nullptr ? text : "";
+		ippDelete(attributes);
+	}
+	return device::kCompressions[device::compresses_rows(value) ? device::kTiffCompression
+		: device::kDefaultCompression].name;
 }
 
 void printer_created(pappl_printer_t* printer, void*)

@@ -7,6 +7,8 @@
 
 #include <pappl/pappl.h>
 
+#include <string>
+
 namespace printer_app {
 
 extern pappl_pr_driver_t kDrivers[2];
@@ -14,6 +16,11 @@ extern const int kDriverCount;
 
 bool driver_callback(pappl_system_t* system, const char* driverName, const char* deviceUri,
 	const char* deviceId, pappl_pr_driver_data_t* data, ipp_t** attributes, void* context);
+
+// How the printer's driver sends its rows, a setting of the printer (a vendor attribute,
+// "tessary-compression-default", none unless set) that a job may also name: the device
+// model's name, "none" or "tiff".
+std::string compression_for_job(pappl_job_t* job);
 
 // Called for every printer PAPPL creates: its supplies.
 void printer_created(pappl_printer_t* printer, void* context);

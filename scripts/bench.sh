@@ -22,3 +22,6 @@ bash bench/documents.sh "$build/server/tessary"
 
 echo "== cups_filter"
 bash bench/cups_filter.sh "$build"
+
+echo "== cups_pdf"
+bash bench/cups_pdf.sh "$build"

@@ -115,6 +115,28 @@ bool remove_printer(const std::string& name, std::string* error)
 	return true;
 }
 
+bool set_printer_compression(const std::string& name, const std::string& compression,
+	std::string* error)
+{
+	int row = device::compression_row(compression);
+	if (row < 0 || compression != device::kCompressions[row].name) {
+		*error = "unknown compression \"" + compression + "\" ("
+			+ device::compressions_in_words() + ")";
+		return false;
+	}
+	PrinterInfo info;
+	if (!find_printer(name, &info, error))
+		return false;
+	std::string folder = printer_folder(name);
+	BNode node(folder.c_str());
+	status_t status = frontend::write_string_attr(node, device::kCompressionAttr, compression);
+	if (status != B_OK) {
+		*error = "cannot write the compression of " + folder + ": " + strerror_be(status);
+		return false;
+	}
+	return true;
+}
+
 bool find_printer(const std::string& name, PrinterInfo* info, std::string* error)
 {
 	if (!is_valid_printer_name(name, error))
@@ -130,6 +152,9 @@ bool find_printer(const std::string& name, PrinterInfo* info, std::string* error
 	info->transport = read_string_attr(node, device::kTransportAttr);
 	info->address = read_string_attr(node, device::kTransportAddressAttr);
 	info->comments = read_string_attr(node, device::kCommentsAttr);
+	info->compression = device::compresses_rows(read_string_attr(node, device::kCompressionAttr))
+		? device::kCompressions[device::kTiffCompression].name
+		: device::kCompressions[device::kDefaultCompression].name;
 	return true;
 }
 

@@ -1,6 +1,6 @@
 // The printers the print tool knows: one folder each below <common settings>/printers, with
-// the attributes "transport" (the transport add-on's name), "transport_address" and, for a
-// Socket printer given one, "transport_timeout".
+// the attributes "transport" (the transport add-on's name), "transport_address", for a
+// Socket printer given one, "transport_timeout", and, once one is chosen, "compression".
 #pragma once
 
 #include <SupportDefs.h>
@@ -15,6 +15,7 @@ struct PrinterInfo {
 	std::string transport;
 	std::string address;
 	std::string comments;  // written by the driver when the printer was added
+	std::string compression;  // how the driver sends its rows: none (also when unset) or tiff
 };
 
 // The transports the tool knows how to set up.
@@ -31,6 +32,9 @@ bool add_printer(const std::string& name, const std::string& transport,
 bool add_printer(const std::string& name, const std::string& transport,
 	const std::string& address, int32 timeoutSeconds, std::string* error);
 bool remove_printer(const std::string& name, std::string* error);
+// Writes the printer's "compression": one of the device model's names (none, tiff).
+bool set_printer_compression(const std::string& name, const std::string& compression,
+	std::string* error);
 bool list_printers(std::vector<PrinterInfo>* printers, std::string* error);
 bool find_printer(const std::string& name, PrinterInfo* info, std::string* error);
 

@@ -132,6 +132,31 @@ int32 transport_timeout_seconds(const std::string& value)
 	return seconds;
 }
 
+int compression_row(const std::string& value)
+{
+	for (int row = 0; row < kCompressionCount; row++) {
+		if (value == kCompressions[row].name || value == kCompressions[row].ppdName)
+			return row;
+	}
+	return -1;
+}
+
+bool compresses_rows(const std::string& value)
+{
+	return value == kCompressions[kTiffCompression].name;
+}
+
+std::string compressions_in_words()
+{
+	std::string words;
+	for (int row = 0; row < kCompressionCount; row++) {
+		if (row > 0)
+			words += row + 1 == kCompressionCount ? " or " : ", ";
+		words += kCompressions[row].name;
+	}
+	return words;
+}
+
 void default_settings(BMessage* settings)
 {
 	const Paper& paper = kPapers[kDefaultPaper];

@@ -206,6 +206,37 @@ inline constexpr int32 kDefaultTransportTimeout = 60;
 // to kMaxTransportTimeout; anything else is kDefaultTransportTimeout.
 int32 transport_timeout_seconds(const std::string& value);
 
+// How the driver sends its raster rows: "compression", a string attribute beside the
+// transport's. Every printer reads rows sent whole; a compressed stream is several times
+// shorter, for printers on a slow link that read it.
+inline constexpr const char* kCompressionAttr = "compression";
+
+struct Compression {
+	const char* name;     // the attribute's value, the tool's --compression, the IPP keyword
+	const char* ppdName;  // the choice of the PPD's option
+	const char* ppdText;  // the choice as CUPS shows it
+};
+
+inline constexpr Compression kCompressions[] = {
+	// Rows sent whole (PCL compression method 0): the stream every printer starts with.
+	{"none", "None", "None"},
+	// Rows in PCL compression method 2 (TIFF PackBits), runs of blank rows skipped.
+	{"tiff", "TIFF", "TIFF PackBits"},
+};
+inline constexpr int kCompressionCount = static_cast<int>(std::size(kCompressions));
+inline constexpr int kDefaultCompression = 0;
+inline constexpr int kTiffCompression = 1;
+// The PPD's option.
+inline constexpr const char* kCompressionPpdOption = "Compression";
+
+// The row of kCompressions a value names (its name, or its PPD choice); -1 for any other.
+int compression_row(const std::string& value);
+// Whether a printer whose "compression" attribute holds `value` gets the compressed stream:
+// only for "tiff"; an absent or unknown value keeps rows whole.
+bool compresses_rows(const std::string& value);
+// "none or tiff", for messages.
+std::string compressions_in_words();
+
 // #pragma mark - settings
 
 // The settings a printer starts with, as a confirmed page setup and job setup would leave

@@ -12,6 +12,12 @@ bool print_documents(DriverAddOn* driver, const ReaderRequest& reading, const Do
 	DocumentJobResult* result, std::string* error)
 {
 	ReaderProcess reader;
+	if (job.pageBegun) {
+		reader.ObserveDriver([&job, &reader](size_t page) {
+			if (page < static_cast<size_t>(reader.PagesPlanned()))
+				job.pageBegun(static_cast<int32>(page));
+		});
+	}
 	if (!reader.Start(reading, error)) {
 		if (!reader.Refused())
 			return false;

@@ -10,6 +10,7 @@
 
 #include <Message.h>
 
+#include <functional>
 #include <string>
 
 namespace frontend {
@@ -22,6 +23,10 @@ struct DocumentJob {
 	std::string jobName;
 	bool progress = false;  // a bar on standard error while the driver prints
 	bool keepWhole = true;  // a job that ends early still lets the reader finish the spool file
+	// Called on the driver's thread (the caller's) as the driver begins each page of the
+	// spool file, with its index from 0, once a page; the pages before
+	// it have been sent whole.
+	std::function<void(int32 page)> pageBegun;
 };
 
 // How it went: the account of the driver and the transport (a document that failed while it

@@ -209,6 +209,9 @@ void ReaderProcess::Join()
 
 void ReaderProcess::_DriverRead(size_t pages)
 {
+	// The driver reads a page whole before it draws its first band.
+	if (fDriverObserver && pages > 0)
+		fDriverObserver(pages - 1);
 	std::lock_guard<std::mutex> guard(fLock);
 	if (static_cast<int64>(pages) <= fDriverPages || fEnded)
 		return;

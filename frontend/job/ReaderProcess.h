@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -49,6 +50,13 @@ public:
 	~ReaderProcess();
 	ReaderProcess(const ReaderProcess&) = delete;
 	ReaderProcess& operator=(const ReaderProcess&) = delete;
+
+	// Called on the driver's thread each time the driver has read a page of the spool file
+	// whole and begins to print it, with the page's index from 0. Set before Start.
+	void ObserveDriver(std::function<void(size_t page)> observer)
+	{
+		fDriverObserver = std::move(observer);
+	}
 
 	// Starts the reader and waits until it has opened every document. False when it could not
 	// be started (*error says why) or when a document cannot be read (Refused() then, and
@@ -102,6 +110,7 @@ private:
 	int fErrors = -1;
 	std::thread fWatcher;
 	SpoolFeed fFeed;
+	std::function<void(size_t page)> fDriverObserver;
 
 	mutable std::mutex fLock;
 	std::condition_variable fChanged;

@@ -3,16 +3,18 @@
 // at once, and a job that dies ends only itself.
 //
 //	tessary-job --printer NAME --settings FILE --job-name NAME --result FD
-//		(--raster | --document FILE | --test-page)
+//		[--compression none|tiff] (--raster | --document FILE | --test-page)
 //
 // The driver's stream goes to standard output, where the application copies it to the
 // printer's device. With --document the job's document is read by the document reader (a
 // process of its own again, under limits) while the driver prints it; with --raster standard
 // input carries CUPS raster (the PWG and Apple raster pages the application was handed), each
-// page printed as soon as it is read; with --test-page the driver's test page is printed. SIGTERM stops the job at the driver's next band. When the
-// job has ended, its account is written to the result descriptor as a flattened message
-// ("refused" true for a document that could not be read at all, "account" as JobAccount.h
-// writes it); the exit status is 0 whenever an account was written.
+// page printed as soon as it is read; with --test-page the driver's test page is printed.
+// --compression is the printer's setting, which the driver reads from the job's printer
+// folder. SIGTERM stops the job at the driver's next band. When the job has ended, its
+// account is written to the result descriptor as a flattened message ("refused" true for a
+// document that could not be read at all, "account" as JobAccount.h writes it); the exit
+// status is 0 whenever an account was written.
 #include "DeviceModel.h"
 #include "DocumentPrint.h"
 #include "DriverAddOn.h"
@@ -57,6 +59,7 @@ struct WorkerOptions {
 	bool raster = false;
 	bool testPage = false;
 	std::string document;
+	std::string compression = device::kCompressions[device::kDefaultCompression].name;
 };
 
 bool parse_options(int argc, char** argv, WorkerOptions* options)
@@ -82,6 +85,10 @@ bool parse_options(int argc, char** argv, WorkerOptions* options)
 			options->jobName = value;
 		} else if (option == "--document") {
 			options->document = value;
+		} else if (option == "--compression") {
+			if (device::compression_row(value) < 0)
+				return false;
+			options->compression = value;
 		} else if (option == "--result") {
 			char* end = nullptr;
 			long fd = strtol(value, &end, 10);
@@ -279,7 +286,7 @@ int main(int argc, char** argv)
 	WorkerOptions options;
 	if (!parse_options(argc, argv, &options)) {
 		fprintf(stderr, "usage: %s --printer NAME --settings FILE --job-name NAME --result FD "
-			"(--raster | --document FILE | --test-page)\n", argv[0]);
+			"[--compression none|tiff] (--raster | --document FILE | --test-page)\n", argv[0]);
 		return 2;
 	}
 	// A job outlives no application: it ends with the process that started it.
@@ -306,6 +313,7 @@ int main(int argc, char** argv)
 		// The Pipe transport writes to standard output, which the application reads.
 		BNode node(folder.c_str());
 		frontend::write_string_attr(node, device::kTransportAddressAttr, "1");
+		frontend::write_string_attr(node, device::kCompressionAttr, options.compression);
 		result = options.raster ? print_raster(&driver, folder, options, settings)
 			: print_document(&driver, folder, options, settings);
 	}

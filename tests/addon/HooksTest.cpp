@@ -195,6 +195,66 @@ TEST_F(Hooks, TakeJobAcceptsTheLongestTransportName)
 	EXPECT_EQ(lines.back(), "exit");
 }
 
+// The printer folder's "compression" says how the rows go: packed (method 2) for "tiff"
+// alone; whole (method 0) without it, or for anything else it holds.
+TEST_F(Hooks, TakeJobPacksRowsOnlyForAPrinterWhoseCompressionIsTiff)
+{
+	const struct {
+		const char* label;
+		std::string value;  // the attribute's bytes; empty: none written
+		type_code type;
+		const char* method;  // the header's compression command
+	} cases[] = {
+		{"no attribute", "", B_STRING_TYPE, "\x1b*b0M"},
+		{"none", std::string("none", 5), B_STRING_TYPE, "\x1b*b0M"},
+		{"tiff", std::string("tiff", 5), B_STRING_TYPE, "\x1b*b2M"},
+		{"tiff without its NUL", "tiff", B_STRING_TYPE, "\x1b*b2M"},
+		{"the PPD's choice", std::string("TIFF", 5), B_STRING_TYPE, "\x1b*b0M"},
+		{"another name", std::string("zlib", 5), B_STRING_TYPE, "\x1b*b0M"},
+		{"tiff, but not a string", std::string("tiff", 5), B_RAW_TYPE, "\x1b*b0M"},
+		{"a long value", std::string(64, 't'), B_STRING_TYPE, "\x1b*b0M"},
+	};
+	InstallTransport("RECORDER", "R");
+	BMessage settings = JobSettings();
+	std::string spoolPath = fRoot.Sub("page.spool");
+	{
+		frontend::SpoolWriter writer;
+		std::string error;
+		ASSERT_TRUE(writer.Open(spoolPath, settings, &error)) << error;
+		ASSERT_TRUE(writer.BeginPage(&error) && writer.EndPage(&error)) << error;
+		ASSERT_TRUE(writer.Close(&error)) << error;
+	}
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.label);
+		std::string folder = MakePrinter("P", "R");
+		BNode printer(folder.c_str());
+		printer.RemoveAttr("compression");
+		if (!c.value.empty()) {
+			ASSERT_EQ(printer.WriteAttr("compression", c.type, 0, c.value.data(),
+				c.value.size()), static_cast<ssize_t>(c.value.size()));
+		}
+		fs::remove(fOutput);
+		BMessage job = settings;
+		int32 token = register_node_token(&printer);
+		job.AddInt32("printer", token);
+		BFile spool(spoolPath.c_str(), B_READ_ONLY);
+		delete fTakeJob(&spool, &printer, &job);
+		unregister_node_token(token);
+
+		std::ifstream file(fOutput, std::ios::binary);
+		std::string stream((std::istreambuf_iterator<char>(file)),
+			std::istreambuf_iterator<char>());
+		const std::string header = std::string("\x1b" "E" "\x1b*t300R" "\x1b&l0E") + c.method
+			+ "\x1b*r-4U";
+		EXPECT_EQ(stream.compare(0, header.size(), header), 0);
+		// A blank Letter page: 3600 rows sent whole, or its first row and one Y offset.
+		if (std::string(c.method) == "\x1b*b2M")
+			EXPECT_LT(stream.size(), 200u);
+		else
+			EXPECT_EQ(stream.size(), 4708826u);
+	}
+}
+
 struct Refusal {
 	const char* label;
 	const char* variant;        // test transport installed (nullptr: none)

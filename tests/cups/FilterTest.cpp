@@ -1,8 +1,10 @@
-// The built rastertotessary run as CUPS runs it (job-id user title copies options, the raster
-// on standard input), on CUPS raster that the test writes with libcups: what reaches standard
-// output is decoded, what it says on standard error is read.
+// The built filters run as CUPS runs them (job-id user title copies options, the input on
+// standard input or named last): rastertotessary on CUPS raster that the test writes with
+// libcups, pdftotessary on PDFs made with Cairo. What reaches standard output is decoded, what
+// they say on standard error is read.
 
 #include "PclPages.h"
+#include "PdfPages.h"
 
 #include <cups/raster.h>
 
@@ -173,21 +175,40 @@ struct FilterRun {
 	std::string messages;     // standard error
 };
 
+// How a filter is run: as CUPS runs it, but for what a test changes.
+struct FilterCall {
+	std::string program = "rastertotessary";
+	std::string copies = "1";
+	std::string options;
+	bool ppd = false;            // $PPD names the built tessary.ppd, as CUPS sets it
+	bool inputArgument = false;  // the input is the sixth argument, not standard input
+};
+
 class CupsFilter : public ::testing::Test {
 protected:
-	// Runs the filter on the raster in `input` (standard input), with `copies` as its copies
-	// argument. `whileRunning` is called once the filter's first bytes reached its output.
+	// Runs the raster filter on the raster in `input` (standard input), with `copies` as its
+	// copies argument. `whileRunning` is called once the filter's first bytes reached its
+	// output.
 	FilterRun Run(const std::string& input, const std::string& copies = "1",
+		const std::function<void(pid_t)>& whileRunning = nullptr)
+	{
+		FilterCall call;
+		call.copies = copies;
+		return Run(input, call, whileRunning);
+	}
+
+	FilterRun Run(const std::string& input, const FilterCall& call,
 		const std::function<void(pid_t)>& whileRunning = nullptr)
 	{
 		std::string output = fRoot.Sub("out.pcl");
 		std::string errors = fRoot.Sub("errors.txt");
-		std::string filter = TESSARY_BUILD_DIR "/cups/rastertotessary";
-		const char* argv[] = {filter.c_str(), "7", "tester", "Test job", copies.c_str(), "",
-			nullptr};
+		std::string filter = TESSARY_BUILD_DIR "/cups/" + call.program;
+		const char* argv[] = {filter.c_str(), "7", "tester", "Test job", call.copies.c_str(),
+			call.options.c_str(), call.inputArgument ? input.c_str() : nullptr, nullptr};
 		posix_spawn_file_actions_t actions;
 		posix_spawn_file_actions_init(&actions);
-		posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+		posix_spawn_file_actions_addopen(&actions, 0, call.inputArgument ? "/dev/null"
+			: input.c_str(), O_RDONLY, 0);
 		posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
 			O_WRONLY | O_CREAT | O_TRUNC, 0644);
 		posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(),
@@ -195,8 +216,10 @@ protected:
 		// The filter's private root goes below TMPDIR: here, a folder of the test's own.
 		fs::create_directories(TemporaryFolder());
 		std::vector<std::string> variables = {"TMPDIR=" + TemporaryFolder()};
+		if (call.ppd)
+			variables.push_back("PPD=" TESSARY_BUILD_DIR "/cups/tessary.ppd");
 		for (char** variable = environ; *variable != nullptr; variable++) {
-			if (strncmp(*variable, "TMPDIR=", 7) != 0)
+			if (strncmp(*variable, "TMPDIR=", 7) != 0 && strncmp(*variable, "PPD=", 4) != 0)
 				variables.push_back(*variable);
 		}
 		std::vector<char*> environment;
@@ -481,6 +504,240 @@ TEST_F(CupsFilter, SigtermStopsTheJobAtABandAndEndsCleanly)
 	std::vector<preview::Page> sheets = decode_pages(run.output, &complete);
 	EXPECT_LT(sheets.size(), 500u);
 	// The private root folder went with the filter.
+	EXPECT_TRUE(fs::is_empty(TemporaryFolder()));
+}
+
+// A job's pages of different sizes and kinds each print at their own: every page is a
+// driver job of its own settings, and a size seen before is not asked again.
+TEST_F(CupsFilter, PagesOfDifferentSizesEachPrintAtTheirOwn)
+{
+	RasterPage small;
+	RasterPage wide = with([](RasterPage* s) {
+		s->widthPoints = 216;
+		s->heightPoints = 72;
+	});
+	RasterPage tall = with([](RasterPage* s) {
+		s->widthPoints = 72;
+		s->heightPoints = 360;
+		s->space = CUPS_CSPACE_W;
+	});
+	std::string input = fRoot.Sub("mixed.ras");
+	write_raster(input, {small, wide, tall, small});
+	FilterRun run = Run(input);
+	EXPECT_EQ(run.status, 0) << run.messages;
+	std::vector<preview::Page> pages = decode_pages(run.output);
+	ASSERT_EQ(pages.size(), 4u);
+	const struct {
+		int width, rows, planes;  // whole bytes of dots, whole bands of rows
+	} sizes[] = {{152, 200, 4}, {232, 100, 4}, {80, 400, 1}, {152, 200, 4}};
+	for (size_t i = 0; i < pages.size(); i++) {
+		SCOPED_TRACE("page " + std::to_string(i + 1));
+		EXPECT_EQ(pages[i].width, sizes[i].width);
+		EXPECT_EQ(pages[i].rows, sizes[i].rows);
+		expect_test_picture(pages[i], sizes[i].planes == 1);
+	}
+}
+
+// Compression comes from the PPD's option, as CUPS marks the job's choice in the PPD, or from
+// the options alone where there is no PPD; the packed stream prints the same sheets.
+TEST_F(CupsFilter, CompressionOptionPacksTheRows)
+{
+	std::string input = fRoot.Sub("page.ras");
+	write_raster(input, {RasterPage(), with([](RasterPage* s) { s->copies = 2; })});
+	FilterCall call;
+	FilterRun whole = Run(input, call);
+	ASSERT_EQ(whole.status, 0) << whole.messages;
+	std::vector<preview::Page> sheets = decode_pages(whole.output);
+	ASSERT_EQ(sheets.size(), 3u);
+	const struct {
+		const char* options;
+		bool ppd;
+		bool packed;
+	} cases[] = {
+		{"", true, false},
+		{"Compression=None", true, false},
+		{"Compression=TIFF", true, true},
+		{"Compression=TIFF", false, true},
+		{"Compression=tiff", false, true},
+		{"Compression=LZW", true, false},
+		{"Compression=LZW", false, false},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(std::string(c.options) + (c.ppd ? " with the PPD" : " without a PPD"));
+		call.options = c.options;
+		call.ppd = c.ppd;
+		FilterRun run = Run(input, call);
+		ASSERT_EQ(run.status, 0) << run.messages;
+		if (!c.packed) {
+			EXPECT_TRUE(run.output == whole.output);
+			continue;
+		}
+		EXPECT_LT(run.output.size() * 3, whole.output.size());
+		std::vector<preview::Page> packed = decode_pages(run.output);
+		ASSERT_EQ(packed.size(), sheets.size());
+		for (size_t i = 0; i < packed.size(); i++) {
+			EXPECT_EQ(packed[i].rows, sheets[i].rows);
+			EXPECT_TRUE(packed[i].inks == sheets[i].inks) << "sheet " << i + 1;
+		}
+	}
+}
+
+// #pragma mark - pdftotessary
+
+class PdfFilter : public CupsFilter {
+protected:
+	// A PDF of `pages` in the test's folder.
+	std::string Pdf(const std::vector<PdfPage>& pages)
+	{
+		std::string path = fRoot.Sub("document.pdf");
+		make_pdf(path, pages);
+		return path;
+	}
+
+	// The PDF filter with the built PPD, at 75 dpi unless the options say otherwise.
+	static FilterCall PdfCall(const std::string& options = "Resolution=75dpi",
+		const std::string& copies = "1")
+	{
+		FilterCall call;
+		call.program = "pdftotessary";
+		call.options = options;
+		call.copies = copies;
+		call.ppd = true;
+		return call;
+	}
+};
+
+// Every page goes through the driver with the PPD's options as the raster filter takes them
+// from a raster page's header: paper, resolution and colour model, and the driver's copies.
+TEST_F(PdfFilter, PrintsEveryPageWithThePpdsOptions)
+{
+	PdfPage second = {612, 792, {{300, 300, 100, 100, kBlue}}};
+	std::string pdf = Pdf({kLetter, second});
+	const struct {
+		std::string options;
+		std::string copies;
+		int dpi;
+		bool gray;
+		int width, rows;
+		size_t sheetsPerPage;
+	} cases[] = {
+		{"Resolution=75dpi", "1", 75, false, 640, 900, 1},
+		{"Resolution=150dpi ColorModel=Gray", "2", 150, true, 1280, 1800, 2},
+		{"Resolution=75dpi PageSize=A4", "1", 75, false, 624, 900, 1},
+		{"Resolution=75dpi print-color-mode=monochrome", "1", 75, true, 640, 900, 1},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.options + ", copies " + c.copies);
+		FilterRun run = Run(pdf, PdfCall(c.options, c.copies));
+		ASSERT_TRUE(run.exited) << run.messages;
+		EXPECT_EQ(run.status, 0) << run.messages;
+		std::string pageLines = "INFO: Printing page 1\nPAGE: 1 " + c.copies
+			+ "\nINFO: Printing page 2\nPAGE: 2 " + c.copies + "\nINFO: Printed 2 pages\n";
+		EXPECT_NE(run.messages.find(pageLines), std::string::npos) << run.messages;
+		std::vector<preview::Page> sheets = decode_pages(run.output);
+		ASSERT_EQ(sheets.size(), 2 * c.sheetsPerPage);
+		for (size_t i = 0; i < sheets.size(); i++) {
+			SCOPED_TRACE("sheet " + std::to_string(i + 1));
+			EXPECT_EQ(sheets[i].resolution, c.dpi);
+			EXPECT_EQ(sheets[i].planes, c.gray ? 1 : 4);
+			EXPECT_EQ(sheets[i].width, c.width);
+			EXPECT_EQ(sheets[i].rows, c.rows);
+			const PdfPage& page = i < c.sheetsPerPage ? kLetter : second;
+			if (c.options.find("A4") == std::string::npos)
+				expect_ink_boxes(sheets[i], placed(page, c.dpi, c.gray), c.gray ? 0.05 : 0.9);
+		}
+	}
+}
+
+// The input on standard input (as CUPS hands over pdftopdf's output) prints as the file named
+// last does; collated copies are pdftopdf's, which repeated the document, so the driver prints
+// each page once.
+TEST_F(PdfFilter, StandardInputAndCollatedCopies)
+{
+	std::string pdf = Pdf({kLetter});
+	FilterCall named = PdfCall();
+	named.inputArgument = true;
+	FilterRun fromFile = Run(pdf, named);
+	FilterRun fromInput = Run(pdf, PdfCall());
+	EXPECT_EQ(fromFile.status, 0) << fromFile.messages;
+	EXPECT_EQ(fromInput.status, 0) << fromInput.messages;
+	EXPECT_FALSE(fromFile.output.empty());
+	EXPECT_TRUE(fromFile.output == fromInput.output);
+
+	const struct {
+		const char* options;
+		size_t sheets;
+	} cases[] = {
+		{"Resolution=75dpi", 3},
+		{"Resolution=75dpi collate=false", 3},
+		{"Resolution=75dpi collate=true", 1},
+		{"Resolution=75dpi Collate=True", 1},
+		{"Resolution=75dpi multiple-document-handling=separate-documents-collated-copies", 1},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.options);
+		FilterRun run = Run(pdf, PdfCall(c.options, "3"));
+		EXPECT_EQ(run.status, 0) << run.messages;
+		EXPECT_EQ(decode_pages(run.output).size(), c.sheets);
+		EXPECT_NE(run.messages.find("PAGE: 1 " + std::to_string(c.sheets) + "\n"),
+			std::string::npos) << run.messages;
+	}
+}
+
+// What the filter cannot print ends with an ERROR: line and status 1, before any byte is sent.
+TEST_F(PdfFilter, RefusesWhatItCannotPrint)
+{
+	std::string notPdf = fRoot.Sub("letter.txt");
+	std::ofstream(notPdf) << "Dear printer,\n";
+	std::string cut = fRoot.Sub("cut.pdf");
+	make_pdf(cut, {kLetter});
+	fs::resize_file(cut, fs::file_size(cut) / 2);
+	std::string pdf = Pdf({kLetter});
+	const struct {
+		const char* label;
+		std::string input;
+		std::string copies;
+		const char* error;
+	} cases[] = {
+		{"not a PDF", notPdf, "1", "ERROR: The PDF cannot be printed: "},
+		{"a PDF cut short", cut, "1", "ERROR: The PDF cannot be printed: "},
+		{"more copies than the driver makes", pdf, "40000",
+			"ERROR: the driver makes at most 32767 copies, not 40000\n"},
+	};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.label);
+		FilterRun run = Run(c.input, PdfCall("Resolution=75dpi", c.copies));
+		// Named as the last argument too (a name the document reader would take for text).
+		FilterCall named = PdfCall("Resolution=75dpi", c.copies);
+		named.inputArgument = true;
+		FilterRun namedRun = Run(c.input, named);
+		EXPECT_EQ(namedRun.status, 1) << namedRun.messages;
+		EXPECT_NE(namedRun.messages.find(c.error), std::string::npos) << namedRun.messages;
+		EXPECT_TRUE(namedRun.output.empty()) << namedRun.output.size() << " bytes written";
+		ASSERT_TRUE(run.exited) << run.messages;
+		EXPECT_EQ(run.status, 1) << run.messages;
+		EXPECT_NE(run.messages.find(c.error), std::string::npos) << run.messages;
+		EXPECT_EQ(run.messages.find("PAGE:"), std::string::npos) << run.messages;
+		EXPECT_TRUE(run.output.empty()) << run.output.size() << " bytes written";
+		EXPECT_TRUE(fs::is_empty(TemporaryFolder()));
+	}
+}
+
+// CUPS cancels with SIGTERM: the driver stops at its next band, the filter sends nothing more,
+// says how far it got and ends with status 0, its private root folder gone.
+TEST_F(PdfFilter, SigtermStopsTheJobAtABandAndEndsCleanly)
+{
+	std::string pdf = Pdf({kLetter});
+	FilterRun run = Run(pdf, PdfCall("", "500"), [](pid_t filter) { kill(filter, SIGTERM); });
+	ASSERT_TRUE(run.exited) << run.messages;
+	EXPECT_EQ(run.status, 0) << run.messages;
+	EXPECT_NE(run.messages.find("INFO: Job cancelled after 0 pages\n"), std::string::npos)
+		<< run.messages;
+	EXPECT_EQ(run.messages.find("ERROR:"), std::string::npos) << run.messages;
+	EXPECT_EQ(run.messages.find("PAGE:"), std::string::npos) << run.messages;
+	bool complete = true;
+	EXPECT_LT(decode_pages(run.output, &complete).size(), 500u);
+	EXPECT_FALSE(complete);
 	EXPECT_TRUE(fs::is_empty(TemporaryFolder()));
 }
 

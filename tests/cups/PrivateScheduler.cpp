@@ -96,16 +96,19 @@ bool PrivateScheduler::_WriteConfiguration(std::string* error)
 		fs::create_directories(root / folder);
 	chmod((root / "out").c_str(), 0777);
 
-	// ServerBin: the system's filters, backends and helpers, and the built filter.
+	// ServerBin: the system's filters, backends and helpers, and the built filters.
 	for (const char* folder : {"filter", "backend", "daemon", "cgi-bin", "monitor", "notifier"})
 		link_entries(fs::path(kSystemServerBin) / folder, root / "bin" / folder);
 	std::error_code code;
-	fs::remove(root / "bin/filter/rastertotessary", code);
-	fs::create_symlink(TESSARY_BUILD_DIR "/cups/rastertotessary",
-		root / "bin/filter/rastertotessary", code);
-	if (code) {
-		*error = "cannot link the built filter: " + code.message();
-		return false;
+	for (const char* filter : {"rastertotessary", "pdftotessary"}) {
+		fs::path link = root / "bin/filter" / filter;
+		fs::remove(link, code);
+		fs::create_symlink(fs::path(TESSARY_BUILD_DIR "/cups") / filter, link, code);
+		if (code) {
+			*error = std::string("cannot link the built filter ") + filter + ": "
+				+ code.message();
+			return false;
+		}
 	}
 
 	// DataDir: the system's, with the built PPD among the models.

@@ -2,7 +2,7 @@
 // configuration written into a temporary folder (its own ServerRoot, RequestRoot, CacheDir,
 // StateDir, DataDir and logs), listening on a free port of 127.0.0.1 only, with file: devices
 // allowed and a ServerBin whose filters, backends and helpers are links to the system's, plus
-// the built rastertotessary. Its DataDir is the system's with tessary.ppd added to the models,
+// the built rastertotessary and pdftotessary. Its DataDir is the system's with tessary.ppd added to the models,
 // so `lpinfo -m` lists it. The machine's own CUPS is never touched.
 //
 // CUPS runs filters as the user lp: the temporary folder is open to every user, and the built

@@ -1,23 +1,26 @@
 // The driver as CUPS users meet it: a private CUPS scheduler with a queue made from the built
 // tessary.ppd (found among the scheduler's models, as `lpinfo -m` lists it) and a file:
-// device, PDFs printed with `lp`, and what reached the device decoded.
+// device, PDFs and CUPS raster printed with `lp`, and what reached the device decoded.
 //
 // Where CUPS places a PDF's page: pdftopdf passes a page of the paper's own size through
-// unscaled (cropping what lies outside the PPD's imageable area), and gstoraster renders the
-// imageable area alone. The filter puts that raster where the area lies on the sheet, less
-// the raster origin, so that a point (x, y) of the page, from its top left corner, lands on
-// dot (x, y) * dpi / 72 of the sheet as the printer prints it; what lies left of or above the
-// imageable area is not printed.
+// unscaled, and pdftotessary lays it on the sheet as the print tool does: shifted by the
+// raster origin and cut at the printable area, which is the PPD's imageable area. Raster of
+// other inputs (gstoraster renders the imageable area alone) the raster filter puts where
+// the area lies on the sheet. Either way a point (x, y) of the page, from its top left
+// corner, lands on dot (x, y) * dpi / 72 of the sheet as the printer prints it; what lies
+// left of or above the imageable area is not printed.
 
 #include "DeviceModel.h"
 #include "PclPages.h"
+#include "PdfPages.h"
 #include "PrivateScheduler.h"
 #include "support/SheetFrame.h"
 
 #include <gtest/gtest.h>
 
-#include <cairo-pdf.h>
-#include <cairo.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -30,78 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Colour {
-	double red, green, blue;
-	uint8_t inks;
-};
-
-const Colour kRed = {1, 0, 0, kMagentaInk | kYellowInk};
-const Colour kGreen = {0, 1, 0, kCyanInk | kYellowInk};
-const Colour kBlue = {0, 0, 1, kCyanInk | kMagentaInk};
-const Colour kCyan = {0, 1, 1, kCyanInk};
-
-// A rectangle of colour on a PDF page, in points from the page's top left corner.
-struct Rectangle {
-	double x, y, width, height;
-	Colour colour;
-};
-
-struct PdfPage {
-	double width, height;  // points
-	std::vector<Rectangle> rectangles;
-};
-
-void make_pdf(const std::string& path, const std::vector<PdfPage>& pages)
-{
-	cairo_surface_t* surface = cairo_pdf_surface_create(path.c_str(), pages[0].width,
-		pages[0].height);
-	cairo_t* cairo = cairo_create(surface);
-	for (const PdfPage& page : pages) {
-		cairo_pdf_surface_set_size(surface, page.width, page.height);
-		for (const Rectangle& rectangle : page.rectangles) {
-			cairo_set_source_rgb(cairo, rectangle.colour.red, rectangle.colour.green,
-				rectangle.colour.blue);
-			cairo_rectangle(cairo, rectangle.x, rectangle.y, rectangle.width, rectangle.height);
-			cairo_fill(cairo);
-		}
-		cairo_show_page(cairo);
-	}
-	cairo_destroy(cairo);
-	cairo_surface_finish(surface);
-	ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
-	cairo_surface_destroy(surface);
-}
-
-// Where the rectangles land on a sheet printed at `dpi`, in the colour's inks or, printed in
-// grey, in black: as far as they lie inside the PPD's imageable area (18 points in from the
-// left, 9 from the top), which is all CUPS renders.
-std::vector<InkBox> placed(const PdfPage& page, int dpi, bool gray = false)
-{
-	std::vector<InkBox> boxes;
-	double scale = dpi / 72.0;
-	for (const Rectangle& r : page.rectangles) {
-		boxes.push_back({std::max(r.x, 18.0) * scale, std::max(r.y, 9.0) * scale,
-			(r.x + r.width) * scale, (r.y + r.height) * scale,
-			gray ? uint8_t(kBlackInk) : r.colour.inks});
-	}
-	return boxes;
-}
-
-// A US Letter page and an A4 page, each with rectangles of four colours at places that tell
-// left from right and top from bottom, two of them touching the corners of the sheet.
-const PdfPage kLetter = {612, 792, {
-	{0, 0, 48, 36, kRed},
-	{430, 60, 110, 72, kGreen},
-	{72, 500, 90, 150, kBlue},
-	{612 - 60, 792 - 40, 60, 40, kCyan},
-}};
-const PdfPage kA4 = {595, 842, {
-	{0, 0, 40, 60, kCyan},
-	{300, 100, 120, 50, kRed},
-	{50, 700, 200, 30, kGreen},
-	{595 - 50, 842 - 50, 50, 50, kBlue},
-}};
 
 class CupsPrinting : public ::testing::Test {
 protected:
@@ -154,6 +85,23 @@ protected:
 		return on_sheets(decode_pages(read_bytes(sScheduler->OutputPath("desk.pcl"))));
 	}
 
+	// The scheduler ran the job through `filters` (their names, in order) and no other.
+	void ExpectFilters(int job, const std::vector<std::string>& filters)
+	{
+		std::istringstream log(sScheduler->JobLog(job));
+		std::vector<std::string> started;
+		const std::string marker = "Started filter ";
+		for (std::string line; std::getline(log, line);) {
+			size_t at = line.find(marker);
+			if (at == std::string::npos)
+				continue;
+			std::string program = line.substr(at + marker.size());
+			program = program.substr(0, program.find(" (PID"));
+			started.push_back(fs::path(program).filename().string());
+		}
+		EXPECT_EQ(started, filters) << sScheduler->JobLog(job);
+	}
+
 	static PrivateScheduler* sScheduler;
 	static std::string sStartError;
 };
@@ -186,6 +134,29 @@ TEST_F(CupsPrinting, TheBuiltPpdPassesCupstestppdAndIsListedAmongTheModels)
 	EXPECT_EQ(sScheduler->Run({"lpinfo", "-h", sScheduler->Server(), "-m"}, &output), 0)
 		<< output;
 	EXPECT_NE(output.find("tessary.ppd Tessary Colour Ink-Jet"), std::string::npos) << output;
+}
+
+// A PDF goes through pdftopdf and pdftotessary, the paper, resolution, colour model and
+// copies of its options honoured: two sheets of A4 at 150 dpi, in black ink alone, each with
+// the page's rectangles in shades of grey where they belong.
+TEST_F(CupsPrinting, PdfGoesThroughThePdfFilterWithTheJobsOptions)
+{
+	std::string pdf = MakePdf("page.pdf", {kA4});
+	int job = PrintToEnd({"-o", "PageSize=A4", "-o", "Resolution=150dpi", "-o",
+		"ColorModel=Gray", "-n", "2"}, pdf);
+	ASSERT_GT(job, 0);
+	ExpectFilters(job, {"pdftopdf", "pdftotessary"});
+	std::vector<preview::Page> sheets = Sheets();
+	ASSERT_EQ(sheets.size(), 2u);
+	for (const preview::Page& sheet : sheets) {
+		EXPECT_EQ(sheet.resolution, 150);
+		EXPECT_EQ(sheet.planes, 1);
+		// A4 at 150 dpi: rows of 156 bytes (595 points), 18 bands of 100 rows (842 points).
+		EXPECT_EQ(sheet.width, 1248);
+		EXPECT_EQ(sheet.rows, 1800);
+		expect_ink_boxes(sheet, placed(kA4, 150, true), 0.05);
+	}
+	EXPECT_TRUE(sheets[0].inks == sheets[1].inks);
 }
 
 TEST_F(CupsPrinting, LetterAndA4PagesCarryTheirRectanglesWhereCupsPlacesThem)
@@ -282,36 +253,146 @@ TEST_F(CupsPrinting, CollatedCopiesThatCupsMadeArePrintedOnce)
 		expect_ink_boxes(sheets[i], placed(i % 2 == 0 ? kLetter : second, 75));
 }
 
+// A page of CUPS raster in 8-bit RGB at 75 dpi, white paper with a red square of 20 dots 10
+// dots in from the left and 5 down, as a raster client sends it.
+struct RasterSheet {
+	unsigned widthPoints, heightPoints;
+	unsigned copies;
+	unsigned dpi = 75;
+};
+
+void write_raster(const std::string& path, const std::vector<RasterSheet>& sheets)
+{
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	ASSERT_GE(fd, 0);
+	cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+	ASSERT_NE(raster, nullptr);
+	for (const RasterSheet& sheet : sheets) {
+		cups_page_header2_t header = {};
+		header.HWResolution[0] = header.HWResolution[1] = sheet.dpi;
+		header.PageSize[0] = sheet.widthPoints;
+		header.PageSize[1] = sheet.heightPoints;
+		header.NumCopies = sheet.copies;
+		header.cupsWidth = sheet.widthPoints * sheet.dpi / 72;
+		header.cupsHeight = sheet.heightPoints * sheet.dpi / 72;
+		header.cupsColorSpace = CUPS_CSPACE_RGB;
+		header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+		header.cupsBitsPerColor = 8;
+		header.cupsBitsPerPixel = 24;
+		header.cupsBytesPerLine = 3 * header.cupsWidth;
+		header.cupsNumColors = 3;
+		ASSERT_TRUE(cupsRasterWriteHeader2(raster, &header));
+		std::vector<uint8_t> row(header.cupsBytesPerLine);
+		for (unsigned y = 0; y < header.cupsHeight; y++) {
+			std::fill(row.begin(), row.end(), 255);
+			for (unsigned x = 10; y >= 5 && y < 25 && x < 30; x++)
+				row[3 * x + 1] = row[3 * x + 2] = 0;
+			ASSERT_EQ(cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine),
+				header.cupsBytesPerLine);
+		}
+	}
+	cupsRasterClose(raster);
+	close(fd);
+}
+
+// CUPS raster goes straight to rastertotessary, and every page is printed on its own paper:
+// Letter, Legal and A4 in one job.
+TEST_F(CupsPrinting, CupsRasterGoesThroughTheRasterFilterEachPageAtItsOwnSize)
+{
+	std::string input = sScheduler->Folder() + "/pages.ras";
+	write_raster(input, {{612, 792, 1}, {612, 1008, 1}, {595, 842, 1}});
+	int job = PrintToEnd({}, input);
+	ASSERT_GT(job, 0);
+	ExpectFilters(job, {"rastertotessary"});
+	std::vector<preview::Page> sheets = Sheets();
+	ASSERT_EQ(sheets.size(), 3u);
+	const struct {
+		int width, rows;  // whole bytes of dots a row, whole bands of 100 rows
+	} sizes[] = {{640, 900}, {640, 1100}, {624, 900}};
+	for (size_t i = 0; i < sheets.size(); i++) {
+		SCOPED_TRACE("sheet " + std::to_string(i + 1));
+		EXPECT_EQ(sheets[i].resolution, 75);
+		EXPECT_EQ(sheets[i].width, sizes[i].width);
+		EXPECT_EQ(sheets[i].rows, sizes[i].rows);
+		expect_ink_boxes(sheets[i], {{10, 5, 30, 25, kMagentaInk | kYellowInk}});
+	}
+}
+
+// The PPD's Compression option: TIFF sends the same sheets in packed rows, through either
+// filter; None, the default, sends rows whole.
+TEST_F(CupsPrinting, CompressionOptionPacksTheRowsOfTheSameSheets)
+{
+	std::string pdf = MakePdf("page.pdf", {kLetter});
+	std::string raster = sScheduler->Folder() + "/page.ras";
+	write_raster(raster, {{612, 792, 2}});
+	for (const std::string& input : {pdf, raster}) {
+		SCOPED_TRACE(input);
+		ASSERT_GT(PrintToEnd({"-o", "Resolution=75dpi"}, input), 0);
+		std::vector<uint8_t> whole = read_bytes(sScheduler->OutputPath("desk.pcl"));
+		ASSERT_GT(PrintToEnd({"-o", "Resolution=75dpi", "-o", "Compression=TIFF"}, input), 0);
+		std::vector<uint8_t> packed = read_bytes(sScheduler->OutputPath("desk.pcl"));
+		ASSERT_GT(PrintToEnd({"-o", "Resolution=75dpi", "-o", "Compression=None"}, input), 0);
+		EXPECT_TRUE(read_bytes(sScheduler->OutputPath("desk.pcl")) == whole);
+
+		const std::string method = "\x1b&l0E\x1b*b";
+		std::string wholeText(whole.begin(), whole.end());
+		std::string packedText(packed.begin(), packed.end());
+		EXPECT_EQ(wholeText.substr(wholeText.find(method) + method.size(), 2), "0M");
+		EXPECT_EQ(packedText.substr(packedText.find(method) + method.size(), 2), "2M");
+		EXPECT_LT(packed.size() * 4, whole.size());
+		std::vector<preview::Page> wholeSheets = decode_pages(whole);
+		std::vector<preview::Page> packedSheets = decode_pages(packed);
+		ASSERT_EQ(packedSheets.size(), input == pdf ? 1u : 2u);
+		ASSERT_EQ(wholeSheets.size(), packedSheets.size());
+		for (size_t i = 0; i < wholeSheets.size(); i++) {
+			EXPECT_EQ(packedSheets[i].rows, wholeSheets[i].rows);
+			EXPECT_EQ(packedSheets[i].width, wholeSheets[i].width);
+			EXPECT_TRUE(packedSheets[i].inks == wholeSheets[i].inks) << "sheet " << i + 1;
+		}
+	}
+}
+
+// A cancelled job stops at the driver's next band, whichever filter prints it: the scheduler's
+// SIGTERM is taken as a cancel, and the filter ends with status 0.
 TEST_F(CupsPrinting, ACancelledJobStopsAndItsFilterEndsCleanly)
 {
 	std::string pdf = MakePdf("page.pdf", {kLetter});
-	std::string error;
-	// 300 copies at 300 dpi: minutes of work if nothing stops it.
-	int job = sScheduler->Print("Desk", {"-n", "300"}, pdf, &error);
-	ASSERT_GT(job, 0) << error;
+	std::string raster = sScheduler->Folder() + "/long.ras";
+	write_raster(raster, {{612, 792, 300, 300}});
+	const struct {
+		std::string input;
+		const char* filter;
+	} cases[] = {{pdf, "pdftotessary"}, {raster, "rastertotessary"}};
+	for (const auto& c : cases) {
+		SCOPED_TRACE(c.filter);
+		std::string device = sScheduler->OutputPath("desk.pcl");
+		std::error_code code;
+		fs::remove(device, code);
+		std::string error;
+		// 300 copies at 300 dpi: minutes of work if nothing stops it.
+		int job = sScheduler->Print("Desk", {"-n", "300"}, c.input, &error);
+		ASSERT_GT(job, 0) << error;
 
-	// Bounded wait until the driver's first bytes reach the device.
-	std::string device = sScheduler->OutputPath("desk.pcl");
-	auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-	std::error_code code;
-	while (fs::file_size(device, code) == 0 || code) {
-		ASSERT_EQ(sScheduler->JobStateOf(job), PrivateScheduler::kProcessing)
+		// Bounded wait until the driver's first bytes reach the device.
+		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+		while (fs::file_size(device, code) == 0 || code) {
+			ASSERT_EQ(sScheduler->JobStateOf(job), PrivateScheduler::kProcessing)
+				<< sScheduler->JobLog(job);
+			ASSERT_LT(std::chrono::steady_clock::now(), deadline) << sScheduler->JobLog(job);
+			std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		}
+		std::string output;
+		ASSERT_EQ(sScheduler->Run({"cancel", "-h", sScheduler->Server(),
+			"Desk-" + std::to_string(job)}, &output), 0) << output;
+
+		EXPECT_TRUE(sScheduler->WaitForJobState(job, PrivateScheduler::kCanceled))
 			<< sScheduler->JobLog(job);
-		ASSERT_LT(std::chrono::steady_clock::now(), deadline) << sScheduler->JobLog(job);
-		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+		EXPECT_TRUE(sScheduler->WaitForJobLog(job, std::string("/") + c.filter
+			+ ") exited with no errors.")) << sScheduler->JobLog(job);
+		bool complete = true;
+		std::vector<preview::Page> sheets = decode_pages(read_bytes(device), &complete);
+		EXPECT_LT(sheets.size(), 300u);
 	}
-	std::string output;
-	ASSERT_EQ(sScheduler->Run({"cancel", "-h", sScheduler->Server(),
-		"Desk-" + std::to_string(job)}, &output), 0) << output;
-
-	EXPECT_TRUE(sScheduler->WaitForJobState(job, PrivateScheduler::kCanceled))
-		<< sScheduler->JobLog(job);
-	// The scheduler's SIGTERM was taken as a cancel: the filter ended with status 0.
-	EXPECT_TRUE(sScheduler->WaitForJobLog(job, "/rastertotessary) exited with no errors."))
-		<< sScheduler->JobLog(job);
-	bool complete = true;
-	std::vector<preview::Page> sheets = decode_pages(read_bytes(device), &complete);
-	EXPECT_LT(sheets.size(), 300u);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ protected:
 		band_bmp = nullptr;
 		band_view = nullptr;
 		job_failed = false;
+		row_encoding = RowEncoding::kWhole;
 	}
 
 	void TearDown() override

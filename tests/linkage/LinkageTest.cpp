@@ -1,8 +1,9 @@
 // The layering as the built files show it: what each way in and each module carries, read
 // from their dynamic sections and symbol tables with binutils. The X11 display is a library
-// of its own that only the print tool loads; the CUPS filter and the printer application
-// carry neither the dialogs nor the print tool's command; the CUPS filter reads raster, not
-// documents.
+// of its own that only the print tool loads; the CUPS filters and the printer application
+// carry neither the dialogs nor the print tool's command; the CUPS filters read no documents
+// themselves (the raster filter reads raster, the PDF filter has the document reader read
+// the PDF).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -64,6 +65,7 @@ bool names_one_of(const std::vector<std::string>& libraries, const std::regex& p
 const std::string kDriverAddOn = kStage + "/home/config/add-ons/Print/Tessary";
 const std::string kTransports = kStage + "/beos/system/add-ons/Print/transport/";
 const std::string kFilter = kBuild + "/cups/rastertotessary";
+const std::string kPdfFilter = kBuild + "/cups/pdftotessary";
 const std::string kPrinterApp = kBuild + "/printer-app/tessary-printer-app";
 const std::string kKits = kBuild + "/kits/libkits.so";
 const std::string kVocabulary = kBuild + "/vocabulary/libtessary_vocabulary.so";
@@ -74,7 +76,7 @@ TEST(Linkage, NoModuleOfThePrintPathNamesAnX11Library)
 {
 	const std::regex x11("^lib(X11|xcb|xkbcommon|Xau|Xdmcp|kits-x11)");
 	for (const std::string& path : {kDriverAddOn, kTransports + "File", kTransports + "Socket",
-			 kTransports + "Pipe", kFilter, kKits, kVocabulary}) {
+			 kTransports + "Pipe", kFilter, kPdfFilter, kKits, kVocabulary}) {
 		std::string which;
 		EXPECT_FALSE(names_one_of(needed(path), x11, &which)) << path << " needs " << which;
 	}
@@ -86,11 +88,13 @@ TEST(Linkage, NoModuleOfThePrintPathNamesAnX11Library)
 		&which)) << which;
 }
 
-TEST(Linkage, TheCupsFilterReadsRasterAndNoDocuments)
+TEST(Linkage, TheCupsFiltersReadNoDocumentsThemselves)
 {
-	std::string which;
-	EXPECT_FALSE(names_one_of(needed(kFilter), std::regex("^lib(poppler|png|jpeg|gio|glib)"),
-		&which)) << which;
+	for (const std::string& path : {kFilter, kPdfFilter}) {
+		std::string which;
+		EXPECT_FALSE(names_one_of(needed(path), std::regex("^lib(poppler|png|jpeg|gio|glib)"),
+			&which)) << path << " needs " << which;
+	}
 }
 
 TEST(Linkage, NeitherTheFilterNorThePrinterApplicationCarriesTheDialogsOrTheCommand)
@@ -100,7 +104,7 @@ TEST(Linkage, NeitherTheFilterNorThePrinterApplicationCarriesTheDialogsOrTheComm
 		R"(PrintSetupInterface|server::run_page_setup|server::run_job_setup|)"
 		R"(server::confirm_job_setup|server::print_job|server::show_setup_dialog|)"
 		R"(InteractiveDisplay::))");
-	for (const std::string& path : {kFilter, kPrinterApp}) {
+	for (const std::string& path : {kFilter, kPdfFilter, kPrinterApp}) {
 		std::string symbols = output_of("nm -C --defined-only '" + path + "'");
 		ASSERT_NE(symbols.find("main"), std::string::npos) << path << ": " << symbols;
 		std::smatch found;

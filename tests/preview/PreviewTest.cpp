@@ -84,7 +84,7 @@ TEST(PclPreview, RefusesAnythingOutsideTheVocabularyWithItsOffset)
 		{"x", 0},                                          // a byte outside any command
 		{"\x1b*t300R", 0},                                 // no reset first
 		{"\x1b" "E" "\x1b*r2U", 2},                        // two planes
-		{"\x1b" "E" "\x1b*b2M", 2},                        // another compression
+		{"\x1b" "E" "\x1b*b3M", 2},                        // another compression
 		{"\x1b" "E" "\x1b&l1E", 2},                        // another margin
 		{bwHeader + "\x1b*b2V\x00\x00"s, bwHeader.size()},  // last plane sent by plane
 		{bwHeader + "\x1b*b2W\x00"s, bwHeader.size() + 6},  // data cut short
@@ -170,3 +170,90 @@ TEST(PclPreview, ThePageOnItsSheetIsMovedToTheOriginAndCutAtTheEdges)
 }
 
 }  // namespace
+
+// Method 2 rows and Y offsets decode to the same page as the rows sent whole.
+TEST(PclPreview, PackedRowsAndYOffsetsDecodeAsTheRowsSentWhole)
+{
+	const std::string bwHeader = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b0M" "\x1b*r1U";
+	const std::string packedHeader = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b2M" "\x1b*r1U";
+	// Four bytes a row: 0x80 0 0 0x01, then three blank rows, then 0xFF four times.
+	std::string whole = bwHeader + "\x1b*b4W\x80\x00\x00\x01"s
+		+ "\x1b*b4W\x00\x00\x00\x00"s + "\x1b*b4W\x00\x00\x00\x00"s
+		+ "\x1b*b4W\x00\x00\x00\x00"s + "\x1b*b4W\xff\xff\xff\xff"s + "\x0c";
+	std::string packed = packedHeader
+		+ "\x1b*b6W\x00\x80\xff\x00\x00\x01"s  // a literal, a repeat of two, a literal
+		+ "\x1b*b3Y"  // three rows without ink
+		+ "\x1b*b3W\x80\xfd\xff"s;  // a no-operation byte, then a repeat of four
+	packed += "\x0c";
+	Decoded expected = decode(whole);
+	Decoded decoded = decode(packed);
+	ASSERT_TRUE(expected.ok) << expected.error.message;
+	ASSERT_TRUE(decoded.ok) << decoded.error.message << " at " << decoded.error.offset;
+	ASSERT_EQ(decoded.pages.size(), 1u);
+	EXPECT_EQ(decoded.pages[0].width, 32);
+	EXPECT_EQ(decoded.pages[0].rows, 5);
+	EXPECT_TRUE(decoded.pages[0].inks == expected.pages[0].inks);
+
+	// Four planes: the Y offset comes between rows, and the next page starts uncompressed.
+	std::string colour = "\x1b" "E" "\x1b*t300R" "\x1b&l0E" "\x1b*b2M" "\x1b*r-4U"
+		"\x1b*b2V\x00\xff"s "\x1b*b2V\x00\xff"s "\x1b*b2V\x00\xff"s "\x1b*b2W\x00\x01"s
+		"\x1b*b2Y" "\x0c" + kColourHeader + "\x1b*b1V\x00"s "\x1b*b1V\x00"s
+		"\x1b*b1V\x00"s "\x1b*b1W\x80" "\x0c";
+	decoded = decode(colour);
+	ASSERT_TRUE(decoded.ok) << decoded.error.message << " at " << decoded.error.offset;
+	ASSERT_EQ(decoded.pages.size(), 2u);
+	EXPECT_EQ(decoded.pages[0].rows, 3);
+	EXPECT_EQ(decoded.pages[0].width, 8);
+	EXPECT_EQ(decoded.pages[0].inks[0], preview::kBlackInk | preview::kCyanInk
+		| preview::kMagentaInk);
+	EXPECT_EQ(decoded.pages[0].inks[7], preview::kBlackInk | preview::kCyanInk
+		| preview::kMagentaInk | preview::kYellowInk);
+	EXPECT_EQ(decoded.pages[0].inks[8], 0);
+	EXPECT_EQ(decoded.pages[1].inks[0], preview::kYellowInk);
+}
+
+TEST(PclPreview, RefusesPackedRowsAndOffsetsTheDriverDoesNotSend)
+{
+	struct Case {
+		const char* label;
+		std::string body;  // after a one-plane header of method 2
+		size_t offset;     // from the end of the header
+	};
+	const std::string header = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b2M" "\x1b*r1U";
+	const std::string row = "\x1b*b2W\x00\x00"s;  // one byte, 0
+	// 128 zero bytes, `count` times.
+	auto repeats = [](int count) {
+		std::string bytes;
+		for (int i = 0; i < count; i++)
+			bytes += "\x81\x00"s;
+		return bytes;
+	};
+	const Case cases[] = {
+		{"an offset before the first row", "\x1b*b3Y" + row + "\x0c", 0},
+		{"a negative offset", row + "\x1b*b-1Y\x0c", 7},
+		{"a literal cut short", "\x1b*b2W\x01\x00\x0c"s, 5},
+		{"a repeat without its byte", "\x1b*b1W\xff\x0c"s, 5},
+		{"a row wider than the first", row + "\x1b*b2W\xff\x00\x0c"s, 7},
+		{"a row narrower than the first", "\x1b*b2W\xfe\x00"s + row + "\x0c", 7},
+		{"a row wider than any", "\x1b*b1026W" + repeats(513) + "\x0c", 8 + 2 * 512},
+		{"more rows than any page has", row + "\x1b*b999999Y\x1b*b999999Y\x0c", 7 + 10},
+		{"more dots than any page has", "\x1b*b1024W" + repeats(512) + "\x1b*b3000Y\x0c",
+			8 + 2 * 512},
+		{"a method of its own", "\x1b*b9M" + row + "\x0c", 0},
+		{"a letter of its own", row + "\x1b*b2X\x0c", 7},
+	};
+	for (const Case& test : cases) {
+		Decoded decoded = decode(header + test.body);
+		EXPECT_FALSE(decoded.ok) << test.label;
+		EXPECT_EQ(decoded.error.offset, header.size() + test.offset) << test.label << ": "
+			<< decoded.error.message;
+	}
+
+	// Four planes: an offset or a change of method between the planes of a row.
+	const std::string colour = "\x1b" "E" "\x1b*t300R" "\x1b&l0E" "\x1b*b2M" "\x1b*r-4U";
+	for (const std::string between : {"\x1b*b1Y", "\x1b*b0M"}) {
+		Decoded decoded = decode(colour + "\x1b*b2V\x00\x00"s + between + "\x0c");
+		EXPECT_FALSE(decoded.ok) << between.substr(1);
+		EXPECT_EQ(decoded.error.offset, colour.size() + 7) << decoded.error.message;
+	}
+}

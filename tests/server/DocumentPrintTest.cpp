@@ -5,6 +5,9 @@
 
 #include "PrintJob.h"
 #include "DeviceModel.h"
+#include "DocumentPrint.h"
+#include "DriverAddOn.h"
+#include "JobAccount.h"
 #include "JobSettings.h"
 #include "DriverFolders.h"
 #include "PclPreview.h"
@@ -545,6 +548,33 @@ TEST_F(DocumentPrint, PagesPrintAsTheRestAreSpooledAndGiveTheBytesOfTheirSpoolFi
 		std::istreambuf_iterator<char>()) == spooled);
 	for (const auto& entry : fs::directory_iterator(frontend::printer_folder("Desk")))
 		EXPECT_NE(entry.path().extension(), ".spool") << entry.path();
+}
+
+// A way in that reports pages as they print is told of each page as the driver begins it, in
+// order, and never of a page after the last.
+TEST_F(DocumentPrint, TheDriverTellsEachPageAsItBeginsIt)
+{
+	std::string text = fRoot.Sub("three.txt");
+	std::ofstream(text) << "one\ftwo\fthree";
+	std::string error;
+	frontend::DriverAddOn driver;
+	ASSERT_TRUE(driver.Load(&error)) << error;
+	frontend::ReaderRequest reading;
+	reading.documents = {text};
+	ASSERT_TRUE(server::load_settings("Desk", &reading.settings, &error)) << error;
+	reading.spoolPath = fRoot.Sub("told.spool");
+	frontend::DocumentJob job;
+	job.folder = frontend::printer_folder("Desk");
+	job.jobName = "told";
+	std::vector<int32> told;
+	job.pageBegun = [&told](int32 page) {
+		if (told.empty() || told.back() != page)
+			told.push_back(page);
+	};
+	frontend::DocumentJobResult result;
+	ASSERT_TRUE(frontend::print_documents(&driver, reading, job, &result, &error)) << error;
+	EXPECT_TRUE(result.account.Printed()) << describe_account(result.account);
+	EXPECT_EQ(told, (std::vector<int32>{0, 1, 2}));
 }
 
 TEST_F(DocumentPrint, PageRangeSelectsPagesOfThePdf)

@@ -655,6 +655,69 @@ TEST_F(PrintTool, AddedPrinterIsListedLabelledAndRemoved)
 	EXPECT_FALSE(server::find_printer("Desk", &info, &error));
 }
 
+// A printer's compression, chosen when it is added and changed after, is what its next job
+// is sent with; the sheets are the same either way. Values the tool does not know are
+// refused in one line.
+TEST_F(PrintTool, CompressionIsChosenWhenAPrinterIsAddedAndChangedAfter)
+{
+	std::string target = fRoot.Sub("desk.pcl");
+	std::string text = fRoot.Sub("letter.txt");
+	std::ofstream(text) << "Dear printer,\n\tplease print this.\n";
+	std::string errors;
+	std::string output;
+	ASSERT_EQ(RunTool("printer add Desk --transport File --address " + target
+		+ " --compression tiff", &errors), 0) << errors;
+	std::string error;
+	BMessage settings;
+	device::default_settings(&settings);
+	settings.ReplaceInt32("xres", 75);
+	ASSERT_TRUE(server::save_settings("Desk", settings, &error)) << error;
+
+	const std::string packedHeader = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b2M";
+	const std::string wholeHeader = "\x1b" "E" "\x1b*t75R" "\x1b&l0E" "\x1b*b0M";
+	ASSERT_EQ(RunTool("print Desk " + text, &errors), 0) << errors;
+	std::vector<uint8_t> packed = read_file(target);
+	EXPECT_EQ(std::string(packed.begin(), packed.end()).rfind(packedHeader, 0), 0u);
+	EXPECT_EQ(RunTool("printer list", &errors, &output), 0) << errors;
+	EXPECT_EQ(output, "Desk\tFile\t" + target + "\ttiff\n");
+
+	EXPECT_EQ(RunTool("printer set Desk --compression none", &errors, &output), 0) << errors;
+	EXPECT_EQ(output, "printer Desk: compression none\n");
+	ASSERT_EQ(RunTool("print Desk " + text, &errors), 0) << errors;
+	std::vector<uint8_t> whole = read_file(target);
+	EXPECT_EQ(std::string(whole.begin(), whole.end()).rfind(wholeHeader, 0), 0u);
+	EXPECT_LT(packed.size() * 10, whole.size());
+
+	std::vector<preview::Page> packedSheets = decode_pages(packed);
+	std::vector<preview::Page> wholeSheets = decode_pages(whole);
+	ASSERT_EQ(packedSheets.size(), 1u);
+	ASSERT_EQ(wholeSheets.size(), 1u);
+	EXPECT_EQ(packedSheets[0].rows, wholeSheets[0].rows);
+	EXPECT_TRUE(packedSheets[0].inks == wholeSheets[0].inks);
+
+	const struct {
+		const char* arguments;
+		int status;
+		const char* words;  // in the one line on standard error
+	} refused[] = {
+		{"printer set Desk --compression zlib", 2, "zlib"},
+		{"printer set Desk --compression TIFF", 2, "TIFF"},
+		{"printer set Desk", 2, "--compression"},
+		{"printer set Nobody --compression tiff", 1, "no printer named \"Nobody\""},
+		{"printer add Office --transport File --compression lzw", 2, "lzw"},
+	};
+	for (const auto& c : refused) {
+		SCOPED_TRACE(c.arguments);
+		EXPECT_EQ(RunTool(c.arguments, &errors), c.status);
+		EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+		EXPECT_NE(errors.find(c.words), std::string::npos) << errors;
+	}
+	server::PrinterInfo info;
+	EXPECT_FALSE(server::find_printer("Office", &info, &error));
+	ASSERT_TRUE(server::find_printer("Desk", &info, &error)) << error;
+	EXPECT_EQ(info.compression, "none");
+}
+
 }  // namespace
 
 namespace {

@@ -163,3 +163,27 @@ TEST(DeviceModel, TransportTimeoutIsWholeSecondsInRangeOrTheDefault)
 	for (const auto& c : cases)
 		EXPECT_EQ(device::transport_timeout_seconds(c.value), c.seconds) << '"' << c.value << '"';
 }
+
+TEST(DeviceModel, OnlyTiffCompressesRowsAndEveryNameFindsItsRow)
+{
+	const struct {
+		const char* value;
+		int row;
+		bool compresses;  // as the printer folder's "compression"
+	} cases[] = {
+		{"none", 0, false},
+		{"None", 0, false},
+		{"tiff", 1, true},
+		{"TIFF", 1, false},  // the PPD's choice, which the filters turn into "tiff"
+		{"", -1, false},
+		{"Tiff", -1, false},
+		{"tiff ", -1, false},
+		{"packbits", -1, false},
+	};
+	for (const auto& c : cases) {
+		EXPECT_EQ(device::compression_row(c.value), c.row) << '"' << c.value << '"';
+		EXPECT_EQ(device::compresses_rows(c.value), c.compresses) << '"' << c.value << '"';
+	}
+	EXPECT_STREQ(device::kCompressions[device::kDefaultCompression].name, "none");
+	EXPECT_EQ(device::compressions_in_words(), "none or tiff");
+}
