@@ -11,8 +11,8 @@
 // standard output and the reader are those the filter was built or installed with, run in a
 // private root folder below $TMPDIR that is removed when the filter ends (FilterDriver.h).
 // Input on standard input is kept in that folder first: poppler reads a file. A file named
-// as the last argument is read through a link there named as a PDF, so that it is read as
-// one whatever its name (a document the reader would take for another kind is refused).
+// as the last argument is read through a link there. The reader takes a PDF alone: a
+// document whose contents are of another kind is refused, whatever its name.
 //
 // Settings are those the raster filter would take from the pages CUPS rasterises for the same
 // job: the page header that the PPD's marked options make (PageSize, Resolution, ColorModel)
@@ -242,6 +242,7 @@ int main(int argc, char* argv[])
 	frontend::ReaderRequest reading;
 	reading.documents = {document};
 	reading.settings = settings;
+	reading.onlyKind = "PDF";
 	// reading.spoolPath stays empty: the pages reach the driver through memory.
 	PageMessages messages(copies);
 	frontend::DocumentJob job;

@@ -116,6 +116,10 @@ bool ReaderProcess::Start(const ReaderRequest& request, std::string* error)
 		"--parent", std::to_string(getpid())};
 	if (!request.turnWidePages)
 		arguments.push_back("--no-rotate");
+	if (!request.onlyKind.empty()) {
+		arguments.push_back("--only");
+		arguments.push_back(request.onlyKind);
+	}
 	arguments.push_back("--");
 	arguments.insert(arguments.end(), request.documents.begin(), request.documents.end());
 	std::vector<char*> argv;

@@ -35,6 +35,8 @@ struct ReaderRequest {
 	BMessage settings;                   // the job's settings, laid out as their page setup says
 	std::string caption;                 // the test page's caption
 	bool turnWidePages = true;
+	std::string onlyKind;                // the one kind taken ("PDF"; document_kind's words);
+	                                     // empty: any
 	std::string spoolPath;               // the spool file the reader writes; empty: in memory
 	int32 ahead = 1;                     // pages spooled that the driver has not read whole;
 	                                     // 0: no limit

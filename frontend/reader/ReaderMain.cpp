@@ -4,7 +4,7 @@
 // processor time, so that a hostile document can end this process and nothing else.
 //
 //	tessary-reader --settings FILE --spool FILE --control FD [--caption TEXT] [--no-rotate]
-//		[--ahead PAGES] [--memory MB] [--cpu SECONDS] [--parent PID] [DOCUMENT...]
+//		[--only KIND] [--ahead PAGES] [--memory MB] [--cpu SECONDS] [--parent PID] [DOCUMENT...]
 //
 // The settings are a flattened settings message; no documents: the test page. The control
 // socket carries ReaderProtocol.h's messages: the reader tells how far the spool file is whole
@@ -52,6 +52,7 @@ struct ReaderOptions {
 	int control = -1;
 	std::string caption;
 	bool turnWidePages = true;
+	std::string only;         // the one kind of document taken; empty: any
 	int64 ahead = 0;          // 0: no limit
 	int64 memoryMegabytes = 0;
 	int64 cpuSeconds = 0;
@@ -95,6 +96,8 @@ bool parse_options(int argc, char** argv, ReaderOptions* options)
 			options->spool = value;
 		else if (option == "--caption")
 			options->caption = value;
+		else if (option == "--only")
+			options->only = value;
 		else if (option == "--control" && parse_number(value, 0, 1 << 20, &number))
 			options->control = static_cast<int>(number);
 		else if (option == "--ahead" && parse_number(value, 0, 1 << 20, &options->ahead))
@@ -245,7 +248,7 @@ int main(int argc, char** argv)
 	ReaderOptions options;
 	if (!parse_options(argc, argv, &options)) {
 		fprintf(stderr, "usage: %s --settings FILE --spool FILE --control FD [--caption TEXT] "
-			"[--no-rotate] [--ahead PAGES] [--memory MB] [--cpu SECONDS] [--parent PID] "
+			"[--no-rotate] [--only KIND] [--ahead PAGES] [--memory MB] [--cpu SECONDS] [--parent PID] "
 			"[DOCUMENT...]\n", argv[0]);
 		return 2;
 	}
@@ -270,6 +273,12 @@ int main(int argc, char** argv)
 	for (size_t i = 0; i < options.documents.size(); i++) {
 		std::string kind = frontend::document_kind(options.documents[i]);
 		control.Send("kind", {static_cast<int64>(i)}, kind.empty() ? "document" : kind);
+		if (!options.only.empty() && kind != options.only) {
+			control.Send("failed", {static_cast<int64>(i)}, "cannot be read as a " + options.only
+				+ " (" + (kind.empty() ? std::string("its contents are of no kind printed")
+					: "its contents are " + kind) + ")");
+			return 1;
+		}
 	}
 	frontend::SpoolPlan plan;
 	frontend::DocumentError error;

@@ -634,14 +634,15 @@ TEST_F(PdfFilter, PrintsEveryPageWithThePpdsOptions)
 		std::string pageLines = "INFO: Printing page 1\nPAGE: 1 " + c.copies
 			+ "\nINFO: Printing page 2\nPAGE: 2 " + c.copies + "\nINFO: Printed 2 pages\n";
 		EXPECT_NE(run.messages.find(pageLines), std::string::npos) << run.messages;
-		std::vector<preview::Page> sheets = decode_pages(run.output);
+		std::vector<preview::Page> pages = decode_pages(run.output);
+		std::vector<preview::Page> sheets = on_sheets(pages);
 		ASSERT_EQ(sheets.size(), 2 * c.sheetsPerPage);
 		for (size_t i = 0; i < sheets.size(); i++) {
 			SCOPED_TRACE("sheet " + std::to_string(i + 1));
-			EXPECT_EQ(sheets[i].resolution, c.dpi);
-			EXPECT_EQ(sheets[i].planes, c.gray ? 1 : 4);
-			EXPECT_EQ(sheets[i].width, c.width);
-			EXPECT_EQ(sheets[i].rows, c.rows);
+			EXPECT_EQ(pages[i].resolution, c.dpi);
+			EXPECT_EQ(pages[i].planes, c.gray ? 1 : 4);
+			EXPECT_EQ(pages[i].width, c.width);
+			EXPECT_EQ(pages[i].rows, c.rows);
 			const PdfPage& page = i < c.sheetsPerPage ? kLetter : second;
 			if (c.options.find("A4") == std::string::npos)
 				expect_ink_boxes(sheets[i], placed(page, c.dpi, c.gray), c.gray ? 0.05 : 0.9);

@@ -79,10 +79,16 @@ protected:
 		return state == PrivateScheduler::kCompleted ? job : 0;
 	}
 
-	// The sheets the last job left on the device, as the printer prints them.
+	// The pages of the stream the last job left on the device, as the driver's rasters.
+	std::vector<preview::Page> Pages()
+	{
+		return decode_pages(read_bytes(sScheduler->OutputPath("desk.pcl")));
+	}
+
+	// The same pages as the printer prints them on their sheets.
 	std::vector<preview::Page> Sheets()
 	{
-		return on_sheets(decode_pages(read_bytes(sScheduler->OutputPath("desk.pcl"))));
+		return on_sheets(Pages());
 	}
 
 	// The scheduler ran the job through `filters` (their names, in order) and no other.
@@ -146,15 +152,16 @@ TEST_F(CupsPrinting, PdfGoesThroughThePdfFilterWithTheJobsOptions)
 		"ColorModel=Gray", "-n", "2"}, pdf);
 	ASSERT_GT(job, 0);
 	ExpectFilters(job, {"pdftopdf", "pdftotessary"});
-	std::vector<preview::Page> sheets = Sheets();
+	std::vector<preview::Page> pages = Pages();
+	std::vector<preview::Page> sheets = on_sheets(pages);
 	ASSERT_EQ(sheets.size(), 2u);
-	for (const preview::Page& sheet : sheets) {
-		EXPECT_EQ(sheet.resolution, 150);
-		EXPECT_EQ(sheet.planes, 1);
+	for (size_t i = 0; i < sheets.size(); i++) {
+		EXPECT_EQ(pages[i].resolution, 150);
+		EXPECT_EQ(pages[i].planes, 1);
 		// A4 at 150 dpi: rows of 156 bytes (595 points), 18 bands of 100 rows (842 points).
-		EXPECT_EQ(sheet.width, 1248);
-		EXPECT_EQ(sheet.rows, 1800);
-		expect_ink_boxes(sheet, placed(kA4, 150, true), 0.05);
+		EXPECT_EQ(pages[i].width, 1248);
+		EXPECT_EQ(pages[i].rows, 1800);
+		expect_ink_boxes(sheets[i], placed(kA4, 150, true), 0.05);
 	}
 	EXPECT_TRUE(sheets[0].inks == sheets[1].inks);
 }
@@ -285,7 +292,7 @@ void write_raster(const std::string& path, const std::vector<RasterSheet>& sheet
 		std::vector<uint8_t> row(header.cupsBytesPerLine);
 		for (unsigned y = 0; y < header.cupsHeight; y++) {
 			std::fill(row.begin(), row.end(), 255);
-			for (unsigned x = 10; y >= 5 && y < 25 && x < 30; x++)
+			for (unsigned x = 30; y >= 20 && y < 40 && x < 50; x++)
 				row[3 * x + 1] = row[3 * x + 2] = 0;
 			ASSERT_EQ(cupsRasterWritePixels(raster, row.data(), header.cupsBytesPerLine),
 				header.cupsBytesPerLine);
@@ -304,17 +311,18 @@ TEST_F(CupsPrinting, CupsRasterGoesThroughTheRasterFilterEachPageAtItsOwnSize)
 	int job = PrintToEnd({}, input);
 	ASSERT_GT(job, 0);
 	ExpectFilters(job, {"rastertotessary"});
-	std::vector<preview::Page> sheets = Sheets();
+	std::vector<preview::Page> pages = Pages();
+	std::vector<preview::Page> sheets = on_sheets(pages);
 	ASSERT_EQ(sheets.size(), 3u);
 	const struct {
 		int width, rows;  // whole bytes of dots a row, whole bands of 100 rows
 	} sizes[] = {{640, 900}, {640, 1100}, {624, 900}};
 	for (size_t i = 0; i < sheets.size(); i++) {
 		SCOPED_TRACE("sheet " + std::to_string(i + 1));
-		EXPECT_EQ(sheets[i].resolution, 75);
-		EXPECT_EQ(sheets[i].width, sizes[i].width);
-		EXPECT_EQ(sheets[i].rows, sizes[i].rows);
-		expect_ink_boxes(sheets[i], {{10, 5, 30, 25, kMagentaInk | kYellowInk}});
+		EXPECT_EQ(pages[i].resolution, 75);
+		EXPECT_EQ(pages[i].width, sizes[i].width);
+		EXPECT_EQ(pages[i].rows, sizes[i].rows);
+		expect_ink_boxes(sheets[i], {{30, 20, 50, 40, kMagentaInk | kYellowInk}});
 	}
 }
 
