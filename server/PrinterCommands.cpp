@@ -15,6 +15,7 @@ struct PrinterOptions {
 	std::string transport;
 	std::string address;
 	int32 timeout = 0;  // seconds; 0 when not given
+	bool namesOnly = false;  // list: one name a line, nothing else
 };
 
 int run_add(const PrinterOptions& options)
@@ -28,14 +29,19 @@ int run_add(const PrinterOptions& options)
 	return 0;
 }
 
-int run_list()
+int run_list(bool namesOnly)
 {
 	std::string error;
 	std::vector<PrinterInfo> printers;
 	if (!list_printers(&printers, &error))
 		return fail(error);
-	for (const PrinterInfo& info : printers)
-		printf("%s\t%s\t%s\n", info.name.c_str(), info.transport.c_str(), info.address.c_str());
+	for (const PrinterInfo& info : printers) {
+		if (namesOnly)
+			printf("%s\n", info.name.c_str());
+		else
+			printf("%s\t%s\t%s\n", info.name.c_str(), info.transport.c_str(),
+				info.address.c_str());
+	}
 	return 0;
 }
 
@@ -68,8 +74,10 @@ void add_printer_commands(CLI::App& app, Commands* commands)
 		->check(CLI::Range(device::kMinTransportTimeout, device::kMaxTransportTimeout));
 	commands->push_back({add, [options] { return run_add(*options); }});
 
-	CLI::App* list = printer->add_subcommand("list", "List the printers");
-	commands->push_back({list, [] { return run_list(); }});
+	CLI::App* list = printer->add_subcommand("list",
+		"List the printers: name, transport and address, separated by tabs");
+	list->add_flag("--names", options->namesOnly, "Only the names, one a line");
+	commands->push_back({list, [options] { return run_list(options->namesOnly); }});
 
 	CLI::App* remove = printer->add_subcommand("remove", "Remove a printer");
 	remove->add_option("NAME", options->name, "Printer to remove")->required();
