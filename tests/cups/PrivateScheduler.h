@@ -2,8 +2,9 @@
 // configuration written into a temporary folder (its own ServerRoot, RequestRoot, CacheDir,
 // StateDir, DataDir and logs), listening on a free port of 127.0.0.1 only, with file: devices
 // allowed and a ServerBin whose filters, backends and helpers are links to the system's, plus
-// the built rastertotessary. Its DataDir is the system's with tessary.ppd added to the models,
-// so `lpinfo -m` lists it. The machine's own CUPS is never touched.
+// the driver's rastertotessary (the built one, or another the test names). Its DataDir is the
+// system's with the driver's tessary.ppd added to the models, so `lpinfo -m` lists it. The
+// machine's own CUPS is never touched.
 //
 // CUPS runs filters as the user lp: the temporary folder is open to every user, and the built
 // filter, the add-ons and libraries it loads must be readable by lp too (a build tree made with
@@ -29,7 +30,17 @@ public:
 		kCompleted = 9
 	};
 
-	PrivateScheduler();
+	// The driver the scheduler prints with: its filter, its PPD, and what the filter's
+	// environment needs beyond CUPS's own (NAME=VALUE, given by a script that runs it).
+	struct Driver {
+		std::string filter;
+		std::string ppd;
+		std::vector<std::string> environment;
+	};
+	// The filter and PPD of the build tree.
+	static Driver BuiltDriver();
+
+	explicit PrivateScheduler(const Driver& driver = BuiltDriver());
 	~PrivateScheduler();
 	PrivateScheduler(const PrivateScheduler&) = delete;
 	PrivateScheduler& operator=(const PrivateScheduler&) = delete;
@@ -71,6 +82,7 @@ private:
 	bool _WaitUntilListening(std::string* error);
 	void _Stop();
 
+	Driver fDriver;
 	std::string fFolder;
 	int fPort = 0;
 	pid_t fPid = -1;
