@@ -25,7 +25,8 @@ std::vector<std::string> service_command(const std::string& unitPath,
 
 // The shipped defaults say where the service listens; started with them (on a free port in
 // place of theirs, which may be taken here) it listens there only, answers over HTTP, keeps
-// its state in its state folder readable by itself only, and stops on SIGTERM. Then on
+// its state in its state folder readable by itself only (as a user of its own, where the
+// test may change its user), and stops on SIGTERM. Then on
 // another loopback address, as an administrator changes it. `extra` is what the program's
 // environment needs beyond the unit's.
 void check_service_starts_as_configured(const std::string& unitPath,
