@@ -35,6 +35,7 @@
 #include "JobOutcome.h"
 #include "JobSettings.h"
 #include "RasterPage.h"
+#include "TessaryVersion.h"
 
 #include <Message.h>
 
@@ -193,7 +194,9 @@ private:
 
 int main(int argc, char* argv[])
 {
-	// Arguments
+	// Arguments; CUPS gives five or six, a person may ask for the version.
+	if (answer_version(argc, argv, "pdftotessary"))
+		return 0;
 	if (argc < 6 || argc > 7) {
 		fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
 		return 1;

@@ -42,6 +42,7 @@
 #include "RasterPage.h"
 #include "RasterPrint.h"
 #include "Spool.h"
+#include "TessaryVersion.h"
 
 #include <File.h>
 
@@ -145,7 +146,9 @@ PageResult print_page(frontend::RasterPrinter& printer, cups_raster_t* raster,
 
 int main(int argc, char* argv[])
 {
-	// Arguments and input
+	// Arguments and input; CUPS gives five or six, a person may ask for the version.
+	if (answer_version(argc, argv, "rastertotessary"))
+		return 0;
 	if (argc < 6 || argc > 7) {
 		fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
 		return 1;

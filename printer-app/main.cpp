@@ -3,6 +3,7 @@
 // and the web interface; the drivers, the system and the job callbacks are ours.
 #include "Drivers.h"
 #include "System.h"
+#include "TessaryVersion.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -23,6 +24,10 @@ extern "C" const char* __lsan_default_suppressions()
 
 int main(int argc, char* argv[])
 {
+	// PAPPL's own --version prints the bare number; the application names itself as every
+	// program of the driver does.
+	if (answer_version(argc, argv, "tessary-printer-app"))
+		return 0;
 	// The driver's own folders (its printers, the add-ons it loads) live beside the
 	// application's state unless a root is named.
 	const char* root = getenv("TESSARY_ROOT");
@@ -34,7 +39,7 @@ int main(int argc, char* argv[])
 	signal(SIGPIPE, SIG_IGN);
 	printer_app::limit_device_discovery();
 
-	return papplMainloop(argc, argv, "0.1", "Tessary printer application",
+	return papplMainloop(argc, argv, TESSARY_VERSION, "Tessary printer application",
 		printer_app::kDriverCount, printer_app::kDrivers, nullptr, printer_app::driver_callback,
 		nullptr, nullptr, printer_app::make_system, nullptr, nullptr);
 }

@@ -14,6 +14,10 @@ packages=(
   attr
   ghostscript python3-numpy
   libcups2-dev libcupsimage2-dev cups cups-client cups-filters cups-ppdc
+  # The Debian packages (scripts/build-packages.sh) and their tests: systemd for
+  # systemd-analyze only (nothing of it is started), bash-completion for the completion's
+  # test and the packages' build.
+  debhelper dpkg-dev fakeroot lintian bash-completion systemd
 )
 
 missing=()

@@ -17,6 +17,7 @@ struct PrinterOptions {
 	std::string address;
 	int32 timeout = 0;  // seconds; 0 when not given
 	std::string compression;  // empty when not given
+	bool namesOnly = false;  // list: one name a line, nothing else
 };
 
 // The --compression option of `add` and `set`: the device model's names.
@@ -57,15 +58,19 @@ int run_set(const PrinterOptions& options)
 	return 0;
 }
 
-int run_list()
+int run_list(bool namesOnly)
 {
 	std::string error;
 	std::vector<PrinterInfo> printers;
 	if (!list_printers(&printers, &error))
 		return fail(error);
-	for (const PrinterInfo& info : printers)
-		printf("%s\t%s\t%s\t%s\n", info.name.c_str(), info.transport.c_str(),
-			info.address.c_str(), info.compression.c_str());
+	for (const PrinterInfo& info : printers) {
+		if (namesOnly)
+			printf("%s\n", info.name.c_str());
+		else
+			printf("%s\t%s\t%s\t%s\n", info.name.c_str(), info.transport.c_str(),
+				info.address.c_str(), info.compression.c_str());
+	}
 	return 0;
 }
 
@@ -104,8 +109,10 @@ void add_printer_commands(CLI::App& app, Commands* commands)
 	add_compression_option(set, &options->compression)->required();
 	commands->push_back({set, [options] { return run_set(*options); }});
 
-	CLI::App* list = printer->add_subcommand("list", "List the printers");
-	commands->push_back({list, [] { return run_list(); }});
+	CLI::App* list = printer->add_subcommand("list",
+		"List the printers: name, transport, address and compression, separated by tabs");
+	list->add_flag("--names", options->namesOnly, "Only the names, one a line");
+	commands->push_back({list, [options] { return run_list(options->namesOnly); }});
 
 	CLI::App* remove = printer->add_subcommand("remove", "Remove a printer");
 	remove->add_option("NAME", options->name, "Printer to remove")->required();

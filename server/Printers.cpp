@@ -39,6 +39,14 @@ bool is_valid_printer_name(const std::string& name, std::string* error)
 		*error = "printer name too long";
 		return false;
 	}
+	// The printers are listed one a line (and their names completed by the shell): a name
+	// holds no line break, tab or other control character.
+	for (unsigned char c : name) {
+		if (c < 0x20 || c == 0x7f) {
+			*error = "invalid printer name (no line breaks, tabs or other control characters)";
+			return false;
+		}
+	}
 	return true;
 }
 

@@ -3,6 +3,7 @@
 // would print. Each sub-command lives in a file of its own (Commands.h).
 
 #include "Commands.h"
+#include "TessaryVersion.h"
 
 #include <cstdio>
 
@@ -44,6 +45,7 @@ int main(int argc, char** argv)
 {
 	CLI::App app{"tessary: print with the Tessary colour ink-jet driver", "tessary"};
 	app.require_subcommand(1);
+	app.set_version_flag("--version", "tessary " TESSARY_VERSION, "Print the version and exit");
 
 	server::Commands commands;
 	server::add_printer_commands(app, &commands);
@@ -59,6 +61,8 @@ int main(int argc, char** argv)
 		return app.exit(help);
 	} catch (const CLI::CallForAllHelp& help) {
 		return app.exit(help);
+	} catch (const CLI::CallForVersion& version) {
+		return app.exit(version);
 	} catch (const CLI::ParseError& parseError) {
 		fprintf(stderr, "tessary: %s (see --help)\n", parseError.what());
 		return 2;

@@ -1,5 +1,7 @@
 #include "DriverFolders.h"
 
+#include "InstallLayout.h"
+
 #include <FindDirectory.h>
 #include <Path.h>
 
@@ -32,8 +34,10 @@ fs::path executable_folder()
 }
 
 // The add-on tree this executable came with: the build's stage folder beside server/ (or
-// cups/), or <prefix>/lib/tessary beside <prefix>/bin; an executable installed outside the
-// prefix (the CUPS filter, in CUPS's own folder) takes the tree of the prefix it was built for.
+// cups/); installed, the private folder, found from the folder the executable is in (the
+// print tool and the printer application in <prefix>/bin, a CUPS filter in CUPS's filter
+// folder, the helper programs in the private folder itself), so that an installed tree works
+// wherever it lies; at last the private folder of the prefix it was built for.
 fs::path bundled_addons_root()
 {
 	fs::path folder = executable_folder();
@@ -41,9 +45,10 @@ fs::path bundled_addons_root()
 		return fs::path();
 	std::error_code error;
 	for (const fs::path& candidate : {folder.parent_path() / "stage",
-			 folder.parent_path() / "lib" / "tessary", fs::path(TESSARY_INSTALLED_LIBRARY)}) {
+			 folder / TESSARY_PRIVATE_FROM_BINDIR, folder / TESSARY_PRIVATE_FROM_FILTER_DIR,
+			 folder, fs::path(TESSARY_INSTALLED_LIBRARY)}) {
 		if (fs::is_directory(candidate / "boot", error))
-			return candidate;
+			return candidate.lexically_normal();
 	}
 	return fs::path();
 }

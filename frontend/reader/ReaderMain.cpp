@@ -16,6 +16,7 @@
 #include "ReaderProtocol.h"
 #include "Spool.h"
 #include "SpoolPlan.h"
+#include "TessaryVersion.h"
 
 #include <File.h>
 #include <Message.h>
@@ -245,6 +246,8 @@ bool read_settings(const std::string& path, BMessage* settings)
 
 int main(int argc, char** argv)
 {
+	if (answer_version(argc, argv, "tessary-reader"))
+		return 0;
 	ReaderOptions options;
 	if (!parse_options(argc, argv, &options)) {
 		fprintf(stderr, "usage: %s --settings FILE --spool FILE --control FD [--caption TEXT] "

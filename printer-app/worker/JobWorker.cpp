@@ -26,6 +26,7 @@
 #include "PrinterFolder.h"
 #include "RasterPage.h"
 #include "RasterPrint.h"
+#include "TessaryVersion.h"
 
 #include <DataIO.h>
 #include <File.h>
@@ -283,6 +284,8 @@ WorkerResult print_raster(frontend::DriverAddOn* driver, const std::string& fold
 
 int main(int argc, char** argv)
 {
+	if (answer_version(argc, argv, "tessary-job"))
+		return 0;
 	WorkerOptions options;
 	if (!parse_options(argc, argv, &options)) {
 		fprintf(stderr, "usage: %s --printer NAME --settings FILE --job-name NAME --result FD "

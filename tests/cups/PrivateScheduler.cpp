@@ -72,7 +72,14 @@ void link_entries(const fs::path& from, const fs::path& to)
 
 }  // namespace
 
-PrivateScheduler::PrivateScheduler()
+PrivateScheduler::Driver PrivateScheduler::BuiltDriver()
+{
+	return {TESSARY_BUILD_DIR "/cups", TESSARY_BUILD_DIR "/cups/tessary.ppd", {}};
+}
+
+PrivateScheduler::PrivateScheduler(const Driver& driver)
+	:
+	fDriver(driver)
 {
 	std::string pattern = fs::temp_directory_path().string() + "/tessary-cupsd-XXXXXX";
 	if (mkdtemp(pattern.data()) == nullptr)
@@ -96,22 +103,39 @@ bool PrivateScheduler::_WriteConfiguration(std::string* error)
 		fs::create_directories(root / folder);
 	chmod((root / "out").c_str(), 0777);
 
-	// ServerBin: the system's filters, backends and helpers, and the built filters.
+	// ServerBin: the system's filters, backends and helpers, and the driver's filters.
 	for (const char* folder : {"filter", "backend", "daemon", "cgi-bin", "monitor", "notifier"})
 		link_entries(fs::path(kSystemServerBin) / folder, root / "bin" / folder);
 	std::error_code code;
 	for (const char* filter : {"rastertotessary", "pdftotessary"}) {
 		fs::path link = root / "bin/filter" / filter;
+		fs::path program = fs::path(fDriver.filters) / filter;
 		fs::remove(link, code);
-		fs::create_symlink(fs::path(TESSARY_BUILD_DIR "/cups") / filter, link, code);
+		if (fDriver.environment.empty()) {
+			fs::create_symlink(program, link, code);
+		} else {
+			// cupsd gives its filters no loader variables (LD_*) of a configuration's, nor of
+			// its own environment: a script of the test's sets them and runs the filter.
+			std::ofstream wrapper(link);
+			wrapper << "#!/bin/sh\n";
+			for (const std::string& variable : fDriver.environment) {
+				std::string name = variable.substr(0, variable.find('='));
+				wrapper << name << "='" << variable.substr(name.size() + 1) << "'; export "
+						<< name << "\n";
+			}
+			wrapper << "exec '" << program.string() << "' \"$@\"\n";
+			wrapper.close();
+			chmod(link.c_str(), 0755);
+			if (!wrapper)
+				code = std::make_error_code(std::errc::io_error);
+		}
 		if (code) {
-			*error = std::string("cannot link the built filter ") + filter + ": "
-				+ code.message();
+			*error = "cannot link the filter " + program.string() + ": " + code.message();
 			return false;
 		}
 	}
 
-	// DataDir: the system's, with the built PPD among the models.
+	// DataDir: the system's, with the driver's PPD among the models.
 	for (const fs::directory_entry& entry : fs::directory_iterator(kSystemDataDir, code)) {
 		if (entry.path().filename() != "model")
 			fs::create_symlink(entry.path(), root / "data" / entry.path().filename(), code);
@@ -119,8 +143,12 @@ bool PrivateScheduler::_WriteConfiguration(std::string* error)
 			link_entries(entry.path(), root / "data/model");
 	}
 	fs::create_directories(root / "data/model");
-	fs::create_symlink(TESSARY_BUILD_DIR "/cups/tessary.ppd", root / "data/model/tessary.ppd",
-		code);
+	fs::remove(root / "data/model/tessary.ppd", code);
+	fs::create_symlink(fDriver.ppd, root / "data/model/tessary.ppd", code);
+	if (code) {
+		*error = "cannot link the PPD " + fDriver.ppd + ": " + code.message();
+		return false;
+	}
 
 	std::ofstream files(root / "conf/cups-files.conf");
 	files << "FileDevice Yes\n"
@@ -137,6 +165,7 @@ bool PrivateScheduler::_WriteConfiguration(std::string* error)
 		  << "PageLog " << fFolder << "/log/page_log\n"
 		  // The sanitizer build's filter runs with the options the tests run with.
 		  << "PassEnv ASAN_OPTIONS\nPassEnv UBSAN_OPTIONS\nPassEnv LSAN_OPTIONS\n";
+
 	std::ofstream daemon(root / "conf/cupsd.conf");
 	daemon << "LogLevel debug\n"
 		   << "Listen 127.0.0.1:" << fPort << "\n"

@@ -2,8 +2,9 @@
 // configuration written into a temporary folder (its own ServerRoot, RequestRoot, CacheDir,
 // StateDir, DataDir and logs), listening on a free port of 127.0.0.1 only, with file: devices
 // allowed and a ServerBin whose filters, backends and helpers are links to the system's, plus
-// the built rastertotessary and pdftotessary. Its DataDir is the system's with tessary.ppd added to the models,
-// so `lpinfo -m` lists it. The machine's own CUPS is never touched.
+// the driver's rastertotessary and pdftotessary (the built ones, or others the test names).
+// Its DataDir is the system's with the driver's tessary.ppd added to the models, so `lpinfo
+// -m` lists it. The machine's own CUPS is never touched.
 //
 // CUPS runs filters as the user lp: the temporary folder is open to every user, and the built
 // filter, the add-ons and libraries it loads must be readable by lp too (a build tree made with
@@ -29,7 +30,18 @@ public:
 		kCompleted = 9
 	};
 
-	PrivateScheduler();
+	// The driver the scheduler prints with: the folder of its filters, its PPD, and what the
+	// filters' environment needs beyond CUPS's own (NAME=VALUE, given by a script that runs
+	// them).
+	struct Driver {
+		std::string filters;
+		std::string ppd;
+		std::vector<std::string> environment;
+	};
+	// The filters and PPD of the build tree.
+	static Driver BuiltDriver();
+
+	explicit PrivateScheduler(const Driver& driver = BuiltDriver());
 	~PrivateScheduler();
 	PrivateScheduler(const PrivateScheduler&) = delete;
 	PrivateScheduler& operator=(const PrivateScheduler&) = delete;
@@ -71,6 +83,7 @@ private:
 	bool _WaitUntilListening(std::string* error);
 	void _Stop();
 
+	Driver fDriver;
 	std::string fFolder;
 	int fPort = 0;
 	pid_t fPid = -1;

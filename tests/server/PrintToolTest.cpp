@@ -629,16 +629,35 @@ TEST_F(PrintTool, PageRangeOfTheSettingsSelectsPagesOfEachDocument)
 	EXPECT_EQ(pages, 4);
 }
 
-TEST_F(PrintTool, PrinterNamesThatLeaveThePrintersFolderAreRefused)
+TEST_F(PrintTool, PrinterNamesThatLeaveThePrintersFolderOrBreakTheListAreRefused)
 {
 	std::string error;
-	for (const char* name : {"", ".", "..", "a/b", "../x"}) {
+	for (const char* name : {"", ".", "..", "a/b", "../x", "Desk\nOffice", "Desk\tFile",
+			 "Desk\r", "\x1b[2J"}) {
 		EXPECT_FALSE(server::add_printer(name, "File", "", &error)) << name;
 	}
 	EXPECT_FALSE(server::add_printer("P", "Carrier pigeon", "", &error));
 	std::vector<server::PrinterInfo> printers;
 	ASSERT_TRUE(server::list_printers(&printers, &error));
 	EXPECT_TRUE(printers.empty());
+}
+
+TEST_F(PrintTool, PrinterListGivesEachPrinterOnALineAndNamesAloneWhenAsked)
+{
+	std::string errors;
+	std::string output;
+	ASSERT_EQ(RunTool("printer list --names", &errors, &output), 0) << errors;
+	EXPECT_EQ(output, "");  // a fresh root has no printers, and says nothing
+	ASSERT_EQ(RunTool("printer add 'Test Printer' --transport File --address "
+		+ fRoot.Sub("test.pcl"), &errors), 0) << errors;
+	ASSERT_EQ(RunTool("printer add Desk --transport Socket --address printer.local:9100",
+		&errors), 0) << errors;
+
+	ASSERT_EQ(RunTool("printer list --names", &errors, &output), 0) << errors;
+	EXPECT_EQ(output, "Desk\nTest Printer\n");
+	ASSERT_EQ(RunTool("printer list", &errors, &output), 0) << errors;
+	EXPECT_EQ(output, "Desk\tSocket\tprinter.local:9100\tnone\nTest Printer\tFile\t"
+		+ fRoot.Sub("test.pcl") + "\tnone\n");
 }
 
 TEST_F(PrintTool, AddedPrinterIsListedLabelledAndRemoved)
