@@ -24,8 +24,39 @@ const int32 kMaxResolution = 600;
 const int32 kMinResolution = 75;
 
 // Stops the job: nothing more is sent after the band in hand. The first reason is the one
-// recorded in job_outcome, with the page in hand.
+// recorded in job_outcome, with the page in hand. While a thread draws and encodes a band
+// into a band_output, the band's output records it instead.
 void stop_job(JobStop reason);
+
+
+// #pragma mark - band output
+
+// What drawing and encoding one band gave, held until the job's thread sends it in band
+// order. Packed rows leave the blank rows at the band's ends to the bands around it.
+struct band_output {
+	std::string bytes;	// the band's commands and rows, as one thread sends them
+	bool failed = false;	// the band stopped the job: none of it is sent
+	JobStop stop = JobStop::completed;
+	bool has_rows = false;	// packed: a row of the band was sent
+	int32 leading_blank_rows = 0;	// packed: blank rows before the first row sent (all
+					// of the band's, when none was)
+	int32 trailing_blank_rows = 0;	// packed: blank rows after the last row sent
+};
+
+// From here until end_band_output, what this thread sends and the stops it asks for go into
+// `output`, as band `band` of the sheet in hand.
+void begin_band_output(band_output* output, int32 band);
+void end_band_output();
+// The output this thread is capturing, or null.
+band_output* band_capture();
+
+// Sends a band's bytes on the job's thread, after the bands before it: packed, the blank rows
+// that end the bands before and begin this one go out as one count.
+void send_band_output(const band_output& output);
+
+// The packed rows' side of begin_band_output and end_band_output.
+void begin_band_rows(int32 band);
+void end_band_rows(band_output* output);
 
 // Raster geometry of a job, worked out from the paper rectangle and "xres".
 struct job_geometry {

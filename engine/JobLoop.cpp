@@ -4,6 +4,12 @@
 // Entry points and job-wide values keep their established names; local functions are
 // snake_case.
 //
+// The colour and grey encoders start every band afresh, so bands do not depend on each
+// other: a helper thread with a band bitmap of its own draws and encodes bands beside the
+// job's thread, each band's bytes held until the job's thread sends them in band order. The
+// stream is the one a single thread sends, and a band that fails, a stop request or a failed
+// write stop the job after the same bands.
+//
 // A job that cannot be printed as asked (settings that do not unflatten or lack "xres",
 // "copies" or "BWMode", an "xres" outside 75 to 600, a page too wide, too tall or empty, no
 // memory for the band) is refused before any byte is written. A spool file that ends early,
@@ -24,9 +30,14 @@
 #include <Region.h>
 #include <View.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -36,7 +47,7 @@ struct page_pictures {
 	BPoint where[kMaxPagePictures];
 	BRect rect[kMaxPagePictures];
 	std::unique_ptr<BPicture> picture[kMaxPagePictures];	// null when it did not unflatten
-	bool cut[kMaxPagePictures] = {};	// stopped at its work budget in some band
+	std::atomic<bool> cut[kMaxPagePictures] = {};	// stopped at its work budget in some band
 };
 
 
@@ -100,9 +111,224 @@ void render_band(int32 band, page_pictures& pictures)
 		band_view->DrawPicture(pictures.picture[i].get(), BPoint(where.x, where.y - offset));
 		band_view->Sync();
 		if (band_bmp->TakePicturesCut() > 0)
-			pictures.cut[i] = true;
+			pictures.cut[i].store(true, std::memory_order_relaxed);
 	}
 }
+
+
+// Draws band `band` of the page into this thread's band bitmap and encodes it into `output`.
+void draw_band(int32 band, page_pictures& pictures, bool bw, band_output* output)
+{
+	begin_band_output(output, band);
+	try {
+		render_band(band, pictures);
+		// A band that Cairo could not draw would print white as if it were right.
+		status_t drawing = band_bmp->TakeDrawingError();
+		if (drawing != B_OK)
+			stop_job(drawing == B_NO_MEMORY ? JobStop::no_memory : JobStop::drawing_failed);
+		else if (bw)
+			DrawBandBW();
+		else
+			DrawBandColor();
+	} catch (const std::bad_alloc&) {
+		stop_job(JobStop::no_memory);
+	}
+	end_band_output();
+}
+
+
+// Bands drawn ahead of the one being sent are held in slots: band b in slot b % kBandSlots,
+// taken only once band b - kBandSlots has been sent.
+const int32 kBandSlots = 4;
+
+// The bands of a sheet, drawn and encoded by the job's thread and, once started, a helper
+// thread, and sent by the job's thread in band order.
+class band_sharer {
+public:
+	band_sharer() = default;
+	~band_sharer() { Stop(); }
+	band_sharer(const band_sharer&) = delete;
+	band_sharer& operator=(const band_sharer&) = delete;
+
+	// Starts the helper thread with a band bitmap of its own, as the job's is set up. Without
+	// the memory or a thread for it, the job's thread draws every band alone.
+	void Start();
+	void Stop();
+
+	// Draws, encodes and sends the `bands` bands of one sheet of the page; stops the job at
+	// a stop request, a band that fails or a failed write, after the bands before it.
+	void PrintSheet(page_pictures* pictures, bool bw, int32 bands);
+
+private:
+	enum slot_state { kFree, kTaken, kDone };
+	struct band_slot {
+		band_output output;
+		int32 band = -1;
+		slot_state state = kFree;
+	};
+
+	bool _CanTake() const
+	{
+		return fNext < fBands && fSlots[fNext % kBandSlots].state == kFree;
+	}
+	band_slot* _Take()
+	{
+		band_slot* slot = &fSlots[fNext % kBandSlots];
+		slot->band = fNext++;
+		slot->state = kTaken;
+		return slot;
+	}
+	void _Help();
+
+	std::thread fHelper;
+	std::unique_ptr<BBitmap> fBitmap;  // the helper's band and its view
+	BView* fView = nullptr;
+	std::mutex fLock;
+	std::condition_variable fChanged;
+	bool fQuit = false;
+	page_pictures* fPictures = nullptr;  // the sheet in hand
+	bool fBW = false;
+	int32 fBands = 0;
+	int32 fNext = 0;        // the next band to take
+	int32 fHelping = 0;     // bands the helper has taken and not finished
+	band_slot fSlots[kBandSlots];
+};
+
+
+void band_sharer::Start()
+{
+	BRect bounds = band_bmp->Bounds();
+	std::unique_ptr<BBitmap> bitmap(new (std::nothrow) BBitmap(bounds, B_BITMAP_ACCEPTS_VIEWS,
+		B_RGB16_BIG));
+	if (!bitmap || !bitmap->IsValid())
+		return;
+	fView = new BView(bounds, "OutputView", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
+	bitmap->AddChild(fView);
+	fBitmap = std::move(bitmap);
+	fQuit = false;
+	try {
+		fHelper = std::thread(&band_sharer::_Help, this);
+	} catch (const std::system_error&) {
+		fBitmap->RemoveChild(fView);
+		delete fView;
+		fView = nullptr;
+		fBitmap.reset();
+	}
+}
+
+
+void band_sharer::Stop()
+{
+	if (fHelper.joinable()) {
+		{
+			std::lock_guard<std::mutex> guard(fLock);
+			fQuit = true;
+		}
+		fChanged.notify_all();
+		fHelper.join();
+	}
+	if (fBitmap) {
+		fBitmap->RemoveChild(fView);
+		delete fView;
+		fView = nullptr;
+		fBitmap.reset();
+	}
+}
+
+
+void band_sharer::_Help()
+{
+	band_bmp = fBitmap.get();
+	band_view = fView;
+	band_bmp->Lock();
+	band_view->ForceFontAliasing(true);
+	band_view->SetScale(factor);
+	band_view->SetHighColor(255, 255, 255, 255);
+	std::unique_lock<std::mutex> guard(fLock);
+	while (true) {
+		fChanged.wait(guard, [this] { return fQuit || _CanTake(); });
+		if (fQuit)
+			break;
+		band_slot* slot = _Take();
+		page_pictures* pictures = fPictures;
+		bool bw = fBW;
+		fHelping++;
+		guard.unlock();
+		draw_band(slot->band, *pictures, bw, &slot->output);
+		guard.lock();
+		slot->state = kDone;
+		fHelping--;
+		fChanged.notify_all();
+	}
+	guard.unlock();
+	band_bmp->Unlock();
+	band_bmp = nullptr;
+	band_view = nullptr;
+}
+
+
+void band_sharer::PrintSheet(page_pictures* pictures, bool bw, int32 bands)
+{
+	{
+		std::lock_guard<std::mutex> guard(fLock);
+		fPictures = pictures;
+		fBW = bw;
+		fBands = bands;
+		fNext = 0;
+	}
+	fChanged.notify_all();
+
+	for (int32 band = 0; band < bands && !job_failed; band++) {
+		if (job_stop_requested()) {
+			stop_job(JobStop::interrupted);
+			break;
+		}
+		// Until the band is drawn, the job's thread draws the next band to take, if any.
+		band_slot& slot = fSlots[band % kBandSlots];
+		std::unique_lock<std::mutex> guard(fLock);
+		while (slot.band != band || slot.state != kDone) {
+			if (!_CanTake()) {
+				fChanged.wait(guard);
+				continue;
+			}
+			band_slot* taken = _Take();
+			guard.unlock();
+			draw_band(taken->band, *pictures, bw, &taken->output);
+			guard.lock();
+			taken->state = kDone;
+			fChanged.notify_all();
+		}
+		guard.unlock();
+
+		if (slot.output.failed) {
+			stop_job(slot.output.stop);
+		} else {
+			send_band_output(slot.output);
+			if (output_failed())
+				stop_job(JobStop::transport_failed);
+		}
+		guard.lock();
+		slot.state = kFree;
+		slot.band = -1;
+		guard.unlock();
+		fChanged.notify_all();
+	}
+
+	// Nothing more is taken; the helper's band in hand is finished and dropped.
+	std::unique_lock<std::mutex> guard(fLock);
+	fBands = 0;
+	fNext = 0;
+	fChanged.wait(guard, [this] { return fHelping == 0; });
+	for (band_slot& slot : fSlots) {
+		slot.state = kFree;
+		slot.band = -1;
+	}
+	fPictures = nullptr;
+}
+
+
+// The bands of the job DoJob runs; print_page called on its own draws them alone.
+band_sharer* job_bands = nullptr;
 
 
 // Refuses the job for a settings field that is missing (value "") or cannot be printed.
@@ -207,8 +433,15 @@ void DoJob(BFile* spool_file, RowEncoding encoding)
 	band_view = new BView(bounds, "OutputView", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
 	band_bmp->AddChild(band_view);
 
-	// Pages, then the one flush of the job
-	print_pages(spool_file, page_count, copies, bw);
+	// Pages, their bands shared with a helper thread, then the one flush of the job
+	{
+		band_sharer bands;
+		if (band_threads > 1 && band_num > 1)
+			bands.Start();
+		job_bands = &bands;
+		print_pages(spool_file, page_count, copies, bw);
+		job_bands = nullptr;
+	}
 	SendToOutput(NULL, 0);
 	if (output_failed())
 		stop_job(JobStop::transport_failed);
@@ -255,6 +488,8 @@ void print_page(BFile* spool_file, int copies, int bw)
 	// Every copy is a sheet of its own: page header, bands, form feed. Without copies the
 	// page is its header and form feed alone. A stop request or a failed write ends the page
 	// at a band boundary; between copies, before the next sheet's header.
+	band_sharer alone;
+	band_sharer* sharer = job_bands != nullptr ? job_bands : &alone;
 	band_bmp->Lock();
 	band_view->ForceFontAliasing(true);
 	band_view->SetScale(factor);
@@ -268,26 +503,7 @@ void print_page(BFile* spool_file, int copies, int bw)
 		}
 		send_page_header(bw != 0);
 		begin_sheet_rows();
-		for (int32 band = 0; band < bands && !job_failed; band++) {
-			if (job_stop_requested()) {
-				stop_job(JobStop::interrupted);
-				break;
-			}
-			render_band(band, *pictures);
-			// A band that Cairo could not draw would print white as if it were right.
-			status_t drawing = band_bmp->TakeDrawingError();
-			if (drawing != B_OK) {
-				stop_job(drawing == B_NO_MEMORY ? JobStop::no_memory
-					: JobStop::drawing_failed);
-				break;
-			}
-			if (bw != 0)
-				DrawBandBW();
-			else
-				DrawBandColor();
-			if (output_failed())
-				stop_job(JobStop::transport_failed);
-		}
+		sharer->PrintSheet(pictures.get(), bw != 0, bands);
 		// A job stopped inside a sheet sends nothing more, not even the form feed.
 		if (!job_failed) {
 			end_sheet_rows();

@@ -3,6 +3,8 @@
 #include "EngineInternal.h"
 #include "TessaryPrint.h"
 
+#include <OutputBuffer.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -12,10 +14,20 @@ namespace {
 // Bytes one PackBits control byte covers, literal or repeated.
 const ptrdiff_t kMaxPackedRun = 128;
 
-// The rows of the sheet in hand that have not been sent: they carry no ink.
-int32 blank_rows = 0;
-// Whether the sheet in hand has had its first row.
-bool sheet_has_rows = false;
+// Rows that have not been sent, as they carry no ink, and whether a first row has been: of the
+// sheet in hand, on the job's thread, and of the band in hand of each thread that encodes one.
+struct row_count {
+	int32 blank_rows = 0;
+	bool has_rows = false;
+};
+row_count sheet_rows;
+thread_local row_count band_rows;
+
+// The count the rows being sent now go to.
+row_count& rows_in_hand()
+{
+	return band_capture() != nullptr ? band_rows : sheet_rows;
+}
 
 
 // The bytes from `from` to `to` as literals of at most 128 bytes each.
@@ -40,10 +52,19 @@ bool plane_is_blank(const uint8* plane, int32 count)
 
 void send_blank_rows()
 {
-	while (blank_rows > 0) {
-		int32 rows = std::min(blank_rows, kMaxRasterYOffset);
+	// A band's blank rows before its first row sent may follow blank rows of the bands
+	// before it: the job's thread sends them together.
+	row_count& count = rows_in_hand();
+	band_output* band = band_capture();
+	if (band != nullptr && !band->has_rows) {
+		band->leading_blank_rows = count.blank_rows;
+		count.blank_rows = 0;
+		return;
+	}
+	while (count.blank_rows > 0) {
+		int32 rows = std::min(count.blank_rows, kMaxRasterYOffset);
 		send_raster_y_offset(rows);
-		blank_rows -= rows;
+		count.blank_rows -= rows;
 	}
 }
 
@@ -79,8 +100,7 @@ size_t pack_bits(const uint8* row, int32 count, uint8* packed)
 
 void begin_sheet_rows()
 {
-	blank_rows = 0;
-	sheet_has_rows = false;
+	sheet_rows = row_count();
 }
 
 
@@ -93,11 +113,12 @@ void end_sheet_rows()
 
 void send_packed_row(uint8* const* planes, int plane_count, uint8* scratch)
 {
+	row_count& count = rows_in_hand();
 	bool blank = true;
 	for (int plane = 0; plane < plane_count && blank; plane++)
 		blank = plane_is_blank(planes[plane], SpoolWidth);
-	if (blank && sheet_has_rows) {
-		blank_rows++;
+	if (blank && count.has_rows) {
+		count.blank_rows++;
 		return;
 	}
 	send_blank_rows();
@@ -106,5 +127,45 @@ void send_packed_row(uint8* const* planes, int plane_count, uint8* scratch)
 		assert(length <= packed_row_bound(SpoolWidth));
 		send_packed_transfer(plane + 1 == plane_count, scratch, (int32)length);
 	}
-	sheet_has_rows = true;
+	count.has_rows = true;
+	if (band_output* band = band_capture())
+		band->has_rows = true;
+}
+
+
+void begin_band_rows(int32 band)
+{
+	// The sheet's first row is band 0's first.
+	band_rows.blank_rows = 0;
+	band_rows.has_rows = band > 0;
+	band_output* output = band_capture();
+	output->has_rows = false;
+	output->leading_blank_rows = 0;
+	output->trailing_blank_rows = 0;
+}
+
+
+void end_band_rows(band_output* output)
+{
+	if (output->has_rows)
+		output->trailing_blank_rows = band_rows.blank_rows;
+	else
+		output->leading_blank_rows = band_rows.blank_rows;
+	band_rows.blank_rows = 0;
+}
+
+
+void send_band_output(const band_output& output)
+{
+	if (row_encoding == RowEncoding::kPacked) {
+		sheet_rows.blank_rows += output.leading_blank_rows;
+		if (!output.has_rows)
+			return;
+		send_blank_rows();
+	}
+	SendToOutput(const_cast<char*>(output.bytes.data()), (int)output.bytes.size());
+	if (row_encoding == RowEncoding::kPacked) {
+		sheet_rows.blank_rows = output.trailing_blank_rows;
+		sheet_rows.has_rows = true;
+	}
 }

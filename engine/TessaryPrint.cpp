@@ -9,12 +9,14 @@
 #include <OutputBuffer.h>
 
 #include <cstdio>
+#include <cstring>
 
 float factor = 0;
 int32 SpoolWidth = 0;
 int32 band_num = 0;
-BBitmap* band_bmp = nullptr;
-BView* band_view = nullptr;
+thread_local BBitmap* band_bmp = nullptr;
+thread_local BView* band_view = nullptr;
+int32 band_threads = 2;
 bool job_failed = false;
 JobOutcome job_outcome;
 RowEncoding row_encoding = RowEncoding::kWhole;
@@ -89,8 +91,64 @@ bool compute_geometry(BRect paper, int32 xres, job_geometry* geometry, std::stri
 }
 
 
+// #pragma mark - band output
+
+namespace {
+
+// Where this thread's bytes and stops go while it draws and encodes a band; null: to the
+// output buffer and the job.
+thread_local band_output* captured_band = nullptr;
+
+// Every byte of the engine's commands and rows goes out through here.
+void send_bytes(const char* data, int length)
+{
+	if (captured_band != nullptr)
+		captured_band->bytes.append(data, (size_t)length);
+	else
+		SendToOutput(const_cast<char*>(data), length);
+}
+
+void send_text(const char* text)
+{
+	send_bytes(text, (int)strlen(text));
+}
+
+}  // namespace
+
+
+band_output* band_capture()
+{
+	return captured_band;
+}
+
+
+void begin_band_output(band_output* output, int32 band)
+{
+	output->bytes.clear();
+	output->failed = false;
+	output->stop = JobStop::completed;
+	captured_band = output;
+	begin_band_rows(band);
+}
+
+
+void end_band_output()
+{
+	end_band_rows(captured_band);
+	captured_band = nullptr;
+}
+
+
 void stop_job(JobStop reason)
 {
+	// A band's stop waits in its output until the job's thread reaches the band.
+	if (captured_band != nullptr) {
+		if (!captured_band->failed) {
+			captured_band->failed = true;
+			captured_band->stop = reason;
+		}
+		return;
+	}
 	if (job_failed)
 		return;
 	job_failed = true;
@@ -166,7 +224,7 @@ void send_printer_reset()
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%cE", kEscape);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -174,7 +232,7 @@ void send_raster_resolution(int dots_per_inch)
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c*t%dR", kEscape, dots_per_inch);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -182,7 +240,7 @@ void send_top_margin_zero()
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c&l0E", kEscape);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -190,7 +248,7 @@ void send_compression_none()
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c*b0M", kEscape);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -200,7 +258,7 @@ void send_compression_tiff()
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c*b2M", kEscape);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -212,7 +270,7 @@ void send_planes_per_row(int planes)
 		snprintf(text, sizeof(text), "%c*r1U", kEscape);
 	else
 		snprintf(text, sizeof(text), "%c*r-4U", kEscape);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -225,8 +283,8 @@ transfer_commands::transfer_commands(int32 count)
 
 void send_transfer(char* command, uint8* plane_row, int32 count)
 {
-	SendToOutput(command);
-	SendToOutput((char*)plane_row, count);
+	send_text(command);
+	send_bytes((const char*)plane_row, count);
 }
 
 
@@ -234,8 +292,8 @@ void send_packed_transfer(bool last_plane, uint8* packed, int32 count)
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c*b%d%c", kEscape, (int)count, last_plane ? 'W' : 'V');
-	SendToOutput(text);
-	SendToOutput((char*)packed, count);
+	send_text(text);
+	send_bytes((const char*)packed, count);
 }
 
 
@@ -244,7 +302,7 @@ void send_raster_y_offset(int32 rows)
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c*b%dY", kEscape, (int)rows);
-	SendToOutput(text);
+	send_text(text);
 }
 
 
@@ -252,7 +310,7 @@ void send_form_feed()
 {
 	char text[kCommandSize];
 	snprintf(text, sizeof(text), "%c", 12);
-	SendToOutput(text);
+	send_text(text);
 }
 
 

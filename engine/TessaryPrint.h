@@ -3,8 +3,12 @@
 //
 // Entry points and job-wide values keep their established names (DoJob, print_page,
 // DrawBandColor, DrawBandBW, DoDither, SpoolWidth, band_num, ...); local functions are
-// snake_case. Everything here runs on the thread that prints the job, one job at a time, so
-// the job-wide values are neither locked nor atomic.
+// snake_case. A job runs on the thread that calls DoJob, one job at a time. Its bands are
+// drawn and encoded on that thread and, when band_threads says so, on a helper thread beside
+// it, each with a band bitmap of its own; the stream goes out on the job's thread in band
+// order, byte for byte what one thread sends. The job-wide values are written before the
+// helper starts and only read while it runs, so they are neither locked nor atomic; the
+// band bitmap and its view are each thread's own.
 #pragma once
 
 #include <JobOutcome.h>
@@ -24,8 +28,11 @@ enum class RowEncoding { kWhole, kPacked };
 extern float factor;		// device dots per page unit (1/75 inch): 4, 2 or 1
 extern int32 SpoolWidth;	// bytes of one plane row, eight dots a byte
 extern int32 band_num;		// bands of 100 device rows per page
-extern BBitmap* band_bmp;	// the band, B_RGB16_BIG; owned by DoJob while it runs
-extern BView* band_view;	// draws into band_bmp; owned by DoJob while it runs
+extern thread_local BBitmap* band_bmp;	// the band, B_RGB16_BIG, of the thread drawing it;
+					// owned by DoJob (or its helper thread) while it runs
+extern thread_local BView* band_view;	// draws into band_bmp
+extern int32 band_threads;	// threads that draw and encode the bands of a job: 1 or 2 (the
+				// default); set between jobs
 extern bool job_failed;		// set when the job must stop: nothing more is sent after it
 extern JobOutcome job_outcome;	// how the last job went; written by DoJob, read by take_job
 extern RowEncoding row_encoding;	// how the job's rows are sent
