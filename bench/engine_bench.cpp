@@ -1,6 +1,8 @@
 // The band encoders behind DrawBandColor and DrawBandBW, on a US Letter band at 300 dots per
 // inch (SpoolWidth 320), in time per dot: a white band, a photo-like band and a black band.
-// Arguments 0, 1, 2 are white, photo and black. Then a whole US Letter page through DoJob.
+// Arguments 0, 1, 2 are white, photo and black. Then photo bands encoded on one thread and
+// on two at once, and a whole US Letter page through DoJob with its bands on one thread and
+// on two.
 #include <Bitmap.h>
 #include <DataIO.h>
 #include <File.h>
@@ -78,9 +80,34 @@ void encode_band(benchmark::State& state)
 		: "black");
 }
 
+// Bands encoded as a job encodes them on its threads: each into a band output of its own,
+// which the job's thread then sends. Run on one thread and on two at once, in wall time per
+// dot of all the bands the threads encode together.
+void encode_photo_bands(benchmark::State& state)
+{
+	std::vector<uint8> bits = make_band(kPhoto);
+	size_t bytes_per_row = band_bytes_per_row(kLetterSpoolWidth);
+	if (state.thread_index() == 0) {
+		stream = &null_stream;
+		SpoolWidth = kLetterSpoolWidth;
+	}
+	band_output output;
+	int32 band = 1;
+	for (auto _ : state) {
+		begin_band_output(&output, band++);
+		encode_band_color(bits.data(), bytes_per_row);
+		end_band_output();
+		benchmark::DoNotOptimize(output.bytes.data());
+	}
+	state.counters["per_dot"] = benchmark::Counter((double)kBandRows * 8 * kLetterSpoolWidth,
+		benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
 
+BENCHMARK(encode_photo_bands)->Name("encode_band_color_threads")->Threads(1)->Threads(2)
+	->UseRealTime();
 BENCHMARK(encode_band<encode_band_color>)->Name("encode_band_color")->DenseRange(0, 2);
 BENCHMARK(encode_band<encode_band_bw>)->Name("encode_band_bw")->DenseRange(0, 2);
 
@@ -160,17 +187,21 @@ void print_letter_page(benchmark::State& state)
 	}
 	close(descriptor);
 	stream = &null_stream;
+	band_threads = (int32)state.range(1);
 	for (auto _ : state) {
 		BFile file(path, B_READ_ONLY);
 		DoJob(&file);
 	}
+	band_threads = 2;
 	unlink(path);
 	state.counters["per_dot"] = benchmark::Counter(2560.0 * 3600,
 		benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-	state.SetLabel(state.range(0) == 0 ? "colour" : "black and white");
+	state.SetLabel(std::string(state.range(0) == 0 ? "colour" : "black and white") + ", "
+		+ std::to_string(state.range(1)) + (state.range(1) == 1 ? " thread" : " threads"));
 }
 
 }  // namespace
 
-BENCHMARK(print_letter_page)->Name("DoJob_letter_300")->DenseRange(0, 1)
+BENCHMARK(print_letter_page)->Name("DoJob_letter_300")->ArgsProduct({{0, 1}, {1, 2}})
+	->UseRealTime()
 	->Unit(benchmark::kMillisecond);

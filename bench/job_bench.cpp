@@ -5,6 +5,7 @@
 // so a Letter page and a Legal page can be compared: the band renderer holds one band at a
 // time, so a taller page must not cost more memory.
 
+#include "DeviceModel.h"
 #include "Documents.h"
 #include "JobSettings.h"
 #include "OutputBuffer.h"
@@ -42,7 +43,7 @@ std::string spool_for(float heightUnits, bool blackAndWhite)
 		return found->second;
 
 	BMessage settings;
-	server::default_settings(&settings);
+	device::default_settings(&settings);
 	BRect paper(0, 0, 637.5f, heightUnits);
 	store_field(&settings, kPaperRectField, paper);
 	store_field(&settings, kPrintableRectField, paper);
@@ -51,10 +52,10 @@ std::string spool_for(float heightUnits, bool blackAndWhite)
 	char path[] = "/tmp/tessary-job-bench-XXXXXX";
 	int fd = mkstemp(path);
 	close(fd);
-	server::SpoolWriter writer;
+	frontend::SpoolWriter writer;
 	std::string error;
-	std::unique_ptr<server::Document> page = server::open_test_page(
-		server::PageSetup::FromSettings(settings, true), "benchmark");
+	std::unique_ptr<frontend::Document> page = frontend::open_test_page(
+		frontend::PageSetup::FromSettings(settings, true), "benchmark");
 	if (!writer.Open(path, settings, &error) || !page->RecordPage(0, &writer, &error)
 		|| !writer.Close(&error)) {
 		fprintf(stderr, "job_bench: %s\n", error.c_str());

@@ -3,8 +3,9 @@
 // driver add-on and the File transport. Reports pages per second and the process's peak
 // resident memory.
 
+#include "DeviceModel.h"
 #include "Documents.h"
-#include "JobRunner.h"
+#include "PrintJob.h"
 #include "Printers.h"
 #include "SettingsStore.h"
 #include "Spool.h"
@@ -73,14 +74,14 @@ Fixture& fixture()
 		file.close();
 
 		BMessage settings;
-		server::default_settings(&settings);
+		device::default_settings(&settings);
 		made->spool = made->root + "/mixed.spool";
-		server::SpoolWriter writer;
-		server::PageSetup setup = server::PageSetup::FromSettings(settings, true);
-		std::vector<std::unique_ptr<server::Document>> documents;
-		documents.push_back(server::open_test_page(setup, "benchmark"));
-		documents.push_back(server::open_document(photo, setup, &error));
-		documents.push_back(server::open_document(text, setup, &error));
+		frontend::SpoolWriter writer;
+		frontend::PageSetup setup = frontend::PageSetup::FromSettings(settings, true);
+		std::vector<std::unique_ptr<frontend::Document>> documents;
+		documents.push_back(frontend::open_test_page(setup, "benchmark"));
+		documents.push_back(frontend::open_document(photo, setup, &error));
+		documents.push_back(frontend::open_document(text, setup, &error));
 		bool written = writer.Open(made->spool, settings, &error);
 		for (auto& document : documents) {
 			for (int32 page = 0; written && document && page < document->CountPages(); page++)

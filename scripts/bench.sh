@@ -25,3 +25,6 @@ bash bench/cups_filter.sh "$build"
 
 echo "== cups_pdf"
 bash bench/cups_pdf.sh "$build"
+
+echo "== speed_scale"
+bash bench/speed_scale.sh "$build"
