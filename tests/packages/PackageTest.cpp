@@ -108,7 +108,7 @@ void make_pdf(const std::string& path)
 	cairo_surface_destroy(surface);
 }
 
-// The boxes on a sheet printed at `dpi`.
+// The boxes on a sheet printed at `dpi` (the page's points where they are on the paper).
 std::vector<InkBox> placed_boxes(int dpi)
 {
 	std::vector<InkBox> boxes;
@@ -385,8 +385,8 @@ TEST_F(InstalledPackages, ToolPrintsAPdfToAFilePrinterWithItsOwnAddOns)
 	EXPECT_TRUE(fs::is_regular_file(fScratch + "/preview/page-001.png")) << output;
 	std::vector<preview::Page> pages = decode_pages(read_bytes(target));
 	ASSERT_EQ(pages.size(), 1u);
-	// The job setup's 300 dpi.
-	expect_ink_boxes(pages[0], placed_boxes(300));
+	// The job setup's 300 dpi, on the sheet where the printer puts its raster.
+	expect_ink_boxes(on_sheets(pages)[0], placed_boxes(300));
 }
 
 TEST_F(InstalledPackages, CupsPrintsThroughTheUnpackedFilterAndPpd)
@@ -414,7 +414,7 @@ TEST_F(InstalledPackages, CupsPrintsThroughTheUnpackedFilterAndPpd)
 		(std::vector<std::string>{"pdftopdf", "pdftotessary"})) << scheduler.JobLog(job);
 	std::vector<preview::Page> pages = decode_pages(read_bytes(scheduler.OutputPath("desk.pcl")));
 	ASSERT_EQ(pages.size(), 1u);
-	expect_ink_boxes(pages[0], placed_boxes(150));
+	expect_ink_boxes(on_sheets(pages)[0], placed_boxes(150));
 }
 
 TEST_F(InstalledPackages, ServiceUnitVerifiesWithSystemd)
