@@ -2,7 +2,7 @@
 # Builds the Debian packages (dpkg-buildpackage -b) and leaves them in build/packages:
 #
 #   tessary_VERSION_ARCH.deb                 the print tool, the driver add-on, the transports
-#   printer-driver-tessary_VERSION_ARCH.deb  the CUPS driver: filter and PPD
+#   printer-driver-tessary_VERSION_ARCH.deb  the CUPS driver: filters and PPD
 #   tessary-printer-app_VERSION_ARCH.deb     the printer application and its service
 #
 # with their debug symbols (*-dbgsym_*.deb) and the build's .changes and .buildinfo. The

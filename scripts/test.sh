@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, a sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer), and every test;
-# then the threaded parts under ThreadSanitizer and a short run of each fuzz target.
+# then the threaded parts under ThreadSanitizer, a short run of each fuzz target, and the
+# Debian packages built and tested unpacked (about four minutes on two cores).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,3 +19,6 @@ bash scripts/test-tsan.sh
 
 # The fuzz targets, built from the product's libraries with clang, a short run each.
 bash scripts/fuzz.sh 30
+
+# The Debian packages, built and tested as they install.
+bash scripts/test-packages.sh

@@ -24,7 +24,15 @@ void add_print_command(CLI::App& app, Commands* commands);     // print
 void add_spool_command(CLI::App& app, Commands* commands);     // spool
 void add_preview_command(CLI::App& app, Commands* commands);   // preview
 
+// The page setup's papers and the job setup's resolutions, for the options that take them.
+std::string paper_labels();                     // "US Letter, US Legal, ..., Other"
+std::vector<std::string> resolution_choices();  // "300", "150", "75"
+
 // "tessary: MESSAGE" on standard error; gives the status of a failed command, 1.
 int fail(const std::string& message);
+// The same for a usage error (a value or an argument the tool does not take); gives 2, the
+// status of a command line that does not parse.
+int usage_error(const std::string& message);
+const int kUsageStatus = 2;
 
 }  // namespace server

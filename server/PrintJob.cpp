@@ -31,6 +31,8 @@ namespace {
 
 std::string job_name_for(const PrintRequest& request)
 {
+	if (!request.jobName.empty())
+		return request.jobName;
 	if (!request.existingSpool.empty())
 		return fs::path(request.existingSpool).stem().string();
 	if (request.documents.empty())
@@ -117,6 +119,26 @@ bool confirm_missing_job_setup(const std::string& printer,
 	return true;
 }
 
+// The job's own page setup and job setup, on the printer's settings in *settings. A page
+// setup drops the job fields, and the job setup opens on one copy, so the job setup follows
+// every page setup here and is given the stored job setup for what the request leaves out.
+bool set_up_this_job(const PrintRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings,
+	PrintOutcome* outcome, std::string* error)
+{
+	const BMessage stored = *settings;
+	if (request.ownPageSetup) {
+		PageSetupRequest page = request.page;
+		page.printer = request.printer;
+		if (!page_setup_for_job(page, driver, settings, &outcome->refused, error))
+			return false;
+	}
+	JobSetupRequest job = request.job;
+	job.printer = request.printer;
+	fill_job_setup_from(stored, &job);
+	return job_setup_for_job(job, driver, settings, &outcome->refused, error);
+}
+
 // The account of the job in the tool's words: true only for a job printed whole. `spool` is
 // the spool file of the job; `ownSpool` whether the tool wrote it.
 bool report_job(const JobAccount& account, const PrintRequest& request,
@@ -177,6 +199,12 @@ bool report_job(const JobAccount& account, const PrintRequest& request,
 
 bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* error)
 {
+	if (!request.existingSpool.empty() && (request.ownPageSetup || request.ownJobSetup)) {
+		*error = "a spool file is printed with the settings it carries: no page or job "
+			"options with --spool";
+		outcome->refused = true;
+		return false;
+	}
 	PrinterInfo printer;
 	if (!find_printer(request.printer, &printer, error))
 		return false;
@@ -209,9 +237,13 @@ bool print_job(const PrintRequest& request, PrintOutcome* outcome, std::string* 
 			outcome, error);
 	}
 
-	if (!has_job_fields(settings)
-		&& !confirm_missing_job_setup(request.printer, driver, &settings, outcome, error))
+	if (request.ownPageSetup || request.ownJobSetup) {
+		if (!set_up_this_job(request, driver, &settings, outcome, error))
+			return false;
+	} else if (!has_job_fields(settings)
+		&& !confirm_missing_job_setup(request.printer, driver, &settings, outcome, error)) {
 		return false;
+	}
 
 	char name[64];
 	snprintf(name, sizeof(name), "job-%ld-%d.spool", static_cast<long>(time(nullptr)),

@@ -4,6 +4,8 @@
 // transport in the user's words.
 #pragma once
 
+#include "SetupCommands.h"
+
 #include <SupportDefs.h>
 
 #include <string>
@@ -18,6 +20,15 @@ struct PrintRequest {
 	bool keepSpool = false;
 	bool progress = false;               // a progress bar on standard error
 	bool turnWidePages = true;           // turn wide pages on portrait paper
+	std::string jobName;                 // empty: the first document's file name
+
+	// A page setup and a job setup of this job alone, worked through the driver's dialogs on
+	// a copy of the printer's settings (their printer is the request's); the stored
+	// settings stay as they are. Not for a spool file, which carries its own settings.
+	bool ownPageSetup = false;
+	PageSetupRequest page;
+	bool ownJobSetup = false;
+	JobSetupRequest job;
 };
 
 struct PrintOutcome {
@@ -25,6 +36,7 @@ struct PrintOutcome {
 	int64 bytes = 0;
 	std::string destination;
 	bool interrupted = false;            // the job stopped at the caller's request
+	bool refused = false;                // a value of the request was refused (usage error)
 	std::vector<std::string> notes;      // things the user should be told
 };
 

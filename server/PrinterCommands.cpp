@@ -1,4 +1,4 @@
-// printer add | set | list | remove
+// printer add | set | list | remove | default
 #include "Commands.h"
 #include "DeviceModel.h"
 #include "Printers.h"
@@ -74,6 +74,30 @@ int run_list(bool namesOnly)
 	return 0;
 }
 
+// With a name, stores it as the default; without, prints the default printer's name alone,
+// so that scripts can take it, and says on standard error where it comes from.
+int run_default(const PrinterOptions& options)
+{
+	std::string error;
+	if (!options.name.empty()) {
+		if (!set_default_printer(options.name, &error))
+			return fail(error);
+		printf("default printer: %s\n", options.name.c_str());
+		return 0;
+	}
+	bool fromEnvironment = false;
+	std::string name = default_printer(&fromEnvironment);
+	if (name.empty())
+		return fail("no default printer; set one with `tessary printer default NAME` or "
+			"TESSARY_PRINTER");
+	printf("%s\n", name.c_str());
+	if (fromEnvironment)
+		fprintf(stderr, "tessary: the default printer comes from TESSARY_PRINTER\n");
+	if (!is_printer(name))
+		fprintf(stderr, "tessary: there is no printer named \"%s\"\n", name.c_str());
+	return 0;
+}
+
 int run_remove(const PrinterOptions& options)
 {
 	std::string error;
@@ -117,6 +141,12 @@ void add_printer_commands(CLI::App& app, Commands* commands)
 	CLI::App* remove = printer->add_subcommand("remove", "Remove a printer");
 	remove->add_option("NAME", options->name, "Printer to remove")->required();
 	commands->push_back({remove, [options] { return run_remove(*options); }});
+
+	CLI::App* byDefault = printer->add_subcommand("default",
+		"Set the printer `tessary print` uses when it is given none, or, without a name, "
+		"show it (TESSARY_PRINTER in the environment wins over the one set here)");
+	byDefault->add_option("NAME", options->name, "Printer to use by default");
+	commands->push_back({byDefault, [options] { return run_default(*options); }});
 }
 
 }  // namespace server

@@ -12,6 +12,7 @@
 #include <fs_attr.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -22,6 +23,38 @@ namespace server {
 
 using frontend::printer_folder;
 using frontend::printers_folder;
+
+namespace {
+
+const char kDefaultPrinterAttr[] = "default_printer";  // on the printers folder
+const char kDefaultPrinterVariable[] = "TESSARY_PRINTER";
+
+std::string stored_default_printer()
+{
+	std::string folder = printers_folder(false);
+	std::error_code code;
+	if (folder.empty() || !fs::is_directory(folder, code))
+		return std::string();
+	BNode node(folder.c_str());
+	return read_string_attr(node, kDefaultPrinterAttr);
+}
+
+// Forgets the stored default when it is NAME.
+bool clear_default_printer_if(const std::string& name, std::string* error)
+{
+	if (stored_default_printer() != name)
+		return true;
+	std::string folder = printers_folder(false);
+	BNode node(folder.c_str());
+	status_t status = node.RemoveAttr(kDefaultPrinterAttr);
+	if (status != B_OK && status != B_ENTRY_NOT_FOUND) {
+		*error = "cannot clear the default printer on " + folder + ": " + strerror_be(status);
+		return false;
+	}
+	return true;
+}
+
+}  // namespace
 
 bool is_known_transport(const std::string& name)
 {
@@ -46,6 +79,37 @@ bool is_valid_printer_name(const std::string& name, std::string* error)
 			*error = "invalid printer name (no line breaks, tabs or other control characters)";
 			return false;
 		}
+	}
+	return true;
+}
+
+bool is_printer(const std::string& name)
+{
+	std::string ignored;
+	std::error_code code;
+	return is_valid_printer_name(name, &ignored) && fs::is_directory(printer_folder(name), code);
+}
+
+std::string default_printer(bool* fromEnvironment)
+{
+	const char* variable = getenv(kDefaultPrinterVariable);
+	bool fromVariable = variable != nullptr && variable[0] != '\0';
+	if (fromEnvironment != nullptr)
+		*fromEnvironment = fromVariable;
+	return fromVariable ? std::string(variable) : stored_default_printer();
+}
+
+bool set_default_printer(const std::string& name, std::string* error)
+{
+	PrinterInfo info;
+	if (!find_printer(name, &info, error))
+		return false;
+	std::string folder = printers_folder(false);
+	BNode node(folder.c_str());
+	status_t status = frontend::write_string_attr(node, kDefaultPrinterAttr, name);
+	if (status != B_OK) {
+		*error = "cannot store the default printer on " + folder + ": " + strerror_be(status);
+		return false;
 	}
 	return true;
 }
@@ -120,7 +184,7 @@ bool remove_printer(const std::string& name, std::string* error)
 		*error = "cannot remove " + folder + ": " + code.message();
 		return false;
 	}
-	return true;
+	return clear_default_printer_if(name, error);
 }
 
 bool set_printer_compression(const std::string& name, const std::string& compression,

@@ -24,6 +24,16 @@ bool is_known_transport(const std::string& name);
 // A name that can be a folder below "printers": not empty, no '/', not "." or "..".
 bool is_valid_printer_name(const std::string& name, std::string* error);
 
+// Whether NAME is a printer the tool keeps (a valid name whose folder is there).
+bool is_printer(const std::string& name);
+
+// The default printer of `tessary print`: TESSARY_PRINTER when the environment has it (not
+// empty), else the one set_default_printer stored as the attribute "default_printer" of the
+// printers folder; empty when neither. *fromEnvironment, when given, says which.
+std::string default_printer(bool* fromEnvironment = nullptr);
+// Stores NAME, which must be a printer, as the default.
+bool set_default_printer(const std::string& name, std::string* error);
+
 // Creates the folder and its attributes, then lets the driver label it (add_printer).
 // A relative File address is made absolute against the current folder. A Socket printer may
 // be given its "transport_timeout" in seconds; 0 writes none (the transport's default).
@@ -31,6 +41,7 @@ bool add_printer(const std::string& name, const std::string& transport,
 	const std::string& address, std::string* error);
 bool add_printer(const std::string& name, const std::string& transport,
 	const std::string& address, int32 timeoutSeconds, std::string* error);
+// Removes the printer's folder; the stored default, when it is this printer, goes too.
 bool remove_printer(const std::string& name, std::string* error);
 // Writes the printer's "compression": one of the device model's names (none, tiff).
 bool set_printer_compression(const std::string& name, const std::string& compression,

@@ -40,7 +40,7 @@ int run_setup(SetupDialog dialog, SetupOptions& options)
 		if (InteractiveDisplay::Open(nullptr, &displayError) != B_OK) {
 			fprintf(stderr, "tessary: cannot show the %s dialog: %s; give the values as "
 				"options instead (see --help)\n", what, displayError.c_str());
-			return 2;
+			return kUsageStatus;
 		}
 		done = show_setup_dialog(dialog, name, &outcome, &error);
 	} else if (page) {
@@ -51,6 +51,9 @@ int run_setup(SetupDialog dialog, SetupOptions& options)
 	}
 	if (!outcome.screenshot.empty())
 		printf("screenshot: %s\n", outcome.screenshot.c_str());
+	// A value the dialog did not take is a usage error, as one the command line refuses.
+	if (!done && outcome.refused)
+		return usage_error(error);
 	if (!done)
 		return fail(error);
 	if (outcome.stored)
@@ -63,22 +66,6 @@ int run_setup(SetupDialog dialog, SetupOptions& options)
 const char* const kScreenshotHelp = "Folder for a picture of the dialog, taken before OK or "
 	"Cancel is pressed (and of the alert, if the dialog refuses the values)";
 const char* const kCancelHelp = "Press Cancel instead of OK (the settings stay as they were)";
-
-std::string paper_labels()
-{
-	std::string labels;
-	for (const device::Paper& paper : device::kPapers)
-		labels += std::string(paper.label) + ", ";
-	return labels + device::kOtherPaperLabel;
-}
-
-std::vector<std::string> resolution_choices()
-{
-	std::vector<std::string> choices;
-	for (const device::Resolution& resolution : device::kResolutions)
-		choices.push_back(std::to_string(resolution.dpi));
-	return choices;
-}
 
 void add_page_setup(CLI::App& app, Commands* commands)
 {
@@ -118,7 +105,8 @@ void add_job_setup(CLI::App& app, Commands* commands)
 		"as a user would");
 	setup->add_option("NAME", request.printer, "Printer")->required();
 	CLI::Option* copies = setup->add_option("--copies", request.copies, "Number of copies");
-	CLI::Option* pages = setup->add_option("--pages", request.pages, "all, or a range FROM-TO");
+	CLI::Option* pages = setup->add_option("--pages", request.pages,
+		"all, a range FROM-TO, or one page");
 	CLI::Option* resolution = setup->add_option("--resolution", request.resolution,
 		"Dots per inch")->check(CLI::IsMember(resolution_choices()));
 	CLI::Option* blackWhite = setup->add_flag("--black-white", options->blackWhite,
@@ -134,6 +122,22 @@ void add_job_setup(CLI::App& app, Commands* commands)
 }
 
 }  // namespace
+
+std::string paper_labels()
+{
+	std::string labels;
+	for (const device::Paper& paper : device::kPapers)
+		labels += std::string(paper.label) + ", ";
+	return labels + device::kOtherPaperLabel;
+}
+
+std::vector<std::string> resolution_choices()
+{
+	std::vector<std::string> choices;
+	for (const device::Resolution& resolution : device::kResolutions)
+		choices.push_back(std::to_string(resolution.dpi));
+	return choices;
+}
 
 void add_setup_commands(CLI::App& app, Commands* commands)
 {

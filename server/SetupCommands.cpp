@@ -146,6 +146,7 @@ public:
 		if (marked != item) {
 			*error = "the " + fTitle + " dialog has no \"" + item + "\" in its " + field
 				+ " menu";
+			fRefused = true;
 			return false;
 		}
 		return true;
@@ -173,6 +174,7 @@ public:
 		if (shown != text) {
 			*error = std::string("the ") + field + " field does not take \"" + text
 				+ "\" (it shows \"" + shown + "\")";
+			fRefused = true;
 			return false;
 		}
 		return true;
@@ -232,6 +234,7 @@ public:
 				std::string text;
 				(void)ScriptedDisplay::GetAlertText(alert, &text, kStepTimeout);
 				*error = "the " + fTitle + " dialog refused the values: " + flattened_text(text);
+				fRefused = true;
 				if (!alertShot.empty())
 					(void)ScriptedDisplay::Screenshot(alert, alertShot.c_str(), kStepTimeout);
 				_Dismiss(alert, call);
@@ -241,6 +244,9 @@ public:
 		*error = "the " + fTitle + " dialog did not close";
 		return false;
 	}
+
+	// Whether a failure was the dialog not taking a value asked of it.
+	bool Refused() const { return fRefused; }
 
 	// Ends the dialog after a failed step, so the hook returns.
 	void Cancel(HookCall* call)
@@ -266,6 +272,7 @@ private:
 
 	std::string fTitle;
 	window_token fWindow = 0;
+	bool fRefused = false;
 };
 
 // What the print tool needs of one printer to run one of its dialogs.
@@ -277,19 +284,32 @@ struct DialogContext {
 	std::shared_ptr<std::string> hookError = std::make_shared<std::string>();
 };
 
-bool open_context(const std::string& printer, DialogContext* context, std::string* error)
+bool open_node(const std::string& printer, DialogContext* context, std::string* error)
 {
-	PrinterInfo info;
-	if (!find_printer(printer, &info, error)
-		|| !load_settings(printer, context->settings.get(), error)
-		|| !context->driver->Load(error))
-		return false;
 	context->node = std::make_shared<BNode>(frontend::printer_folder(printer).c_str());
 	if (context->node->InitCheck() != B_OK) {
 		*error = "cannot open the folder of printer " + printer;
 		return false;
 	}
 	return true;
+}
+
+bool open_context(const std::string& printer, DialogContext* context, std::string* error)
+{
+	PrinterInfo info;
+	return find_printer(printer, &info, error)
+		&& load_settings(printer, context->settings.get(), error)
+		&& context->driver->Load(error) && open_node(printer, context, error);
+}
+
+// The context of a job's own setup: its driver and settings, the printer's folder.
+bool job_context(const std::string& printer,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, const BMessage& settings,
+	DialogContext* context, std::string* error)
+{
+	context->driver = driver;
+	*context->settings = settings;
+	return open_node(printer, context, error);
 }
 
 // A hook that never showed its dialog.
@@ -315,11 +335,130 @@ bool store_answer(std::unique_ptr<BMessage> answer, const std::string& printer,
 	return true;
 }
 
-bool finish(HookCall* call, const std::string& printer,
-	std::string (*summary)(const BMessage&), SetupOutcome* outcome, std::string* error)
+// Works the page setup dialog of the context as the request asks; *answer is the hook's
+// answer, none when the dialog was cancelled.
+bool script_page_setup(const PageSetupRequest& request, const DialogContext& context,
+	SetupOutcome* outcome, std::unique_ptr<BMessage>* answer, std::string* error)
 {
-	return store_answer(std::unique_ptr<BMessage>(call->TakeResult()), printer, summary,
-		outcome, error);
+	if (request.width.empty() != request.height.empty()) {
+		*error = "give both the width and the height, or neither";
+		outcome->refused = true;
+		return false;
+	}
+	std::string orientation;
+	if (request.orientation == "portrait")
+		orientation = "Portrait";
+	else if (request.orientation == "landscape")
+		orientation = "Landscape";
+	else if (!request.orientation.empty()) {
+		*error = "the orientation is portrait or landscape, not " + request.orientation;
+		outcome->refused = true;
+		return false;
+	}
+
+	HookCall call([driver = context.driver, node = context.node, settings = context.settings,
+					  hookError = context.hookError] {
+		return driver->ConfigPage(node.get(), settings.get(), hookError.get());
+	});
+	DialogSession dialog(kPageSetupTitle);
+	if (!dialog.Open(&call, error))
+		return no_dialog(*context.hookError, error);
+
+	// In the order a user goes: a paper size fills both size fields, which typed sizes then
+	// replace; the orientation only turns the preview.
+	bool worked = (request.paper.empty() || dialog.Choose("Paper Size:", request.paper, error))
+		&& (request.width.empty() || dialog.Type("Width:", request.width, error))
+		&& (request.height.empty() || dialog.Type("Height:", request.height, error))
+		&& (orientation.empty() || dialog.Choose("Page Layout:", orientation, error))
+		&& (request.scaling.empty() || dialog.Type("Scaling:", request.scaling, error))
+		&& (request.screenshotFolder.empty()
+			|| dialog.Screenshot(request.screenshotFolder, "page-setup.png",
+				&outcome->screenshot, error));
+	if (!worked) {
+		outcome->refused = dialog.Refused();
+		dialog.Cancel(&call);
+		return false;
+	}
+	std::string alertShot = request.screenshotFolder.empty() ? std::string()
+		: (fs::path(request.screenshotFolder) / "page-setup-alert.png").string();
+	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot)) {
+		outcome->refused = dialog.Refused();
+		return false;
+	}
+	answer->reset(call.TakeResult());
+	return true;
+}
+
+// Works the job setup dialog of the context as the request asks; *answer is the hook's
+// answer, none when the dialog was cancelled.
+bool script_job_setup(const JobSetupRequest& request, const DialogContext& context,
+	SetupOutcome* outcome, std::unique_ptr<BMessage>* answer, std::string* error)
+{
+	std::string from;
+	std::string to;
+	if (!split_page_range(request.pages, &from, &to, error)) {
+		outcome->refused = true;
+		return false;
+	}
+	std::string resolution;
+	for (const device::Resolution& offered : device::kResolutions) {
+		if (request.resolution == std::to_string(offered.dpi))
+			resolution = offered.label;
+	}
+	if (resolution.empty() && !request.resolution.empty()) {
+		*error = "the resolution is " + device::resolutions_in_words() + ", not "
+			+ request.resolution;
+		outcome->refused = true;
+		return false;
+	}
+
+	HookCall call([driver = context.driver, node = context.node, settings = context.settings,
+					  hookError = context.hookError] {
+		return driver->ConfigJob(node.get(), settings.get(), hookError.get());
+	});
+	DialogSession dialog(kPrintSetupTitle);
+	if (!dialog.Open(&call, error))
+		return no_dialog(*context.hookError, error);
+
+	// Typing a page number switches the dialog to the range by itself; the boxes are set
+	// afterwards all the same, so the request holds whatever the fields held before.
+	bool worked = (request.copies.empty() || dialog.Type("Copies:", request.copies, error))
+		&& (from.empty() || dialog.Type("From:", from, error))
+		&& (to.empty() || dialog.Type("To:", to, error))
+		&& (request.pages.empty() || dialog.SetBox(from.empty() ? "All Pages" : "Pages", true,
+			error))
+		&& (resolution.empty() || dialog.Choose("Resolution:", resolution, error))
+		&& (request.blackWhite < 0
+			|| dialog.SetBox("Black/White print", request.blackWhite != 0, error))
+		&& (request.screenshotFolder.empty()
+			|| dialog.Screenshot(request.screenshotFolder, "job-setup.png",
+				&outcome->screenshot, error));
+	if (!worked) {
+		outcome->refused = dialog.Refused();
+		dialog.Cancel(&call);
+		return false;
+	}
+	std::string alertShot = request.screenshotFolder.empty() ? std::string()
+		: (fs::path(request.screenshotFolder) / "job-setup-alert.png").string();
+	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot)) {
+		outcome->refused = dialog.Refused();
+		return false;
+	}
+	answer->reset(call.TakeResult());
+	return true;
+}
+
+// The answer of a job's own setup in place of its settings; a cancelled dialog is a failure,
+// as the job has no settings then.
+bool take_job_answer(std::unique_ptr<BMessage> answer, const char* what, BMessage* settings,
+	std::string* error)
+{
+	if (answer == nullptr) {
+		*error = std::string("the ") + what + " dialog gave no answer";
+		return false;
+	}
+	*settings = *answer;
+	return true;
 }
 
 }  // namespace
@@ -365,108 +504,105 @@ std::string job_setup_summary(const BMessage& settings)
 bool run_page_setup(const PageSetupRequest& request, SetupOutcome* outcome, std::string* error)
 {
 	DialogContext context;
-	if (!open_context(request.printer, &context, error))
-		return false;
-	if (request.width.empty() != request.height.empty()) {
-		*error = "give both the width and the height, or neither";
-		return false;
-	}
-	std::string orientation;
-	if (request.orientation == "portrait")
-		orientation = "Portrait";
-	else if (request.orientation == "landscape")
-		orientation = "Landscape";
-	else if (!request.orientation.empty()) {
-		*error = "the orientation is portrait or landscape, not " + request.orientation;
-		return false;
-	}
-
-	HookCall call([driver = context.driver, node = context.node, settings = context.settings,
-					  hookError = context.hookError] {
-		return driver->ConfigPage(node.get(), settings.get(), hookError.get());
-	});
-	DialogSession dialog(kPageSetupTitle);
-	if (!dialog.Open(&call, error))
-		return no_dialog(*context.hookError, error);
-
-	// In the order a user goes: a paper size fills both size fields, which typed sizes then
-	// replace; the orientation only turns the preview.
-	bool worked = (request.paper.empty() || dialog.Choose("Paper Size:", request.paper, error))
-		&& (request.width.empty() || dialog.Type("Width:", request.width, error))
-		&& (request.height.empty() || dialog.Type("Height:", request.height, error))
-		&& (orientation.empty() || dialog.Choose("Page Layout:", orientation, error))
-		&& (request.scaling.empty() || dialog.Type("Scaling:", request.scaling, error))
-		&& (request.screenshotFolder.empty()
-			|| dialog.Screenshot(request.screenshotFolder, "page-setup.png",
-				&outcome->screenshot, error));
-	if (!worked) {
-		dialog.Cancel(&call);
-		return false;
-	}
-	std::string alertShot = request.screenshotFolder.empty() ? std::string()
-		: (fs::path(request.screenshotFolder) / "page-setup-alert.png").string();
-	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot))
-		return false;
-	return finish(&call, request.printer, page_setup_summary, outcome, error);
+	std::unique_ptr<BMessage> answer;
+	return open_context(request.printer, &context, error)
+		&& script_page_setup(request, context, outcome, &answer, error)
+		&& store_answer(std::move(answer), request.printer, page_setup_summary, outcome, error);
 }
 
 bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::string* error)
 {
-	std::string from;
-	std::string to;
-	if (!request.pages.empty() && request.pages != "all") {
-		size_t dash = request.pages.find('-');
-		if (dash == std::string::npos || dash == 0 || dash + 1 == request.pages.size()) {
-			*error = "the pages are \"all\" or FROM-TO, not \"" + request.pages + "\"";
-			return false;
-		}
-		from = request.pages.substr(0, dash);
-		to = request.pages.substr(dash + 1);
-	}
-	std::string resolution;
-	for (const device::Resolution& offered : device::kResolutions) {
-		if (request.resolution == std::to_string(offered.dpi))
-			resolution = offered.label;
-	}
-	if (resolution.empty() && !request.resolution.empty()) {
-		*error = "the resolution is " + device::resolutions_in_words() + ", not "
-			+ request.resolution;
-		return false;
-	}
-
 	DialogContext context;
-	if (!open_context(request.printer, &context, error))
-		return false;
-	HookCall call([driver = context.driver, node = context.node, settings = context.settings,
-					  hookError = context.hookError] {
-		return driver->ConfigJob(node.get(), settings.get(), hookError.get());
-	});
-	DialogSession dialog(kPrintSetupTitle);
-	if (!dialog.Open(&call, error))
-		return no_dialog(*context.hookError, error);
+	std::unique_ptr<BMessage> answer;
+	return open_context(request.printer, &context, error)
+		&& script_job_setup(request, context, outcome, &answer, error)
+		&& store_answer(std::move(answer), request.printer, job_setup_summary, outcome, error);
+}
 
-	// Typing a page number switches the dialog to the range by itself; the boxes are set
-	// afterwards all the same, so the request holds whatever the fields held before.
-	bool worked = (request.copies.empty() || dialog.Type("Copies:", request.copies, error))
-		&& (from.empty() || dialog.Type("From:", from, error))
-		&& (to.empty() || dialog.Type("To:", to, error))
-		&& (request.pages.empty() || dialog.SetBox(from.empty() ? "All Pages" : "Pages", true,
-			error))
-		&& (resolution.empty() || dialog.Choose("Resolution:", resolution, error))
-		&& (request.blackWhite < 0
-			|| dialog.SetBox("Black/White print", request.blackWhite != 0, error))
-		&& (request.screenshotFolder.empty()
-			|| dialog.Screenshot(request.screenshotFolder, "job-setup.png",
-				&outcome->screenshot, error));
-	if (!worked) {
-		dialog.Cancel(&call);
+bool page_setup_for_job(const PageSetupRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
+	std::string* error)
+{
+	SetupOutcome outcome;
+	DialogContext context;
+	std::unique_ptr<BMessage> answer;
+	if (request.cancel) {
+		*refused = true;
+		*error = "a job's page setup cannot be cancelled";
 		return false;
 	}
-	std::string alertShot = request.screenshotFolder.empty() ? std::string()
-		: (fs::path(request.screenshotFolder) / "job-setup-alert.png").string();
-	if (!dialog.Press(request.cancel ? "Cancel" : "OK", &call, error, alertShot))
+	bool done = job_context(request.printer, driver, *settings, &context, error)
+		&& script_page_setup(request, context, &outcome, &answer, error)
+		&& take_job_answer(std::move(answer), "page setup", settings, error);
+	*refused = outcome.refused;
+	return done;
+}
+
+bool job_setup_for_job(const JobSetupRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
+	std::string* error)
+{
+	SetupOutcome outcome;
+	DialogContext context;
+	std::unique_ptr<BMessage> answer;
+	if (request.cancel) {
+		*refused = true;
+		*error = "a job's job setup cannot be cancelled";
 		return false;
-	return finish(&call, request.printer, job_setup_summary, outcome, error);
+	}
+	bool done = job_context(request.printer, driver, *settings, &context, error)
+		&& script_job_setup(request, context, &outcome, &answer, error)
+		&& take_job_answer(std::move(answer), "job setup", settings, error);
+	*refused = outcome.refused;
+	return done;
+}
+
+void fill_job_setup_from(const BMessage& settings, JobSetupRequest* request)
+{
+	if (!has_job_fields(settings))
+		return;
+	int16 copies = 1;
+	int32 firstPage = 1;
+	int32 lastPage = -1;
+	int32 resolution = 0;
+	int16 bw = 0;
+	settings.FindInt16(kCopiesField, &copies);
+	settings.FindInt32(kFirstPageField, &firstPage);
+	settings.FindInt32(kLastPageField, &lastPage);
+	settings.FindInt32(kXResField, &resolution);
+	settings.FindInt16(kBWModeField, &bw);
+	if (request->copies.empty())
+		request->copies = std::to_string(copies);
+	if (request->pages.empty()) {
+		request->pages = lastPage < 0 ? std::string("all")
+			: std::to_string(firstPage) + "-" + std::to_string(lastPage);
+	}
+	if (request->resolution.empty())
+		request->resolution = std::to_string(resolution);
+	if (request->blackWhite < 0)
+		request->blackWhite = bw != 0 ? 1 : 0;
+}
+
+bool split_page_range(const std::string& pages, std::string* from, std::string* to,
+	std::string* error)
+{
+	from->clear();
+	to->clear();
+	if (pages.empty() || pages == "all")
+		return true;
+	size_t dash = pages.find('-');
+	if (dash == std::string::npos) {
+		*from = pages;
+		*to = pages;
+		return true;
+	}
+	if (dash == 0 || dash + 1 == pages.size() || pages.find('-', dash + 1) != std::string::npos) {
+		*error = "the pages are \"all\", FROM-TO or one page, not \"" + pages + "\"";
+		return false;
+	}
+	*from = pages.substr(0, dash);
+	*to = pages.substr(dash + 1);
+	return true;
 }
 
 bool show_setup_dialog(SetupDialog dialog, const std::string& printer, SetupOutcome* outcome,

@@ -36,7 +36,7 @@ struct PageSetupRequest {
 struct JobSetupRequest {
 	std::string printer;
 	std::string copies;      // typed as given; empty: as the dialog opens (1)
-	std::string pages;       // "all" or "FROM-TO"; empty: as the dialog opens
+	std::string pages;       // "all", "FROM-TO" or one page; empty: as the dialog opens
 	std::string resolution;  // "300", "150" or "75"; empty: as the dialog opens
 	int blackWhite = -1;     // 1 black and white, 0 colour, -1 as the dialog opens
 	bool cancel = false;
@@ -47,6 +47,7 @@ struct SetupOutcome {
 	bool stored = false;     // the hook answered and its settings were stored
 	std::string screenshot;  // the picture taken, if any
 	std::string summary;     // the stored answer in words, when there is one
+	bool refused = false;    // the dialog did not take a value asked of it (a usage error)
 };
 
 // The page or job fields of settings in words: "8.5 x 11 in, portrait, scaling 100%",
@@ -60,6 +61,29 @@ std::string job_setup_summary(const BMessage& settings);
 // A cancelled dialog is no failure: outcome->stored stays false.
 bool run_page_setup(const PageSetupRequest& request, SetupOutcome* outcome, std::string* error);
 bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::string* error);
+
+// The page setup or the job setup worked from the request as above, for one job: on the
+// settings given instead of the printer's stored ones, by the driver given, and not stored.
+// On OK the answer replaces *settings. A refused value, as above, is a failure with
+// *refused set. A request to cancel is no job's setup and is refused too.
+bool page_setup_for_job(const PageSetupRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
+	std::string* error);
+bool job_setup_for_job(const JobSetupRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
+	std::string* error);
+
+// The job fields of settings as the job setup takes them, to enter again into a dialog that
+// does not open with them (it opens on one copy, and a page setup drops the job fields):
+// copies, pages, resolution and black-and-white of the request left empty are filled in
+// from settings, when settings hold job fields.
+void fill_job_setup_from(const BMessage& settings, JobSetupRequest* request);
+
+// "all", "FROM-TO" or a page N (taken as N-N) into the texts for the From and To fields,
+// both empty for "all"; false with a message for any other shape. The numbers are the
+// dialog's to judge.
+bool split_page_range(const std::string& pages, std::string* from, std::string* to,
+	std::string* error);
 
 enum class SetupDialog { Page, Job };
 

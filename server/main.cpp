@@ -39,6 +39,12 @@ int fail(const std::string& message)
 	return 1;
 }
 
+int usage_error(const std::string& message)
+{
+	fail(message);
+	return kUsageStatus;
+}
+
 }  // namespace server
 
 int main(int argc, char** argv)
@@ -65,7 +71,7 @@ int main(int argc, char** argv)
 		return app.exit(version);
 	} catch (const CLI::ParseError& parseError) {
 		fprintf(stderr, "tessary: %s (see --help)\n", parseError.what());
-		return 2;
+		return server::kUsageStatus;
 	}
 
 	for (const server::Command& command : commands) {

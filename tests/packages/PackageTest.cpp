@@ -40,6 +40,22 @@ namespace {
 
 // Whether the file is an ELF program (one with an interpreter), not a shared object or
 // add-on.
+// The programs a job log says the scheduler started for the job, in order.
+std::vector<std::string> started_filters(const std::string& jobLog)
+{
+	std::istringstream log(jobLog);
+	std::vector<std::string> started;
+	const std::string marker = "Started filter ";
+	for (std::string line; std::getline(log, line);) {
+		size_t at = line.find(marker);
+		if (at == std::string::npos)
+			continue;
+		std::string program = line.substr(at + marker.size());
+		started.push_back(fs::path(program.substr(0, program.find(" (PID"))).filename());
+	}
+	return started;
+}
+
 bool is_elf_program(const std::string& path)
 {
 	std::ifstream file(path, std::ios::binary);
@@ -92,7 +108,7 @@ void make_pdf(const std::string& path)
 	cairo_surface_destroy(surface);
 }
 
-// The boxes on a sheet printed at `dpi`.
+// The boxes on a sheet printed at `dpi` (the page's points where they are on the paper).
 std::vector<InkBox> placed_boxes(int dpi)
 {
 	std::vector<InkBox> boxes;
@@ -236,7 +252,8 @@ TEST_F(InstalledPackages, EachHoldsItsOwnPartInTheSystemsFolders)
 			"usr/share/man/man1/tessary.1.gz", "usr/share/bash-completion/completions/tessary",
 			"usr/share/doc/tessary/copyright"}},
 		{"printer-driver-tessary", {"usr/lib/cups/filter/rastertotessary",
-			"usr/share/cups/model/tessary.ppd", "usr/share/man/man8/rastertotessary.8.gz",
+			"usr/lib/cups/filter/pdftotessary", "usr/share/cups/model/tessary.ppd",
+			"usr/share/man/man8/rastertotessary.8.gz", "usr/share/man/man8/pdftotessary.8.gz",
 			"usr/share/doc/printer-driver-tessary/copyright"}},
 		{"tessary-printer-app", {"usr/bin/tessary-printer-app", "usr/lib/*/tessary/tessary-job",
 			"lib/systemd/system/tessary-printer-app.service", "etc/default/tessary-printer-app",
@@ -328,8 +345,13 @@ TEST_F(InstalledPackages, EveryProgramAnswersVersionWithTheProjectVersion)
 				programs.push_back(entry.path());
 		}
 	}
-	// The tool, the printer application, the filter, the job process and the reader.
-	EXPECT_EQ(programs.size(), 5u);
+	// The tool, the printer application, the two filters, the job process and the reader.
+	std::sort(programs.begin(), programs.end());
+	std::vector<std::string> names;
+	for (const std::string& program : programs)
+		names.push_back(fs::path(program).filename().string());
+	EXPECT_EQ(names, (std::vector<std::string>{"tessary", "tessary-printer-app", "pdftotessary",
+		"rastertotessary", "tessary-job", "tessary-reader"}));
 	for (const std::string& program : programs) {
 		std::string output;
 		EXPECT_EQ(run({program, "--version"}, &output, Unpacked()), 0) << program << ": "
@@ -363,8 +385,8 @@ TEST_F(InstalledPackages, ToolPrintsAPdfToAFilePrinterWithItsOwnAddOns)
 	EXPECT_TRUE(fs::is_regular_file(fScratch + "/preview/page-001.png")) << output;
 	std::vector<preview::Page> pages = decode_pages(read_bytes(target));
 	ASSERT_EQ(pages.size(), 1u);
-	// The job setup's 300 dpi.
-	expect_ink_boxes(pages[0], placed_boxes(300));
+	// The job setup's 300 dpi, on the sheet where the printer puts its raster.
+	expect_ink_boxes(on_sheets(pages)[0], placed_boxes(300));
 }
 
 TEST_F(InstalledPackages, CupsPrintsThroughTheUnpackedFilterAndPpd)
@@ -387,9 +409,12 @@ TEST_F(InstalledPackages, CupsPrintsThroughTheUnpackedFilterAndPpd)
 	int job = scheduler.Print("Desk", {"-o", "Resolution=150dpi"}, pdf, &error);
 	ASSERT_GT(job, 0) << error;
 	ASSERT_EQ(scheduler.WaitForJobEnd(job), PrivateScheduler::kCompleted) << scheduler.JobLog(job);
+	// The PDF went to the driver through the unpacked PDF filter, no raster filter between.
+	EXPECT_EQ(started_filters(scheduler.JobLog(job)),
+		(std::vector<std::string>{"pdftopdf", "pdftotessary"})) << scheduler.JobLog(job);
 	std::vector<preview::Page> pages = decode_pages(read_bytes(scheduler.OutputPath("desk.pcl")));
 	ASSERT_EQ(pages.size(), 1u);
-	expect_ink_boxes(pages[0], placed_boxes(150));
+	expect_ink_boxes(on_sheets(pages)[0], placed_boxes(150));
 }
 
 TEST_F(InstalledPackages, ServiceUnitVerifiesWithSystemd)

@@ -27,8 +27,10 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
 "$tool" printer add Desk --transport File --address "$scratch/desk.pcl" >/dev/null
 "$tool" printer add "Test Printer" --transport File >/dev/null
 "$tool" printer add Office --transport Socket --address printer.invalid:9100 >/dev/null
-mkdir -p "$scratch/docs/sub"
+mkdir -p "$scratch/docs/sub" "$scratch/empty"
 touch "$scratch/docs/report.pdf" "$scratch/docs/photo.jpg"
+# Completed in a folder of no files, so that only what is asked for is offered.
+cd "$scratch/empty" || exit 1
 
 passed=0
 failed=0
@@ -111,6 +113,9 @@ expect "spool" "--printer" "" -- "${printers[@]}"
 expect "settings" "Desk" "" --
 expect "printer" "add" "" --
 expect "print" "--black-white" "Desk" "$scratch/docs/r" -- "$scratch/docs/report.pdf"
+# With a default printer the first word may be a document already.
+expect "print" "$scratch/docs/r" -- "$scratch/docs/report.pdf"
+expect "print" "-n" "2" "$scratch/docs/p" -- "$scratch/docs/photo.jpg"
 expect "print" "Desk" "$scratch/docs/report.pdf" "$scratch/docs/p" -- "$scratch/docs/photo.jpg"
 expect "preview" "-o" "$scratch/docs/" -- "$scratch/docs/sub"
 
@@ -131,7 +136,8 @@ expect "print" "--copies" "2" "" -- "${printers[@]}"
 expect "print" "-n" "2" "--paper" "A4" "T" -- 'Test\ Printer'
 
 # Every option of every command's --help is offered for it.
-for command in "" "printer add" "printer list" "printer set" "printer remove" settings page-setup \
+for command in "" "printer add" "printer list" "printer set" "printer remove" "printer default" \
+  settings page-setup \
   job-setup print spool preview; do
   # shellcheck disable=SC2086
   help=$("$tool" $command --help 2>&1)
@@ -146,8 +152,8 @@ for command in "" "printer add" "printer list" "printer set" "printer remove" se
   expect_includes $command "-" -- "${options[@]}"
 done
 # The print options of lp's habits, ready for the tool.
-expect_includes print Desk "-" -- -n --copies -P --pages --resolution --black-white --paper \
-  --landscape --scaling
+expect_includes print Desk "-" -- -n --copies -P --pages --resolution --black-white --colour \
+  --paper --landscape --portrait --scaling
 
 # The papers are the page setup's.
 papers=$("$tool" page-setup --help | sed -n 's/.*as the dialog lists it (\(.*\))$/\1/p')

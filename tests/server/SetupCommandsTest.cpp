@@ -237,7 +237,7 @@ TEST_F(SetupCommands, ToolReportsAnAlertWithANonZeroStatusAndTakesScreenshots)
 {
 	std::string errors;
 	std::string shots = fRoot.Sub("shots");
-	EXPECT_EQ(RunTool("page-setup Desk --width 0 --height 5 --screenshot " + shots, &errors), 1);
+	EXPECT_EQ(RunTool("page-setup Desk --width 0 --height 5 --screenshot " + shots, &errors), 2);
 	EXPECT_EQ(errors.substr(0, errors.find('\n')), "tessary: the Page Setup dialog refused the "
 		"values: Invalid values! Check paper size and scalinng.");
 	EXPECT_TRUE(fs::exists(shots + "/page-setup-alert.png"));
