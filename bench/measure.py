@@ -2,6 +2,7 @@
 """Runs one print job and watches it from outside, as a user's system monitor would.
 
     measure.py [--spool DIR]... [--beside TARGET] [--interval SECONDS] -- COMMAND...
+    measure.py --time-only -- COMMAND...
 
 Prints one line of JSON: "wall" (seconds), "cpu" (user + system of the command and every
 process it waited for), "peak_mb" (the most memory the job's processes held at once:
@@ -11,6 +12,9 @@ the memory files they hold open, each counted once by what it has allocated), "s
 folder, by their allocated blocks) and "beside_mb" (the most the files next to TARGET,
 other than TARGET itself, held at once: output written beside the target before it is
 renamed over it).
+
+With --time-only nothing is sampled, and the line holds "wall" and "cpu" alone, to the
+microsecond.
 
 Memory is sampled every --interval seconds (0.005 by default), so a peak shorter than that
 may be missed; the times come from a run of their own in the bench scripts, not from this
@@ -87,6 +91,7 @@ def main():
     parser.add_argument("--spool", action="append", default=[])
     parser.add_argument("--beside")
     parser.add_argument("--interval", type=float, default=0.005)
+    parser.add_argument("--time-only", action="store_true")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
@@ -95,6 +100,15 @@ def main():
 
     start = time.monotonic()
     child = subprocess.Popen(command, stdout=subprocess.DEVNULL)
+    if args.time_only:
+        _, status, usage = os.wait4(child.pid, 0)
+        wall = time.monotonic() - start
+        code = os.waitstatus_to_exitcode(status)
+        if code != 0:
+            sys.exit(f"measure.py: {command[0]} ended with {code}")
+        print(json.dumps({"wall": round(wall, 6),
+                          "cpu": round(usage.ru_utime + usage.ru_stime, 6)}))
+        return
     peak = spool = beside = 0
     status = None
     while status is None:

@@ -89,30 +89,39 @@ for page in doc photo; do
 done
 
 tessary=$build/server/tessary
-"$tessary" printer add Bench --transport File --address "$work/out/out.pcl" >/dev/null
 mkdir -p "$work/out"
+"$tessary" printer add Bench --transport File --address "$work/out/out.pcl" >/dev/null
 times=$work/times
 
-# label, side (ours or peer), command...: one line in $times.
+# label, side (ours or peer), command...: one line in $times, with the wall and processor
+# seconds to the microsecond. The outputs of the job before are removed first: a job that
+# replaces the 470 MB of 100 pages would pay for freeing them.
 timed() {
-  local label=$1 side=$2
+  local label=$1 side=$2 figures
   shift 2
-  /usr/bin/time -f "$label $side %e %U %S" -a -o "$times" "$@" >/dev/null 2>"$work/stderr" \
+  rm -f "$work/out/out.pcl" "$work/gs.pcl"
+  figures=$($python "$here/measure.py" --time-only -- "$@" 2>"$work/stderr") \
     || { cat "$work/stderr" >&2; exit 1; }
+  echo "$label $side $figures" >>"$times"
 }
 
 gs_cdj550=(gs -q -dSAFER -dBATCH -dNOPAUSE -r300 -sPAPERSIZE=letter -sDEVICE=cdj550
   -sOutputFile="$work/gs.pcl")
 
+# label, document: `tessary print` of it.
+ours() {
+  timed "$1" ours "$tessary" print Bench "$2"
+}
+
 round() {
   for page in doc photo; do
-    timed "$page.pdf" ours "$tessary" print Bench "$work/pages/$page.pdf"
+    ours "$page.pdf" "$work/pages/$page.pdf"
     timed "$page.pdf" peer "${gs_cdj550[@]}" "$work/pages/$page.pdf"
   done
-  timed photo.png ours "$tessary" print Bench "$work/pages/photo.png"
+  ours photo.png "$work/pages/photo.png"
   timed photo.png peer "${gs_cdj550[@]}" "$work/pages/photo.pdf"
   for count in 10 100; do
-    timed "doc$count.pdf" ours "$tessary" print Bench "$work/doc$count.pdf"
+    ours "doc$count.pdf" "$work/doc$count.pdf"
     timed "doc$count.pdf" peer "${gs_cdj550[@]}" "$work/doc$count.pdf"
   done
   for page in doc photo; do
@@ -134,6 +143,7 @@ done
 memory=$work/memory
 mkdir -p "$work/filter"
 for job in pages/doc.pdf pages/photo.pdf pages/photo.png doc10.pdf doc100.pdf; do
+  rm -f "$work/out/out.pcl"
   printf '%s %s\n' "$(basename "$job")" "$($python "$here/measure.py" \
     --spool "$TESSARY_ROOT" --beside "$work/out/out.pcl" -- \
     "$tessary" print Bench "$work/$job")" >>"$memory"
@@ -155,8 +165,9 @@ import sys
 
 runs = {}
 for line in open(sys.argv[1]):
-    label, side, wall, user, system = line.split()
-    runs.setdefault((label, side), []).append((float(wall), float(user) + float(system)))
+    label, side, figures = line.split(" ", 2)
+    figures = json.loads(figures)
+    runs.setdefault((label, side), []).append((figures["wall"], figures["cpu"]))
 median = {key: (statistics.median(r[0] for r in rows), statistics.median(r[1] for r in rows))
           for key, rows in runs.items()}
 memory = {}
