@@ -266,7 +266,7 @@ TEST_F(DialogOnScreen, PrintSetupTakesTypedCopiesAndTheBlackWhiteBox)
 
 TEST_F(DialogOnScreen, NoCopiesBringUpTheAlertAndCancelKeepsTheSettings)
 {
-	Picture alert = Headless({"job-setup", "Desk", "--copies", "0"}, "job-setup-alert.png", 1);
+	Picture alert = Headless({"job-setup", "Desk", "--copies", "0"}, "job-setup-alert.png", 2);
 	std::string before = SettingsText();
 
 	Tool tool({"job-setup", "Desk"}, fServer.Name(), Folder("shown"));
