@@ -431,6 +431,10 @@ public:
 			std::this_thread::sleep_for(std::chrono::milliseconds(20));
 		}
 		fPid = -1;
+		// As systemd counts it: a service that SIGTERM ended before it had set up its own
+		// handling of the signal (still starting) stopped cleanly too.
+		if (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+			return fStopStatus = 0;
 		return fStopStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 	}
 
