@@ -17,7 +17,7 @@
 #   bash bench/cups_pdf.sh BUILD_DIR [RUNS]
 #
 # It installs the peer (printer-driver-hpcups) when it is missing, as scripts/setup.sh
-# installs packages. BUILD_DIR is an optimised build holding the filters (build/bench, made
+# installs packages (bench/hpcups_peer.sh). BUILD_DIR is an optimised build holding the filters (build/bench, made
 # with scripts/bench.sh or `cmake --build build/bench --target pdftotessary rastertotessary
 # tessary-reader Tessary transport_Pipe tessary_ppd`).
 set -euo pipefail
@@ -33,61 +33,30 @@ for program in cups/pdftotessary cups/rastertotessary cups/tessary.ppd; do
   fi
 done
 
-# The peer, installed as the project's set-up installs its packages.
-if ! dpkg-query -W -f='${Status}' printer-driver-hpcups 2>/dev/null \
-    | grep -q "install ok installed"; then
-  echo "cups_pdf: installing printer-driver-hpcups" >&2
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo_cmd=(sudo)
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends printer-driver-hpcups
-fi
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TMPDIR="$work"
 
-# The peer's PPD: the first HP Deskjet of hpcups.drv, by file name, whose default output
-# mode is colour (RGB) at 300 x 300 dpi.
-drv=$(dpkg -L printer-driver-hpcups | grep '/hpcups\.drv$' | head -1)
-mkdir -p "$work/hpcups"
-ppdc -d "$work/hpcups" "$drv" 2>/dev/null
-peer_ppd=""
-for ppd in $(ls "$work/hpcups" | sort); do
-  if awk '
-      /^\*ColorDevice: True/ { colour = 1 }
-      /^\*ModelName:/ { model = tolower($0) }
-      /^\*DefaultOutputMode:/ { mode = $2 }
-      /^\*OutputMode / { split($2, name, "/"); code[name[1]] = $0 }
-      END { exit !(colour && model ~ /deskjet/ && code[mode] ~ /HWResolution\[300 300\]/ \
-        && code[mode] ~ /cupsColorSpace 1\//) }' "$work/hpcups/$ppd"; then
-    peer_ppd=$work/hpcups/$ppd
-    break
-  fi
-done
-if [ -z "$peer_ppd" ]; then
-  echo "cups_pdf: no 300-dpi colour ink-jet in $drv" >&2
-  exit 1
-fi
-peer_model=$(sed -n 's/^\*ModelName: "\(.*\)"/\1/p' "$peer_ppd")
+# The peer and its PPD.
+source "$here/hpcups_peer.sh"
+hpcups_peer cups_pdf "$work/hpcups"
 ours_ppd=$build/cups/tessary.ppd
 
 /usr/bin/python3 "$here/gen_pages.py" "$work/pages" >/dev/null
 
 # label, PPD, the chain's two filters ("program options" each), the PDF; the stream goes to
-# $work/LABEL-PAGE.pcl. One line per run in $times: label, page, wall, user and system seconds.
+# $work/LABEL-PAGE.pcl. One line per run in $times: label, page, and the wall and processor
+# seconds of the whole chain to the microsecond.
 chain() {
-  local label=$1 ppd=$2 first=$3 second=$4 pdf=$5 page
+  local label=$1 ppd=$2 first=$3 second=$4 pdf=$5 page figures
   page=$(basename "$pdf" .pdf)
-  PPD=$ppd FINAL_CONTENT_TYPE=application/vnd.cups-pcl \
-    /usr/bin/time -f "$label $page %e %U %S" -a -o "$times" bash -c '
+  figures=$(PPD=$ppd FINAL_CONTENT_TYPE=application/vnd.cups-pcl \
+    /usr/bin/python3 "$here/measure.py" --time-only -- bash -c '
       set -o pipefail
       read -r f1 o1 <<<"$1"; read -r f2 o2 <<<"$2"
       "$f1" 1 bench page 1 "$o1" "$3" 2>/dev/null | "$f2" 1 bench page 1 "$o2" >"$4" 2>/dev/null
-    ' chain "$first" "$second" "$pdf" "$work/$label-$page.pcl"
+    ' chain "$first" "$second" "$pdf" "$work/$label-$page.pcl")
+  echo "$label $page $figures" >>"$times"
 }
 
 run_round() {
@@ -118,13 +87,15 @@ for page in photo doc; do
 done
 
 /usr/bin/python3 - "$work/times" "$work/sizes" "$runs" "$peer_model" <<'EOF'
+import json
 import statistics
 import sys
 
 runs = {}
 for line in open(sys.argv[1]):
-    label, page, wall, user, system = line.split()
-    runs.setdefault((label, page), []).append((float(wall), float(user) + float(system)))
+    label, page, figures = line.split(" ", 2)
+    figures = json.loads(figures)
+    runs.setdefault((label, page), []).append((figures["wall"], figures["cpu"]))
 sizes = {}
 for line in open(sys.argv[2]):
     label, page, size = line.split()

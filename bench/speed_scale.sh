@@ -34,18 +34,6 @@ for program in server/tessary cups/rastertotessary cups/tessary.ppd; do
   fi
 done
 
-if ! dpkg-query -W -f='${Status}' printer-driver-hpcups 2>/dev/null \
-    | grep -q "install ok installed"; then
-  echo "speed_scale: installing printer-driver-hpcups" >&2
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo_cmd=(sudo)
-  fi
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends printer-driver-hpcups
-fi
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export TMPDIR="$work"
@@ -58,28 +46,9 @@ for count in 10 100; do
     $(for _ in $(seq "$count"); do echo "$work/pages/doc.pdf"; done)
 done
 
-# The peer's PPD, as bench/cups_pdf.sh finds it: the first HP Deskjet of hpcups.drv whose
-# default output mode is colour (RGB) at 300 x 300 dpi.
-drv=$(dpkg -L printer-driver-hpcups | grep '/hpcups\.drv$' | head -1)
-mkdir -p "$work/hpcups"
-ppdc -d "$work/hpcups" "$drv" 2>/dev/null
-peer_ppd=""
-for ppd in $(ls "$work/hpcups" | sort); do
-  if awk '
-      /^\*ColorDevice: True/ { colour = 1 }
-      /^\*ModelName:/ { model = tolower($0) }
-      /^\*DefaultOutputMode:/ { mode = $2 }
-      /^\*OutputMode / { split($2, name, "/"); code[name[1]] = $0 }
-      END { exit !(colour && model ~ /deskjet/ && code[mode] ~ /HWResolution\[300 300\]/ \
-        && code[mode] ~ /cupsColorSpace 1\//) }' "$work/hpcups/$ppd"; then
-    peer_ppd=$work/hpcups/$ppd
-    break
-  fi
-done
-if [ -z "$peer_ppd" ]; then
-  echo "speed_scale: no 300-dpi colour ink-jet in $drv" >&2
-  exit 1
-fi
+# The peer and its PPD.
+source "$here/hpcups_peer.sh"
+hpcups_peer speed_scale "$work/hpcups"
 ours_ppd=$build/cups/tessary.ppd
 for page in doc photo; do
   PPD=$ours_ppd "$filters/gstoraster" 1 bench "$page" 1 "" "$work/pages/$page.pdf" \

@@ -18,7 +18,7 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
 bash scripts/test-tsan.sh
 
 # The fuzz targets, built from the product's libraries with clang, a short run each.
-bash scripts/fuzz.sh 30
+bash scripts/fuzz.sh 20
 
 # The Debian packages, built and tested as they install.
 bash scripts/test-packages.sh

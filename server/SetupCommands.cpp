@@ -519,42 +519,48 @@ bool run_job_setup(const JobSetupRequest& request, SetupOutcome* outcome, std::s
 		&& store_answer(std::move(answer), request.printer, job_setup_summary, outcome, error);
 }
 
-bool page_setup_for_job(const PageSetupRequest& request,
-	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
-	std::string* error)
+namespace {
+
+// A dialog worked on the settings of one job, whose answer replaces them; `what` names the
+// dialog in the errors.
+template <typename Request>
+bool setup_for_job(const Request& request,
+	bool (*script)(const Request&, const DialogContext&, SetupOutcome*,
+		std::unique_ptr<BMessage>*, std::string*),
+	const char* what, const std::shared_ptr<frontend::DriverAddOn>& driver,
+	BMessage* settings, bool* refused, std::string* error)
 {
 	SetupOutcome outcome;
 	DialogContext context;
 	std::unique_ptr<BMessage> answer;
 	if (request.cancel) {
 		*refused = true;
-		*error = "a job's page setup cannot be cancelled";
+		*error = std::string("a job's ") + what + " cannot be cancelled";
 		return false;
 	}
 	bool done = job_context(request.printer, driver, *settings, &context, error)
-		&& script_page_setup(request, context, &outcome, &answer, error)
-		&& take_job_answer(std::move(answer), "page setup", settings, error);
+		&& script(request, context, &outcome, &answer, error)
+		&& take_job_answer(std::move(answer), what, settings, error);
 	*refused = outcome.refused;
 	return done;
+}
+
+}  // namespace
+
+bool page_setup_for_job(const PageSetupRequest& request,
+	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
+	std::string* error)
+{
+	return setup_for_job(request, script_page_setup, "page setup", driver, settings, refused,
+		error);
 }
 
 bool job_setup_for_job(const JobSetupRequest& request,
 	const std::shared_ptr<frontend::DriverAddOn>& driver, BMessage* settings, bool* refused,
 	std::string* error)
 {
-	SetupOutcome outcome;
-	DialogContext context;
-	std::unique_ptr<BMessage> answer;
-	if (request.cancel) {
-		*refused = true;
-		*error = "a job's job setup cannot be cancelled";
-		return false;
-	}
-	bool done = job_context(request.printer, driver, *settings, &context, error)
-		&& script_job_setup(request, context, &outcome, &answer, error)
-		&& take_job_answer(std::move(answer), "job setup", settings, error);
-	*refused = outcome.refused;
-	return done;
+	return setup_for_job(request, script_job_setup, "job setup", driver, settings, refused,
+		error);
 }
 
 void fill_job_setup_from(const BMessage& settings, JobSetupRequest* request)

@@ -4,6 +4,7 @@
 #include "EngineFixture.h"
 #include "PclPreview.h"
 #include "SpoolBuilder.h"
+#include "SpoolRecords.h"
 #include "support/TempRoot.h"
 
 #include <Bitmap.h>
@@ -120,32 +121,6 @@ TEST(PackBits, EveryRowUnpacksToItselfWithinItsBound)
 
 
 namespace {
-
-std::string flattened_settings(BRect paper, int32 xres, int16 copies, int16 bw)
-{
-	BMessage settings('okok');
-	settings.AddRect(kPaperRectField, paper);
-	settings.AddInt32(kXResField, xres);
-	settings.AddInt16(kCopiesField, copies);
-	settings.AddInt16(kBWModeField, bw);
-	BMallocIO flat;
-	EXPECT_EQ(settings.Flatten(&flat), B_OK);
-	return std::string((const char*)flat.Buffer(), flat.BufferLength());
-}
-
-std::string recorded_picture(const std::function<void(BView*)>& draw)
-{
-	BBitmap canvas(BRect(0, 0, 15, 15), B_BITMAP_ACCEPTS_VIEWS, B_RGB32);
-	BView* view = new BView(canvas.Bounds(), "canvas", B_FOLLOW_ALL_SIDES, B_WILL_DRAW);
-	canvas.AddChild(view);
-	BPicture picture;
-	view->BeginPicture(&picture);
-	draw(view);
-	view->EndPicture();
-	BMallocIO flat;
-	EXPECT_EQ(picture.Flatten(&flat), B_OK);
-	return std::string((const char*)flat.Buffer(), flat.BufferLength());
-}
 
 // A paper of 2.66 x 4.4 inches: sheets of several bands, the last one reaching below it.
 const BRect kPaper(0, 0, 199.5, 330);
