@@ -245,7 +245,9 @@ bool connects(const std::string& address, int port)
 	return connected;
 }
 
-// The first line of the answer to GET / over plain HTTP.
+// The first line of the answer to GET / over plain HTTP. The whole answer is read, to the
+// server's close: PAPPL 1.3.1 frees its system under a page it is still sending when it is
+// stopped, so a test stops the server only once the page is sent.
 std::string http_status_line(const std::string& address, int port)
 {
 	int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -261,8 +263,7 @@ std::string http_status_line(const std::string& address, int port)
 		if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
 			char buffer[512];
 			ssize_t got;
-			while (answer.find("\r\n") == std::string::npos
-				&& (got = read(fd, buffer, sizeof(buffer))) > 0)
+			while ((got = read(fd, buffer, sizeof(buffer))) > 0)
 				answer.append(buffer, static_cast<size_t>(got));
 		}
 	}
