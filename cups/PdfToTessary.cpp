@@ -30,12 +30,13 @@
 #include "DeviceModel.h"
 #include "DocumentPrint.h"
 #include "FilterDriver.h"
+#include "FilterJob.h"
 #include "FilterOptions.h"
 #include "JobAccount.h"
+#include "KeptInput.h"
 #include "JobOutcome.h"
 #include "JobSettings.h"
 #include "RasterPage.h"
-#include "TessaryVersion.h"
 
 #include <Message.h>
 
@@ -53,54 +54,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-volatile sig_atomic_t sCancelled = 0;  // set by SIGTERM: CUPS cancelled the job
-
-// The first SIGTERM asks the job to stop at its next band; a second one ends the process.
-void cancel_job(int)
-{
-	sCancelled = 1;
-	request_job_stop();
-}
-
 // #pragma mark - input
 
 // Copies standard input into `path`; false with the reason, or when the job was cancelled.
-bool keep_input(const std::string& path, std::string* error)
+bool keep_standard_input(const std::string& path, std::string* error)
 {
 	int out = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 	if (out < 0) {
 		*error = "cannot create " + path + ": " + strerror(errno);
 		return false;
 	}
-	char buffer[64 * 1024];
-	bool kept = true;
-	while (kept && !sCancelled) {
-		ssize_t got = read(0, buffer, sizeof(buffer));
-		if (got < 0 && errno == EINTR)
-			continue;
-		if (got == 0)
-			break;
-		if (got < 0) {
-			*error = std::string("cannot read the PDF: ") + strerror(errno);
-			kept = false;
-			break;
-		}
-		for (ssize_t done = 0; kept && done < got;) {
-			ssize_t written = write(out, buffer + done, static_cast<size_t>(got - done));
-			if (written < 0 && errno == EINTR)
-				continue;
-			if (written <= 0) {
-				*error = "cannot write " + path + ": " + strerror(errno);
-				kept = false;
-			}
-			done += written;
-		}
-	}
+	off_t bytes = 0;
+	int number = 0;
+	frontend::KeepResult result = frontend::keep_input(0, out, &bytes, &number,
+		cups_filter::cancelled);
+	bool kept = result == frontend::KeepResult::kKept;
+	if (result == frontend::KeepResult::kReadFailed)
+		*error = std::string("cannot read the PDF: ") + strerror(number);
+	else if (result == frontend::KeepResult::kWriteFailed)
+		*error = "cannot write " + path + ": " + strerror(number);
 	if (close(out) != 0 && kept) {
 		*error = "cannot write " + path + ": " + strerror(errno);
 		kept = false;
 	}
-	return kept && !sCancelled;
+	return kept && !cups_filter::cancelled();
 }
 
 // Links `path` to the file named as the filter's last argument.
@@ -195,19 +172,12 @@ private:
 int main(int argc, char* argv[])
 {
 	// Arguments; CUPS gives five or six, a person may ask for the version.
-	if (answer_version(argc, argv, "pdftotessary"))
-		return 0;
-	if (argc < 6 || argc > 7) {
-		fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
-		return 1;
-	}
+	int status = cups_filter::check_arguments(argc, argv, "pdftotessary");
+	if (status >= 0)
+		return status;
 
 	// A cancelled job stops at the driver's next band.
-	struct sigaction action = {};
-	action.sa_handler = cancel_job;
-	action.sa_flags = SA_RESETHAND;
-	sigemptyset(&action.sa_mask);
-	sigaction(SIGTERM, &action, nullptr);
+	cups_filter::watch_for_cancel();
 
 	// Options, settings and input
 	cups_filter::FilterOptions options;
@@ -228,8 +198,9 @@ int main(int argc, char* argv[])
 		return 1;
 	}
 	std::string document = driver.File("document.pdf");
-	if (argc == 7 ? !name_input(argv[6], document, &error) : !keep_input(document, &error)) {
-		if (sCancelled) {
+	if (argc == 7 ? !name_input(argv[6], document, &error)
+			: !keep_standard_input(document, &error)) {
+		if (cups_filter::cancelled()) {
 			fputs("INFO: Job cancelled after 0 pages\n", stderr);
 			return 0;
 		}
@@ -272,7 +243,8 @@ int main(int argc, char* argv[])
 			sent == 1 ? "" : "s");
 		return 0;
 	}
-	if (sCancelled || (account.recorded && account.job.stop == JobStop::interrupted)) {
+	if (cups_filter::cancelled()
+		|| (account.recorded && account.job.stop == JobStop::interrupted)) {
 		fprintf(stderr, "INFO: Job cancelled after %d page%s\n", static_cast<int>(sent),
 			sent == 1 ? "" : "s");
 		return 0;

@@ -34,6 +34,7 @@
 #include "DriverAddOn.h"
 #include "DriverRun.h"
 #include "FilterDriver.h"
+#include "FilterJob.h"
 #include "FilterOptions.h"
 #include "JobAccount.h"
 #include "JobOutcome.h"
@@ -42,7 +43,6 @@
 #include "RasterPage.h"
 #include "RasterPrint.h"
 #include "Spool.h"
-#include "TessaryVersion.h"
 
 #include <File.h>
 
@@ -60,15 +60,6 @@
 #include <vector>
 
 namespace {
-
-volatile sig_atomic_t sCancelled = 0;  // set by SIGTERM: CUPS cancelled the job
-
-// The first SIGTERM asks the job to stop at its next band; a second one ends the process.
-void cancel_job(int)
-{
-	sCancelled = 1;
-	request_job_stop();
-}
 
 // #pragma mark - raster input
 
@@ -88,7 +79,7 @@ ssize_t read_input(void* context, unsigned char* buffer, size_t length)
 	RasterInput* input = static_cast<RasterInput*>(context);
 	for (;;) {
 		ssize_t got = read(input->fd, buffer, length);
-		if (got < 0 && errno == EINTR && !sCancelled)
+		if (got < 0 && errno == EINTR && !cups_filter::cancelled())
 			continue;
 		if (got == 0)
 			input->ended = true;
@@ -125,7 +116,7 @@ PageResult print_page(frontend::RasterPrinter& printer, cups_raster_t* raster,
 {
 	typedef frontend::RasterPrinter::Result Result;
 	frontend::RasterPrinter::PageOutcome outcome = printer.PrintPage(raster, header, request,
-		page_settings(request), [] { return sCancelled != 0; });
+		page_settings(request), [] { return cups_filter::cancelled(); });
 	input->pageEnd = input->bytes;
 	if (outcome.result == Result::kCancelled)
 		return PageResult::cancelled;
@@ -146,13 +137,10 @@ PageResult print_page(frontend::RasterPrinter& printer, cups_raster_t* raster,
 
 int main(int argc, char* argv[])
 {
-	// Arguments and input; CUPS gives five or six, a person may ask for the version.
-	if (answer_version(argc, argv, "rastertotessary"))
-		return 0;
-	if (argc < 6 || argc > 7) {
-		fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
-		return 1;
-	}
+	// Arguments; CUPS gives five or six, a person may ask for the version.
+	int status = cups_filter::check_arguments(argc, argv, "rastertotessary");
+	if (status >= 0)
+		return status;
 	RasterInput input;
 	if (argc == 7) {
 		input.fd = open(argv[6], O_RDONLY | O_CLOEXEC);
@@ -164,15 +152,11 @@ int main(int argc, char* argv[])
 	}
 
 	// A cancelled job stops at the driver's next band.
-	struct sigaction action = {};
-	action.sa_handler = cancel_job;
-	action.sa_flags = SA_RESETHAND;
-	sigemptyset(&action.sa_mask);
-	sigaction(SIGTERM, &action, nullptr);
+	cups_filter::watch_for_cancel();
 
 	Raster raster(cupsRasterOpenIO(read_input, &input, CUPS_RASTER_READ));
 	if (raster == nullptr) {
-		if (sCancelled)
+		if (cups_filter::cancelled())
 			return 0;
 		fputs(input.bytes == 0 ? "ERROR: No pages found.\n"
 			: "ERROR: The input is not CUPS raster.\n", stderr);
@@ -194,13 +178,13 @@ int main(int argc, char* argv[])
 	int page = 0;
 	int printed = 0;
 	cups_page_header2_t header;
-	while (!sCancelled && cupsRasterReadHeader2(raster.get(), &header)) {
+	while (!cups_filter::cancelled() && cupsRasterReadHeader2(raster.get(), &header)) {
 		page++;
 		frontend::RasterPage request;
 		std::string refusal;
 		if (!frontend::read_raster_page(header, frontend::RasterRules(), &request, &refusal)
 			|| !printer.Takes(request, page_settings(request), &refusal)) {
-			if (sCancelled)
+			if (cups_filter::cancelled())
 				break;
 			fprintf(stderr, "ERROR: Page %d cannot be printed: %s\n", page, refusal.c_str());
 			return 1;
@@ -215,7 +199,7 @@ int main(int argc, char* argv[])
 	}
 
 	// The end of the input, a cancelled job, or damage
-	if (sCancelled) {
+	if (cups_filter::cancelled()) {
 		fprintf(stderr, "INFO: Job cancelled after %d page%s\n", printed, printed == 1 ? "" : "s");
 		return 0;
 	}

@@ -1,6 +1,7 @@
 // print [PRINTER] [FILES...] [one job's options] [--spool FILE] [--keep-spool] [--no-rotate]
 #include "Commands.h"
 #include "JobOutcome.h"
+#include "KeptInput.h"
 #include "PrintJob.h"
 #include "Printers.h"
 
@@ -87,7 +88,19 @@ public:
 		}
 		fPath = name.data();
 		off_t size = 0;
-		bool copied = _Copy(file, &size, error);
+		int number = 0;
+		bool copied = false;
+		switch (frontend::keep_input(STDIN_FILENO, file, &size, &number)) {
+			case frontend::KeepResult::kKept:
+				copied = true;
+				break;
+			case frontend::KeepResult::kReadFailed:
+				*error = std::string("cannot read standard input: ") + strerror(number);
+				break;
+			default:
+				*error = "cannot keep standard input in " + fPath + ": " + strerror(number);
+				break;
+		}
 		if (close(file) != 0 && copied) {
 			*error = "cannot keep standard input in " + fPath + ": " + strerror(errno);
 			copied = false;
@@ -101,33 +114,6 @@ public:
 	}
 
 private:
-	bool _Copy(int file, off_t* size, std::string* error)
-	{
-		char buffer[65536];
-		for (;;) {
-			ssize_t got = read(STDIN_FILENO, buffer, sizeof(buffer));
-			if (got < 0 && errno == EINTR)
-				continue;
-			if (got < 0) {
-				*error = std::string("cannot read standard input: ") + strerror(errno);
-				return false;
-			}
-			if (got == 0)
-				return true;
-			for (ssize_t done = 0; done < got;) {
-				ssize_t put = write(file, buffer + done, static_cast<size_t>(got - done));
-				if (put < 0 && errno == EINTR)
-					continue;
-				if (put < 0) {
-					*error = "cannot keep standard input in " + fPath + ": " + strerror(errno);
-					return false;
-				}
-				done += put;
-			}
-			*size += got;
-		}
-	}
-
 	std::string fPath;
 };
 

@@ -461,6 +461,25 @@ bool take_job_answer(std::unique_ptr<BMessage> answer, const char* what, BMessag
 	return true;
 }
 
+// The job setup's fields of a job's settings, as the dialog leaves them, with the
+// dialog's own defaults for those missing.
+struct JobFields {
+	int16 copies = 1;
+	int32 firstPage = 1;
+	int32 lastPage = -1;  // -1: all pages
+	int32 resolution = 0;
+	int16 bw = 0;
+
+	explicit JobFields(const BMessage& settings)
+	{
+		settings.FindInt16(kCopiesField, &copies);
+		settings.FindInt32(kFirstPageField, &firstPage);
+		settings.FindInt32(kLastPageField, &lastPage);
+		settings.FindInt32(kXResField, &resolution);
+		settings.FindInt16(kBWModeField, &bw);
+	}
+};
+
 }  // namespace
 
 std::string page_setup_summary(const BMessage& settings)
@@ -482,22 +501,13 @@ std::string page_setup_summary(const BMessage& settings)
 
 std::string job_setup_summary(const BMessage& settings)
 {
-	int16 copies = 1;
-	int32 firstPage = 1;
-	int32 lastPage = -1;
-	int32 resolution = 0;
-	int16 bw = 0;
-	settings.FindInt16(kCopiesField, &copies);
-	settings.FindInt32(kFirstPageField, &firstPage);
-	settings.FindInt32(kLastPageField, &lastPage);
-	settings.FindInt32(kXResField, &resolution);
-	settings.FindInt16(kBWModeField, &bw);
-	std::string pages = lastPage < 0 ? std::string("all pages")
-		: "pages " + std::to_string(firstPage) + " to " + std::to_string(lastPage);
+	JobFields job(settings);
+	std::string pages = job.lastPage < 0 ? std::string("all pages")
+		: "pages " + std::to_string(job.firstPage) + " to " + std::to_string(job.lastPage);
 	char text[160];
-	snprintf(text, sizeof(text), "%d cop%s, %s, %d dpi, %s", static_cast<int>(copies),
-		copies == 1 ? "y" : "ies", pages.c_str(), static_cast<int>(resolution),
-		bw != 0 ? "black and white" : "colour");
+	snprintf(text, sizeof(text), "%d cop%s, %s, %d dpi, %s", static_cast<int>(job.copies),
+		job.copies == 1 ? "y" : "ies", pages.c_str(), static_cast<int>(job.resolution),
+		job.bw != 0 ? "black and white" : "colour");
 	return text;
 }
 
@@ -567,26 +577,17 @@ void fill_job_setup_from(const BMessage& settings, JobSetupRequest* request)
 {
 	if (!has_job_fields(settings))
 		return;
-	int16 copies = 1;
-	int32 firstPage = 1;
-	int32 lastPage = -1;
-	int32 resolution = 0;
-	int16 bw = 0;
-	settings.FindInt16(kCopiesField, &copies);
-	settings.FindInt32(kFirstPageField, &firstPage);
-	settings.FindInt32(kLastPageField, &lastPage);
-	settings.FindInt32(kXResField, &resolution);
-	settings.FindInt16(kBWModeField, &bw);
+	JobFields job(settings);
 	if (request->copies.empty())
-		request->copies = std::to_string(copies);
+		request->copies = std::to_string(job.copies);
 	if (request->pages.empty()) {
-		request->pages = lastPage < 0 ? std::string("all")
-			: std::to_string(firstPage) + "-" + std::to_string(lastPage);
+		request->pages = job.lastPage < 0 ? std::string("all")
+			: std::to_string(job.firstPage) + "-" + std::to_string(job.lastPage);
 	}
 	if (request->resolution.empty())
-		request->resolution = std::to_string(resolution);
+		request->resolution = std::to_string(job.resolution);
 	if (request->blackWhite < 0)
-		request->blackWhite = bw != 0 ? 1 : 0;
+		request->blackWhite = job.bw != 0 ? 1 : 0;
 }
 
 bool split_page_range(const std::string& pages, std::string* from, std::string* to,

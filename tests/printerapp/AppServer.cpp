@@ -133,21 +133,6 @@ std::string write_test(const AppServer& server, const std::string& text)
 
 }  // namespace
 
-int free_loopback_port()
-{
-	int fd = socket(AF_INET, SOCK_STREAM, 0);
-	sockaddr_in address = {};
-	address.sin_family = AF_INET;
-	address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-	socklen_t size = sizeof(address);
-	int port = 0;
-	if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0
-		&& getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-		port = ntohs(address.sin_port);
-	close(fd);
-	return port;
-}
-
 int run_command(const std::string& command, std::string* output)
 {
 	// Output goes through a file, not a pipe: a process the command leaves behind (a server

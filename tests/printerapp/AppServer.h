@@ -5,6 +5,8 @@
 // the test did: SIGTERM, then SIGKILL if it is not gone within a few seconds.
 #pragma once
 
+#include "support/LoopbackPort.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -60,9 +62,6 @@ private:
 	int fPid = -1;
 	std::vector<std::pair<std::string, uint64_t>> fTaken;
 };
-
-// A loopback TCP port nobody listens on now.
-int free_loopback_port();
 
 // Runs a shell command; its exit status, with standard output and error in *output.
 int run_command(const std::string& command, std::string* output);

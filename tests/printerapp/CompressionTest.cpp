@@ -2,6 +2,7 @@
 // every job of the printer (and a job may name its own), the sheets the same dots.
 
 #include "PclPreview.h"
+#include "cups/PclPages.h"
 #include "printerapp/AppServer.h"
 #include "printerapp/Samples.h"
 
@@ -10,18 +11,6 @@
 #include <fstream>
 
 namespace {
-
-std::vector<preview::Page> decoded(const std::vector<uint8_t>& stream)
-{
-	std::vector<preview::Page> pages;
-	preview::DecodeError error;
-	EXPECT_TRUE(preview::decode_stream(stream.data(), stream.size(),
-		[&](const preview::Page& page, std::string*) {
-			pages.push_back(page);
-			return true;
-		}, &error)) << error.message << " at byte " << error.offset;
-	return pages;
-}
 
 // The compression method the stream's first page header names: 0 or 2, -1 for none.
 int method_of(const std::vector<uint8_t>& stream)
@@ -130,8 +119,8 @@ TEST_F(Compression, IsNoneUntilThePrinterIsSetToTiffAndTheSheetsStayTheSame)
 		std::vector<uint8_t> packed = Print(documents[i].document, documents[i].format);
 		EXPECT_EQ(method_of(packed), 2);
 		EXPECT_LT(packed.size() * 4, whole[i].size());
-		std::vector<preview::Page> sheets = decoded(whole[i]);
-		std::vector<preview::Page> packedSheets = decoded(packed);
+		std::vector<preview::Page> sheets = decode_pages(whole[i]);
+		std::vector<preview::Page> packedSheets = decode_pages(packed);
 		ASSERT_EQ(sheets.size(), 1u);
 		ASSERT_EQ(packedSheets.size(), 1u);
 		EXPECT_EQ(packedSheets[0].rows, sheets[0].rows);

@@ -5,6 +5,7 @@
 // the way a desktop makes one prints through it.
 
 #include "PclPreview.h"
+#include "cups/PclPages.h"
 #include "cups/PrivateScheduler.h"
 #include "printerapp/AppServer.h"
 #include "printerapp/Samples.h"
@@ -22,20 +23,6 @@ namespace {
 
 const SamplePage kPage = {8.5, 11, {{1, 1, 2, {1, 0, 0}}, {4, 6, 3, {0, 0, 1}}}};
 
-std::vector<preview::Page> decode(const std::string& stream, bool* whole = nullptr)
-{
-	std::vector<preview::Page> pages;
-	preview::DecodeError error;
-	bool decoded = preview::decode_stream(reinterpret_cast<const uint8_t*>(stream.data()),
-		stream.size(), [&](const preview::Page& page, std::string*) {
-			pages.push_back(page);
-			return true;
-		}, &error);
-	if (whole != nullptr)
-		*whole = decoded;
-	return pages;
-}
-
 class Everywhere : public ::testing::Test {
 protected:
 	void SetUp() override
@@ -48,8 +35,8 @@ protected:
 
 	std::vector<preview::Page> NewPages()
 	{
-		std::vector<uint8_t> bytes = fServer.NewBytes(fServer.OutputPath());
-		return decode(std::string(bytes.begin(), bytes.end()));
+		bool whole = false;
+		return decode_pages(fServer.NewBytes(fServer.OutputPath()), &whole);
 	}
 
 	AppServer fServer;
@@ -251,12 +238,12 @@ TEST_F(Everywhere, CupsMakesAnEverywhereQueueThatPrintsThroughThePrinter)
 		// CUPS's job ends when the printer has taken it; the printer prints it just after.
 		std::vector<preview::Page> pages;
 		auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-		std::string stream;
+		std::vector<uint8_t> stream;
 		while (pages.empty() && std::chrono::steady_clock::now() < deadline) {
 			std::vector<uint8_t> bytes = fServer.NewBytes(fServer.OutputPath());
-			stream.append(bytes.begin(), bytes.end());
+			stream.insert(stream.end(), bytes.begin(), bytes.end());
 			bool whole = false;
-			pages = decode(stream, &whole);
+			pages = decode_pages(stream, &whole);
 			if (!whole)
 				pages.clear();
 			if (pages.empty())

@@ -302,14 +302,8 @@ public:
 		fListener = socket(AF_INET, SOCK_STREAM, 0);
 		int small = 4096;  // the kernel's buffers fill at once
 		setsockopt(fListener, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
-		sockaddr_in address = {};
-		address.sin_family = AF_INET;
-		address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		socklen_t size = sizeof(address);
-		bind(fListener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+		fPort = bind_loopback(fListener);
 		listen(fListener, 4);
-		getsockname(fListener, reinterpret_cast<sockaddr*>(&address), &size);
-		fPort = ntohs(address.sin_port);
 	}
 
 	~StalledPrinter() { close(fListener); }

@@ -53,14 +53,8 @@ public:
 	explicit HangingUpPrinter(size_t takes) : fTakes(takes)
 	{
 		fListener = socket(AF_INET, SOCK_STREAM, 0);
-		sockaddr_in address = {};
-		address.sin_family = AF_INET;
-		address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		socklen_t size = sizeof(address);
-		bind(fListener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+		fPort = bind_loopback(fListener);
 		listen(fListener, 4);
-		getsockname(fListener, reinterpret_cast<sockaddr*>(&address), &size);
-		fPort = ntohs(address.sin_port);
 		fThread = std::thread([this] { _Serve(); });
 	}
 

@@ -643,23 +643,8 @@ std::string encrypted_pdf()
 		"<< /Filter /Standard /V 1 /R 2 /P -4 /O <" + std::string(64, 'a') + "> /U <"
 			+ std::string(64, 'b') + "> >>",
 	};
-	std::string pdf = "%PDF-1.4\n";
-	std::vector<size_t> offsets;
-	for (size_t i = 0; i < objects.size(); i++) {
-		offsets.push_back(pdf.size());
-		pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-	}
-	size_t xref = pdf.size();
-	pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-	for (size_t offset : offsets) {
-		char line[24];
-		snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
-		pdf += line;
-	}
-	pdf += "trailer\n<< /Size 5 /Root 1 0 R /Encrypt 4 0 R /ID [<"
-		+ std::string(32, '1') + "> <" + std::string(32, '1') + ">] >>\nstartxref\n"
-		+ std::to_string(xref) + "\n%%EOF\n";
-	return pdf;
+	return pdf_of_objects(objects, " /Encrypt 4 0 R /ID [<" + std::string(32, '1') + "> <"
+		+ std::string(32, '1') + ">]");
 }
 
 TEST_F(DocumentPrint, UnreadablePdfsRefuseTheWholeJobWithTheirReason)

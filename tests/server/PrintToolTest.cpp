@@ -68,13 +68,7 @@ public:
 	explicit Listener(size_t hangUpAfter = SIZE_MAX) : fHangUpAfter(hangUpAfter)
 	{
 		fSocket = socket(AF_INET, SOCK_STREAM, 0);
-		sockaddr_in address = {};
-		address.sin_family = AF_INET;
-		address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-		bind(fSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-		socklen_t length = sizeof(address);
-		getsockname(fSocket, reinterpret_cast<sockaddr*>(&address), &length);
-		fPort = ntohs(address.sin_port);
+		fPort = bind_loopback(fSocket);
 		listen(fSocket, 1);
 		fThread = std::thread([this] { _Serve(); });
 	}

@@ -5,6 +5,29 @@
 #include <string>
 #include <vector>
 
+// A PDF of `objects`, numbered from 1 with object 1 the catalog, with its cross-reference
+// table; `trailer` adds entries to the trailer's dictionary.
+inline std::string pdf_of_objects(const std::vector<std::string>& objects,
+	const std::string& trailer = "")
+{
+	std::string pdf = "%PDF-1.4\n";
+	std::vector<size_t> offsets;
+	for (size_t i = 0; i < objects.size(); i++) {
+		offsets.push_back(pdf.size());
+		pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+	}
+	size_t xref = pdf.size();
+	pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+	for (size_t offset : offsets) {
+		char line[32];
+		snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
+		pdf += line;
+	}
+	pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R" + trailer
+		+ " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+	return pdf;
+}
+
 // A PDF whose one image claims 2^31 - 1 pixels a side: poppler gives up on the allocation by
 // ending the process that reads it ("Bogus memory allocation size").
 inline std::string bogus_image_pdf()
@@ -23,20 +46,5 @@ inline std::string bogus_image_pdf()
 			"/BitsPerComponent 8 /ColorSpace /DeviceRGB /Filter /DCTDecode /Length "
 			+ std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream",
 	};
-	std::string pdf = "%PDF-1.4\n";
-	std::vector<size_t> offsets;
-	for (size_t i = 0; i < objects.size(); i++) {
-		offsets.push_back(pdf.size());
-		pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-	}
-	size_t xref = pdf.size();
-	pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-	for (size_t offset : offsets) {
-		char line[32];
-		snprintf(line, sizeof(line), "%010zu 00000 n \n", offset);
-		pdf += line;
-	}
-	pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1)
-		+ " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-	return pdf;
+	return pdf_of_objects(objects);
 }
